@@ -1,0 +1,52 @@
+#include "profiletext.h"
+
+namespace account {
+
+QString profileKey() {
+    return QStringLiteral("3f9a1c62-7b04-4e8d-a5c1-90d2e7b4c813");
+}
+
+QString escapeAttribute(const QString &value) {
+    QString out;
+    out.reserve(value.size());
+    for (const QChar c : value) {
+        switch (c.unicode()) {
+        case '&':
+            out += QLatin1String("&amp;");
+            break;
+        case '<':
+            out += QLatin1String("&lt;");
+            break;
+        case '>':
+            out += QLatin1String("&gt;");
+            break;
+        case '"':
+            out += QLatin1String("&quot;");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString BuildProfileText(const QString &account, const QString &displayName,
+                         const QString &password, const QString &server) {
+    // Values go in escaped: a password with a quote or an ampersand must not break the document.
+    const QString A = escapeAttribute(account);
+    const QString N = escapeAttribute(displayName);
+    const QString P = escapeAttribute(password);
+    const QString S = escapeAttribute(server);
+    return QLatin1String("<provision key=\"") + profileKey() + QLatin1String("\" name=\"") + A +
+           QLatin1String("\" expires=\"600\"><user account=\"") + A + QLatin1String("\" name=\"") +
+           N + QLatin1String("\" password=\"") + P + QLatin1String("\" uri=\"sip:") + A +
+           QLatin1Char('@') + S + QLatin1String("\" /> <sipsrv addr=\"") + S +
+           QLatin1String("\" protocol=\"UDP\" auth=\"digest\" role=\"registrar\">") +
+           QLatin1String("<session party=\"first\" type=\"pc2ph\" /></sipsrv><sipsrv addr=\"") + S +
+           QLatin1String("\" protocol=\"UDP\" auth=\"digest\" role=\"proxy\">") +
+           QLatin1String(
+               "<session party=\"first\" type=\"pc2ph\" /></sipsrv><provider calldisplay=\"sip:") +
+           A + QLatin1Char('@') + S + QLatin1String("\" /></provision>");
+}
+
+} // namespace account

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+namespace account {
+
+// The fixed key every provisioning profile of this program carries.
+QString profileKey();
+
+// Makes a value safe inside a double-quoted XML attribute. Text without & < > " is unchanged.
+QString escapeAttribute(const QString &value);
+
+// The provisioning profile text for account A, display name N, password P and server S: one
+// line, no XML declaration, exactly as the registration has always been handed it.
+QString BuildProfileText(const QString &account, const QString &displayName,
+                         const QString &password, const QString &server);
+
+} // namespace account

@@ -1,0 +1,308 @@
+#include "frmkirrow.h"
+
+#include "errortraps.h"
+#include "frmlogin.h"
+#include "mainlayout.h"
+#include "messagebox.h"
+#include "picturebox.h"
+#include "settingsstore.h"
+#include "twips.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
+
+namespace {
+
+const QColor kWindowColour(150, 217, 159);
+
+void setBackground(QWidget *widget, const QColor &colour) {
+    widget->setAutoFillBackground(true);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::Base, colour);
+    widget->setPalette(palette);
+}
+
+// Places a control where the design table puts it, inside its container.
+template <class W> W *placed(W *widget, const QString &name) {
+    const skin::ControlPlace &place = skin::placeOf(name);
+    widget->setObjectName(name);
+    widget->setGeometry(platform::twipsRect(place.left, place.top, place.width, place.height));
+    return widget;
+}
+
+} // namespace
+
+frmKirrow::frmKirrow(rtc::RTCClientFactory clientFactory, QWidget *parent)
+    : QWidget(parent), m_clientFactory(std::move(clientFactory)) {
+    CreateControls();
+}
+
+frmKirrow::~frmKirrow() = default;
+
+void frmKirrow::CreateControls() {
+    setObjectName(QStringLiteral("frmKirrow"));
+    setWindowTitle(platform::appTitle());
+    setBackground(this, kWindowColour);
+    // Design-time client size; Form_Load gives the window its working size.
+    resize(platform::twipsToPixelsX(9690), platform::twipsToPixelsY(7620));
+
+    auto picture = [this](const QString &name, QWidget *container, const QString &caption) {
+        auto *box = placed(new PictureBox(container), name);
+        box->setText(caption);
+        box->setFrameShape(QFrame::StyledPanel);
+        return box;
+    };
+    Picture1 = placed(new PictureBox(this), QStringLiteral("Picture1"));
+    Picture4 = picture(QStringLiteral("Picture4"), Picture1, QStringLiteral("Kirrow"));
+    lblMsg = placed(new QLabel(Picture1), QStringLiteral("lblMsg"));
+    setBackground(lblMsg, QColor(165, 203, 221));
+    QFont smallFont(QStringLiteral("Small Fonts"));
+    smallFont.setPointSizeF(6.75);
+    lblMsg->setFont(smallFont);
+    lblBalance = placed(new QLabel(Picture1), QStringLiteral("lblBalance"));
+    lblBalance->setAlignment(Qt::AlignCenter);
+    setBackground(lblBalance, QColor(55, 127, 163));
+    lblBalance->hide();
+    Picture3 = picture(QStringLiteral("Picture3"), Picture1, QStringLiteral("Log"));
+    Picture2 = picture(QStringLiteral("Picture2"), Picture1, QStringLiteral("Aud"));
+
+    cmbPhoneNo = placed(new QComboBox(this), QStringLiteral("cmbPhoneNo"));
+    cmbPhoneNo->setEditable(true);
+    setBackground(cmbPhoneNo, QColor(107, 163, 191));
+    Picture16 = picture(QStringLiteral("Picture16"), this, QStringLiteral("Del"));
+    Picture17 = picture(QStringLiteral("Picture17"), this, QStringLiteral("Back"));
+
+    Frame1 = placed(new QFrame(this), QStringLiteral("Frame1"));
+    Frame1->setFrameShape(QFrame::NoFrame);
+    setBackground(Frame1, QColor(58, 135, 166));
+    for (int i = 0; i < 2; ++i) {
+        Label1[i] = placed(new QLabel(Frame1), QStringLiteral("Label1(%1)").arg(i));
+        Label1[i]->setFrameShape(QFrame::Box);
+        picWave[i] = placed(new PictureBox(Frame1), QStringLiteral("picWave(%1)").arg(i));
+        setBackground(picWave[i], QColor(64, 64, 64));
+    }
+    Image1 = placed(new QLabel(this), QStringLiteral("Image1"));
+    Image2 = placed(new QLabel(this), QStringLiteral("Image2"));
+    Image3 = placed(new QLabel(this), QStringLiteral("Image3"));
+
+    Picture11 = picture(QStringLiteral("Picture11"), this, QStringLiteral("Bk"));
+    Picture13 = picture(QStringLiteral("Picture13"), this, QStringLiteral("Lg"));
+    Picture6 = picture(QStringLiteral("Picture6"), this, QStringLiteral("Call"));
+    Picture8 = picture(QStringLiteral("Picture8"), this, QStringLiteral("End"));
+    const struct {
+        PictureBox **box;
+        const char *name;
+        const char *digit;
+    } keys[] = {{&Picture20, "Picture20", "1"}, {&Picture21, "Picture21", "2"},
+                {&Picture22, "Picture22", "3"}, {&Picture25, "Picture25", "4"},
+                {&Picture26, "Picture26", "5"}, {&Picture27, "Picture27", "6"},
+                {&Picture30, "Picture30", "7"}, {&Picture31, "Picture31", "8"},
+                {&Picture32, "Picture32", "9"}, {&Picture35, "Picture35", "*"},
+                {&Picture36, "Picture36", "0"}, {&Picture37, "Picture37", "#"}};
+    for (const auto &key : keys)
+        *key.box = picture(QLatin1String(key.name), this, QLatin1String(key.digit));
+    Picture40 = picture(QStringLiteral("Picture40"), this, QStringLiteral("x"));
+    Picture41 = picture(QStringLiteral("Picture41"), this, QStringLiteral("_"));
+
+    logOn = picture(QStringLiteral("logOn"), this, QString());
+    logOff = picture(QStringLiteral("logOff"), this, QString());
+    TrayIcon = picture(QStringLiteral("TrayIcon"), this, QString());
+    TrayIcon->setFrameShape(QFrame::Box);
+
+    tmrConnected = new QTimer(this);
+    tmrConnected->setObjectName(QStringLiteral("tmrConnected"));
+    tmrConnected->setInterval(1000);
+
+    mnuSettings = new QMenu(this);
+    mnuSettings->setObjectName(QStringLiteral("mnuSettings"));
+    mnuLoginAs = mnuSettings->addAction(QStringLiteral("&Login As..."));
+    mnuLoginAs->setObjectName(QStringLiteral("mnuLoginAs"));
+    mnuVOICE = mnuSettings->addAction(QStringLiteral("&Tuning Wizard"));
+    mnuVOICE->setObjectName(QStringLiteral("mnuVOICE"));
+
+    connect(Picture40, &PictureBox::clicked, this, &frmKirrow::Picture40_Click);
+    connect(Picture13, &PictureBox::clicked, this, &frmKirrow::Picture13_Click);
+    connect(mnuLoginAs, &QAction::triggered, this, &frmKirrow::mnuLoginAs_Click);
+    // The settings menu opens from the status line, where "please select Menu - LoginAs" is read.
+    lblMsg->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lblMsg, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { mnuSettings->popup(lblMsg->mapToGlobal(at)); });
+}
+
+bool frmKirrow::Form_Load() {
+    bool exiting = false;
+    platform::stopAndShow([&] {
+        strRegState = QStringLiteral("NOTREGISTERED");
+        SetIdleControls();
+        strAccount.clear();
+        strPassword.clear();
+        resize(platform::twipsToPixelsX(skin::kMainWindowWidthTwips),
+               platform::twipsToPixelsY(skin::kMainWindowHeightTwips));
+        ApplyStartupShape();
+        lblMsg->setText(QString());
+        lblMsg->setText(QStringLiteral("Not logged in..."));
+        CreateTooltips();
+        lngTwipsPerPixelX = platform::screenTwipsPerPixelX();
+        lngTwipsPerPixelY = platform::screenTwipsPerPixelY();
+        ReadTrackGeometry();
+        CreateMixerController();
+        ApplySkinOutline();
+        ShowMixerLines();
+        ReadMixerScales();
+        GetLoginSettings();
+        if (lblBalance->text() == QLatin1String("EXITING")) {
+            ExitApplication();
+            exiting = true;
+            return;
+        }
+        if (strDisplayName.isEmpty())
+            strDisplayName = strAccount;
+        if (strPassword.isEmpty())
+            strPassword = strAccount;
+        InitRTCClient();
+        RegisterProfile();
+    });
+    return !exiting;
+}
+
+// Knob and track geometry in twips, from the design table, as the volume sliders use it.
+void frmKirrow::ReadTrackGeometry() {
+    const skin::ControlPlace &knob = skin::placeOf(QStringLiteral("picWave(0)"));
+    const skin::ControlPlace &track = skin::placeOf(QStringLiteral("Label1(0)"));
+    lngKnobHalfWidth = knob.width / 2;
+    lngTrackLeft = track.left;
+    lngTrackRight = track.left + track.width;
+    lngTrackWidth = track.width;
+    rcKnob = QRect(0, 0, knob.width / lngTwipsPerPixelX, knob.height / lngTwipsPerPixelY);
+    if (lngTrackWidth == 0) {
+        // The scales divide by the track's width.
+        platform::showMessage(QStringLiteral("it is"));
+        lngTrackWidth = 1;
+    }
+}
+
+void frmKirrow::InitRTCClient() {
+    platform::stopAndShow([this] {
+        g_objRTCClient = m_clientFactory();
+        g_objRTCClient->Initialize();
+        g_objRTCClient->setEventFilter(rtc::RTCEF_CLIENT | rtc::RTCEF_REGISTRATION_STATE_CHANGE |
+                                       rtc::RTCEF_SESSION_STATE_CHANGE | rtc::RTCEF_MEDIA);
+        g_objRTCClientWithEvents = g_objRTCClient;
+        connect(g_objRTCClientWithEvents.get(), &rtc::IRTCClient::Event, this,
+                &frmKirrow::g_objRTCClientWithEvents_Event);
+        g_objRTCClient->ListenForIncomingSessions(rtc::RTCLM_BOTH);
+        g_objRTCClient->SetPreferredMediaTypes(rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE,
+                                               true);
+    });
+}
+
+void frmKirrow::SetIdleControls() {
+    Picture6->setEnabled(true);
+    Picture16->setEnabled(true);
+    Picture17->setEnabled(true);
+    Picture13->setEnabled(true);
+    Picture8->setEnabled(false);
+    cmbPhoneNo->setEnabled(true);
+    tmrConnected->stop();
+}
+
+void frmKirrow::SetInCallControls() {
+    Picture6->setEnabled(false);
+    Picture16->setEnabled(false);
+    Picture17->setEnabled(false);
+    Picture13->setEnabled(true);
+    Picture8->setEnabled(true);
+    cmbPhoneNo->setEnabled(false);
+}
+
+bool frmKirrow::IsActiveCall() const {
+    const QString state = lblMsg->text();
+    return state == QLatin1String("INCOMING") || state == QLatin1String("ANSWERING") ||
+           state == QLatin1String("INPROGRESS") || state == QLatin1String("CONNECTED") ||
+           state.startsWith(QLatin1String("CONNECTED "));
+}
+
+void frmKirrow::EndActiveCall() {
+    if (!IsActiveCall() || !g_objSession)
+        return;
+    // Leaving must not be stopped by a call that cannot be ended cleanly.
+    platform::skipOnError([this] { g_objSession->Terminate(rtc::RTCTR_SHUTDOWN); });
+}
+
+void frmKirrow::Picture40_Click() {
+    if (m_shuttingDown)
+        return;
+    m_shuttingDown = true;
+    RemoveTrayIcon();
+    EndActiveCall();
+    strSaveFlag = account::readEntry(account::kSaveApp);
+    if (strSaveFlag == QLatin1String("no")) {
+        try {
+            EraseProfile();
+        } catch (const std::exception &error) {
+            // The user asked for the account to be forgotten: say so when it could not be.
+            platform::showMessage(QStringLiteral("The saved account could not be erased: ") +
+                                      platform::errorDescription(error),
+                                  QString(), platform::MessageIcon::Warning);
+        }
+    }
+    UnloadWindow();
+}
+
+void frmKirrow::ExitApplication() {
+    m_shuttingDown = true;
+    RemoveTrayIcon();
+    EndActiveCall();
+    UnloadWindow();
+}
+
+void frmKirrow::UnloadWindow() {
+    Form_Unload();
+    m_ended = true;
+    close();
+}
+
+void frmKirrow::Form_Unload() {
+    ReleaseMixerAndTooltips();
+}
+
+// Closing the window by any other means (the window manager, a session ending) is the same
+// as the close button, so an account the user chose not to keep is never left behind.
+void frmKirrow::closeEvent(QCloseEvent *event) {
+    if (!m_shuttingDown)
+        Picture40_Click();
+    event->accept();
+}
+
+// A new login dialog whose values are only saved, for the next "Login As..." or the next start.
+void frmKirrow::Picture13_Click() {
+    frmLogin dialog(lblBalance, this);
+    dialog.exec();
+}
+
+// ---- steps that later subsystems fill -------------------------------------------------------
+
+// Rounded start-up shape: nothing yet; comes with the window shaping helpers.
+void frmKirrow::ApplyStartupShape() {}
+// Tooltips of the eleven controls: nothing yet; comes with the tooltip manager.
+void frmKirrow::CreateTooltips() {}
+// Mixer controller: nothing yet; comes with the mixer volume control.
+void frmKirrow::CreateMixerController() {}
+// Window outline from the skin picture: nothing yet; comes with the skin artwork.
+void frmKirrow::ApplySkinOutline() {}
+// Hiding the track and knob of a line the mixer lacks: nothing yet; comes with the mixer.
+void frmKirrow::ShowMixerLines() {}
+// Mixer ranges and units per twip of track: nothing yet; comes with the mixer.
+void frmKirrow::ReadMixerScales() {}
+// Tray icon removal: nothing yet; comes with the tray icon.
+void frmKirrow::RemoveTrayIcon() {}
+// Releasing the mixer controller and the tooltip manager: nothing yet; they do not exist yet.
+void frmKirrow::ReleaseMixerAndTooltips() {}

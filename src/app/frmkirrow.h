@@ -1,0 +1,147 @@
+#pragma once
+
+#include "rtcclient.h"
+
+#include <QRect>
+#include <QWidget>
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QAction;
+class QTimer;
+class PictureBox;
+
+// The main window: the telephone itself. Loading it brings the whole program up (Form_Load), and
+// it owns the program-wide state: the communications client, the current call, the registration
+// state and the account in use.
+class frmKirrow : public QWidget {
+    Q_OBJECT
+public:
+    // The client is made by clientFactory when start-up reaches that step, so leaving the login
+    // dialog with EXIT creates none.
+    explicit frmKirrow(rtc::RTCClientFactory clientFactory, QWidget *parent = nullptr);
+    ~frmKirrow() override;
+
+    // Runs the start-up sequence. Returns false when the user chose EXIT in the login dialog and
+    // the program must end at once.
+    bool Form_Load();
+
+    // Erases the saved account (the "Save" choice stays).
+    void EraseProfile();
+
+    // Read by other windows.
+    QString strXMLProfile;
+    QString strSIPIP;
+    qint16 intConnectedSeconds = 0;
+    qint16 timehr = 0;
+    qint16 timemin = 0;
+
+    // Read-only views of the private state, for other windows and for tests.
+    const QString &RegState() const { return strRegState; }
+    const QString &DisplayName() const { return strDisplayName; }
+    const rtc::IRTCClientPtr &Client() const { return g_objRTCClient; }
+    const rtc::IRTCProfilePtr &Profile() const { return g_objProfile; }
+    bool HasEnded() const { return m_ended; }
+
+    // Controls.
+    PictureBox *Picture1 = nullptr;
+    PictureBox *Picture4 = nullptr;
+    QLabel *lblMsg = nullptr;
+    QLabel *lblBalance = nullptr;
+    PictureBox *Picture3 = nullptr;
+    PictureBox *Picture2 = nullptr;
+    QComboBox *cmbPhoneNo = nullptr;
+    PictureBox *Picture16 = nullptr;
+    PictureBox *Picture17 = nullptr;
+    QFrame *Frame1 = nullptr;
+    QLabel *Label1[2] = {nullptr, nullptr};
+    PictureBox *picWave[2] = {nullptr, nullptr};
+    QLabel *Image1 = nullptr;
+    QLabel *Image2 = nullptr;
+    QLabel *Image3 = nullptr;
+    PictureBox *Picture11 = nullptr;
+    PictureBox *Picture13 = nullptr;
+    PictureBox *Picture6 = nullptr;
+    PictureBox *Picture8 = nullptr;
+    PictureBox *Picture20 = nullptr, *Picture21 = nullptr, *Picture22 = nullptr;
+    PictureBox *Picture25 = nullptr, *Picture26 = nullptr, *Picture27 = nullptr;
+    PictureBox *Picture30 = nullptr, *Picture31 = nullptr, *Picture32 = nullptr;
+    PictureBox *Picture35 = nullptr, *Picture36 = nullptr, *Picture37 = nullptr;
+    PictureBox *Picture40 = nullptr;
+    PictureBox *Picture41 = nullptr;
+    PictureBox *logOn = nullptr;
+    PictureBox *logOff = nullptr;
+    PictureBox *TrayIcon = nullptr;
+    QTimer *tmrConnected = nullptr;
+    QMenu *mnuSettings = nullptr;
+    QAction *mnuLoginAs = nullptr;
+    QAction *mnuVOICE = nullptr;
+
+public slots:
+    void Picture40_Click();
+    void mnuLoginAs_Click();
+    void Picture13_Click();
+
+private slots:
+    void g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void CreateControls();
+    void Form_Unload();
+    void ExitApplication();
+    void EndActiveCall();
+    void UnloadWindow();
+
+    void SetIdleControls();
+    void SetInCallControls();
+    void GetLoginSettings();
+    void InitRTCClient();
+    void RegisterProfile();
+
+    void OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent);
+    void OnSessionStateChange(const rtc::IRTCEventPtr &pevent);
+    void OnMediaEvent(const rtc::IRTCEventPtr &pevent);
+
+    // Start-up steps whose subsystems come later; each is one call in Form_Load's order.
+    void ApplyStartupShape();
+    void CreateTooltips();
+    void CreateMixerController();
+    void ApplySkinOutline();
+    void ShowMixerLines();
+    void ReadMixerScales();
+    void RemoveTrayIcon();
+    void ReleaseMixerAndTooltips();
+
+    void ReadTrackGeometry();
+    bool IsActiveCall() const;
+
+    rtc::RTCClientFactory m_clientFactory;
+    bool m_ended = false;
+    bool m_shuttingDown = false;
+
+    QString strAccount;
+    QString strDisplayName;
+    QString strPassword;
+    QString strSipServer;
+    QString strSaveFlag;
+    rtc::IRTCClientPtr g_objRTCClient;
+    rtc::IRTCSessionPtr g_objSession;
+    rtc::IRTCProfilePtr g_objProfile;
+    rtc::IRTCClientProvisioning *g_objProvisioning = nullptr;
+    float sngWaveScale = 0, sngMicScale = 0, sngWavInScale = 0;
+    float sngLineInScale = 0, sngCDScale = 0, sngMidScale = 0;
+    long lngTwipsPerPixelX = 15;
+    long lngTwipsPerPixelY = 15;
+    QRect rcKnob;
+    long lngKnobHalfWidth = 0;
+    long lngTrackLeft = 0;
+    long lngTrackRight = 0;
+    long lngTrackWidth = 0;
+    QString strRegState;
+    rtc::IRTCClientPtr g_objRTCClientWithEvents;
+};

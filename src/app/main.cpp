@@ -1,0 +1,16 @@
+#include "frmkirrow.h"
+#include "linphoneclient.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kirrow"));
+    QApplication::setOrganizationName(QStringLiteral("Kirrow"));
+
+    frmKirrow window([] { return std::make_shared<rtc::LinphoneClient>(); });
+    if (!window.Form_Load())
+        return 0; // EXIT in the login dialog
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,50 @@
+#include "errortraps.h"
+
+#include "messagebox.h"
+#include "rtcclient.h"
+
+#include <QLabel>
+
+namespace platform {
+
+QString formLoadErrorText() {
+    return QStringLiteral("An Error Occured and has been logged. FORMLOAD");
+}
+
+QString errorDescription(const std::exception &error) {
+    if (const auto *rtcError = dynamic_cast<const rtc::RtcError *>(&error))
+        return rtcError->description().isEmpty() ? QString::number(rtcError->number())
+                                                 : rtcError->description();
+    return QString::fromLocal8Bit(error.what());
+}
+
+bool stopAndShow(const std::function<void()> &step) {
+    try {
+        step();
+        return true;
+    } catch (const std::exception &) {
+        showMessage(formLoadErrorText());
+        return false;
+    }
+}
+
+bool showInStatusLine(QLabel *statusLine, const std::function<void()> &step) {
+    try {
+        step();
+        return true;
+    } catch (const std::exception &error) {
+        statusLine->setText(QStringLiteral("Error:  ") + errorDescription(error));
+        return false;
+    }
+}
+
+bool skipOnError(const std::function<void()> &step) {
+    try {
+        step();
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+} // namespace platform

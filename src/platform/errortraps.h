@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <functional>
+
+class QLabel;
+
+namespace platform {
+
+// The three ways the program deals with a step that fails. Each runs the step and reports
+// whether it completed.
+
+// Start-up, client creation, profile building: stop here and tell the user in a message box.
+bool stopAndShow(const std::function<void()> &step);
+
+// Call handlers: put "Error:  " and what failed in the status line, and go on.
+bool showInStatusLine(QLabel *statusLine, const std::function<void()> &step);
+
+// Event handlers and key tones: skip the failed step silently.
+bool skipOnError(const std::function<void()> &step);
+
+// The text of the start-up failure message.
+QString formLoadErrorText();
+
+// What a caught error says: an engine error's description or number, any other error's text.
+QString errorDescription(const std::exception &error);
+
+} // namespace platform

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace platform {
+
+// The caption of every message box that has no title of its own.
+QString appTitle();
+
+enum class MessageIcon { None, Information, Warning, Critical };
+
+// Shows a message box with an OK button only. Everything the program tells the user in a box
+// goes through here, so a test can see what would have been shown without a modal loop.
+void showMessage(const QString &text, const QString &title = QString(),
+                 MessageIcon icon = MessageIcon::None);
+
+using MessageHandler = std::function<void(const QString &text, const QString &title, MessageIcon)>;
+// Replaces how messages are shown; an empty handler restores the message box. Returns the old one.
+MessageHandler setMessageHandler(MessageHandler handler);
+
+} // namespace platform

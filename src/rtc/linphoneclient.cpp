@@ -1,0 +1,442 @@
+#include "linphoneclient.h"
+
+#include <linphone/core.h>
+#include <linphone/factory.h>
+#include <linphone/logging.h>
+#include <linphone/lpconfig.h>
+
+#include <QDir>
+#include <QLoggingCategory>
+#include <QStandardPaths>
+#include <QUdpSocket>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcEngine, "kirrow.engine", QtWarningMsg)
+
+namespace rtc {
+
+namespace {
+
+constexpr int kIterateMs = 20;
+constexpr quint16 kStaticSipPort = 5060;
+
+// ---- event objects --------------------------------------------------------------------------
+
+class ProfileObject final : public IRTCProfile {
+public:
+    explicit ProfileObject(ProvisioningProfile data) : data(std::move(data)) {}
+    QString Key() const override { return data.key; }
+    QString Name() const override { return data.name; }
+    QString UserURI() const override { return data.userUri; }
+    ProvisioningProfile data;
+};
+
+class RegistrationEvent final : public IRTCRegistrationStateChangeEvent {
+public:
+    RegistrationEvent(RTC_REGISTRATION_STATE state, long code, QString text, IRTCProfilePtr profile)
+        : m_state(state), m_code(code), m_text(std::move(text)), m_profile(std::move(profile)) {}
+    RTC_REGISTRATION_STATE State() const override { return m_state; }
+    long StatusCode() const override { return m_code; }
+    QString StatusText() const override { return m_text; }
+    IRTCProfilePtr Profile() const override { return m_profile; }
+
+private:
+    RTC_REGISTRATION_STATE m_state;
+    long m_code;
+    QString m_text;
+    IRTCProfilePtr m_profile;
+};
+
+// ---- engine glue ----------------------------------------------------------------------------
+
+QString fromC(const char *text) {
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+// Engine messages go to the kirrow.engine logging category: quiet unless the user enables it
+// (QT_LOGGING_RULES="kirrow.engine.debug=true").
+void engineLog(LinphoneLoggingService *, const char *, LinphoneLogLevel level,
+               const char *message) {
+    if (level == LinphoneLogLevelFatal)
+        qCWarning(lcEngine) << message;
+    else
+        qCDebug(lcEngine) << message;
+}
+
+void installLogHandler() {
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    LinphoneLoggingService *service = linphone_logging_service_get();
+    LinphoneLoggingServiceCbs *cbs =
+        linphone_factory_create_logging_service_cbs(linphone_factory_get());
+    linphone_logging_service_cbs_set_log_message_written(cbs, engineLog);
+    linphone_logging_service_add_callbacks(service, cbs);
+    linphone_logging_service_cbs_unref(cbs);
+    const bool verbose = lcEngine().isDebugEnabled();
+    linphone_logging_service_set_log_level(service, verbose ? LinphoneLogLevelMessage
+                                                            : LinphoneLogLevelError);
+}
+
+// The engine's own folders, given with a trailing "/" because it joins paths without one.
+QString engineFolder(const QString &leaf) {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    const QString path = base + QStringLiteral("/engine/") + leaf;
+    QDir().mkpath(path);
+    return path + QLatin1Char('/');
+}
+
+void accountRegistrationChanged(LinphoneCore *core, LinphoneAccount *account,
+                                LinphoneRegistrationState state, const char *) {
+    if (auto *client = static_cast<LinphoneClient *>(linphone_core_get_user_data(core)))
+        client->onAccountRegistrationState(account, state);
+}
+
+// "host", "host:port" or "[v6]:port" into its parts; port 5060 when none is given.
+std::pair<QString, quint16> splitHostPort(const QString &server) {
+    QString host = server.trimmed();
+    quint16 port = kStaticSipPort;
+    const int colon = host.lastIndexOf(QLatin1Char(':'));
+    if (colon > 0 && host.indexOf(QLatin1Char(':')) == colon) {
+        bool ok = false;
+        const uint value = host.mid(colon + 1).toUInt(&ok);
+        if (ok && value > 0 && value < 65536)
+            port = static_cast<quint16>(value);
+        host.truncate(colon);
+    }
+    return {host, port};
+}
+
+} // namespace
+
+// ---- free helpers ---------------------------------------------------------------------------
+
+int chooseSipPort(const QString &bindAddress) {
+    const QHostAddress address =
+        bindAddress.isEmpty() ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(bindAddress);
+    QUdpSocket probe;
+    if (probe.bind(address, kStaticSipPort))
+        return kStaticSipPort;
+    if (probe.bind(address, 0))
+        return probe.localPort();
+    return -1; // let the engine pick one
+}
+
+QString localAddressTowards(const QString &server) {
+    const auto [host, port] = splitHostPort(server);
+    if (host.isEmpty())
+        return {};
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0 || !found)
+        return {};
+    sockaddr_in target = *reinterpret_cast<sockaddr_in *>(found->ai_addr);
+    freeaddrinfo(found);
+    target.sin_port = htons(port);
+    // A connected UDP socket sends nothing; it only asks the kernel which source it would use.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return {};
+    QString local;
+    sockaddr_in self{};
+    socklen_t len = sizeof self;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&target), sizeof target) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&self), &len) == 0) {
+        char text[INET_ADDRSTRLEN] = {};
+        if (inet_ntop(AF_INET, &self.sin_addr, text, sizeof text))
+            local = QString::fromLatin1(text);
+    }
+    ::close(fd);
+    return local;
+}
+
+// ---- the client -----------------------------------------------------------------------------
+
+LinphoneClient::LinphoneClient(QObject *parent) : IRTCClient(parent) {
+    m_iterateTimer.setInterval(kIterateMs);
+    connect(&m_iterateTimer, &QTimer::timeout, this, &LinphoneClient::iterate);
+}
+
+LinphoneClient::~LinphoneClient() {
+    m_iterateTimer.stop();
+    if (!m_core)
+        return;
+    linphone_core_set_user_data(m_core, nullptr);
+    linphone_core_stop(m_core);
+    linphone_core_unref(m_core);
+}
+
+void LinphoneClient::requireCore(const char *operation) const {
+    if (!m_core)
+        throw RtcError(
+            RTC_E_NOT_INITIALIZED,
+            QStringLiteral("%1: the client is not initialized.").arg(QLatin1String(operation)));
+}
+
+void LinphoneClient::Initialize() {
+    if (m_core)
+        throw RtcError(RTC_E_INVALIDARG, QStringLiteral("The client is already initialized."));
+    installLogHandler();
+    LinphoneFactory *factory = linphone_factory_get();
+    // An empty plug-in folder: the engine's video plug-ins would load a second GUI toolkit.
+    linphone_factory_set_msplugins_dir(
+        factory, engineFolder(QStringLiteral("plugins")).toUtf8().constData());
+    linphone_factory_set_data_dir(factory,
+                                  engineFolder(QStringLiteral("data")).toUtf8().constData());
+    linphone_factory_set_config_dir(factory,
+                                    engineFolder(QStringLiteral("config")).toUtf8().constData());
+
+    // The configuration lives in memory: the program keeps its own account and call log, so
+    // nothing the engine knows needs to outlive the run.
+    LinphoneConfig *config = linphone_factory_create_config_from_string(factory, "");
+    // Not listening until ListenForIncomingSessions says where; otherwise it would bind 5060 now.
+    linphone_config_set_int(config, "sip", "sip_port", 0);
+    linphone_config_set_int(config, "sip", "sip_tcp_port", 0);
+    linphone_config_set_int(config, "sip", "sip_tls_port", 0);
+    linphone_config_set_int(config, "sip", "ipv6", 0);
+    linphone_config_set_string(config, "storage", "uri", ":memory:");
+    linphone_config_set_string(config, "storage", "call_logs_db_uri", ":memory:");
+    linphone_config_set_string(config, "storage", "zrtp_secrets_db_uri", ":memory:");
+    linphone_config_set_int(config, "video", "capture", 0);
+    linphone_config_set_int(config, "video", "display", 0);
+    linphone_config_set_int(config, "video", "automatically_initiate", 0);
+    linphone_config_set_int(config, "video", "automatically_accept", 0);
+    linphone_config_set_int(config, "rtp", "audio_rtp_port", -1);
+    linphone_config_set_int(config, "misc", "enable_basic_to_client_group_chat_room_migration", 0);
+    linphone_config_set_int(config, "sip", "use_info", 0);
+    linphone_config_set_int(config, "sip", "use_rfc2833", 1);
+
+    LinphoneCore *core = linphone_factory_create_core_with_config_3(factory, config, nullptr);
+    linphone_config_unref(config);
+    if (!core)
+        throw RtcError(RTC_E_ENGINE, QStringLiteral("The SIP engine could not be created."));
+    m_core = core;
+    linphone_core_set_user_data(core, this);
+
+    LinphoneCoreCbs *cbs = linphone_factory_create_core_cbs(factory);
+    linphone_core_cbs_set_account_registration_state_changed(cbs, accountRegistrationChanged);
+    linphone_core_add_callbacks(core, cbs);
+    linphone_core_cbs_unref(cbs);
+
+    linphone_core_set_user_agent(core, "Kirrow", "1.0");
+    if (linphone_core_start(core) != 0)
+        throw RtcError(RTC_E_ENGINE, QStringLiteral("The SIP engine could not be started."));
+
+    // Settings the engine resets while starting: the program rings itself when it decides to.
+    linphone_core_set_ring(core, nullptr);
+    linphone_core_set_ringback(core, nullptr);
+    linphone_core_enable_video_capture(core, FALSE);
+    linphone_core_enable_video_display(core, FALSE);
+    // Reachability is what the registration tells; the engine's own guess from the default route
+    // takes a loopback-only host for one without a network.
+    linphone_core_enable_auto_iterate(core, FALSE);
+    linphone_core_set_network_reachable(core, TRUE);
+    m_iterateTimer.start();
+}
+
+void LinphoneClient::setEventFilter(long filter) {
+    m_eventFilter = filter;
+}
+
+long LinphoneClient::EventFilter() const {
+    return m_eventFilter;
+}
+
+void LinphoneClient::ListenForIncomingSessions(RTC_LISTEN_MODE mode) {
+    requireCore("ListenForIncomingSessions");
+    // Both modes listen on one UDP port: 5060 when it is free, any free port otherwise.
+    m_sipPort = mode == RTCLM_NONE ? 0 : chooseSipPort(m_bindAddress);
+    applyTransports();
+}
+
+void LinphoneClient::SetPreferredMediaTypes(long mediaTypes, bool) {
+    requireCore("SetPreferredMediaTypes");
+    // Audio only: video never starts, whatever is asked.
+    m_mediaTypes = mediaTypes & (RTCMT_AUDIO_SEND | RTCMT_AUDIO_RECEIVE);
+    linphone_core_enable_video_capture(m_core, FALSE);
+    linphone_core_enable_video_display(m_core, FALSE);
+}
+
+IRTCClientProvisioning *LinphoneClient::provisioning() {
+    return this;
+}
+
+void LinphoneClient::applyTransports() {
+    LinphoneTransports *transports = linphone_factory_create_transports(linphone_factory_get());
+    linphone_transports_set_udp_port(transports, m_sipPort);
+    linphone_transports_set_tcp_port(transports, 0);
+    linphone_transports_set_tls_port(transports, 0);
+    linphone_transports_set_dtls_port(transports, 0);
+    const LinphoneStatus status = linphone_core_set_transports(m_core, transports);
+    linphone_transports_unref(transports);
+    if (status != 0)
+        throw RtcError(
+            RTC_E_ENGINE,
+            QStringLiteral("The SIP engine cannot listen on UDP port %1.").arg(m_sipPort));
+}
+
+// Listen on, and advertise, the local address that routes to the server: a server on 127.0.0.1
+// must be told 127.0.0.1, never an address of another interface.
+void LinphoneClient::bindTo(const QString &address) {
+    if (address == m_bindAddress)
+        return;
+    m_bindAddress = address;
+    LinphoneConfig *config = linphone_core_get_config(m_core);
+    const QByteArray bind = address.isEmpty() ? QByteArray("0.0.0.0") : address.toUtf8();
+    linphone_config_set_string(config, "sip", "bind_address", bind.constData());
+    linphone_config_set_string(config, "rtp", "bind_address", bind.constData());
+    if (m_sipPort != 0) {
+        // The port chosen for the old address may be taken on the new one.
+        m_sipPort = chooseSipPort(m_bindAddress);
+        applyTransports();
+    }
+}
+
+IRTCProfilePtr LinphoneClient::CreateProfile(const QString &profileXml) {
+    requireCore("CreateProfile");
+    return std::make_shared<ProfileObject>(parseProvisioningProfile(profileXml));
+}
+
+void LinphoneClient::EnableProfile(const IRTCProfilePtr &profile, long) {
+    requireCore("EnableProfile");
+    auto *object = dynamic_cast<ProfileObject *>(profile.get());
+    if (!object)
+        throw RtcError(RTC_E_INVALIDARG,
+                       QStringLiteral("EnableProfile: not a profile of this client."));
+    const ProvisioningProfile &data = object->data;
+    LinphoneFactory *factory = linphone_factory_get();
+
+    const QString registrar = QStringLiteral("sip:%1;transport=udp").arg(data.registrar);
+    const QString proxy = QStringLiteral("sip:%1;transport=udp;lr").arg(data.proxy);
+    LinphoneAddress *identity =
+        linphone_factory_create_address(factory, data.userUri.toUtf8().constData());
+    LinphoneAddress *route = linphone_factory_create_address(factory, proxy.toUtf8().constData());
+    if (!identity || !route) {
+        if (identity)
+            linphone_address_unref(identity);
+        if (route)
+            linphone_address_unref(route);
+        throw RtcError(RTC_E_INVALID_PROFILE,
+                       QStringLiteral("EnableProfile: \"%1\" or \"%2\" is not a SIP address.")
+                           .arg(data.userUri, data.proxy));
+    }
+    if (!data.userName.isEmpty())
+        linphone_address_set_display_name(identity, data.userName.toUtf8().constData());
+
+    bindTo(localAddressTowards(data.proxy));
+
+    // One profile at a time: accounts and credentials of an earlier profile would register too.
+    linphone_core_clear_accounts(m_core);
+    linphone_core_clear_all_auth_info(m_core);
+    m_account = nullptr;
+
+    LinphoneAuthInfo *auth = linphone_factory_create_auth_info(
+        factory, data.account.toUtf8().constData(), nullptr, data.password.toUtf8().constData(),
+        nullptr, nullptr, nullptr);
+    linphone_core_add_auth_info(m_core, auth);
+    linphone_auth_info_unref(auth);
+
+    LinphoneAccountParams *params = linphone_core_create_account_params(m_core);
+    linphone_account_params_set_identity_address(params, identity);
+    linphone_account_params_set_server_addr(params, registrar.toUtf8().constData());
+    bctbx_list_t *routes = bctbx_list_append(nullptr, route);
+    linphone_account_params_set_routes_addresses(params, routes);
+    bctbx_list_free(routes);
+    linphone_account_params_set_expires(params, data.expires);
+    linphone_account_params_set_register_enabled(params, TRUE);
+    linphone_account_params_set_publish_enabled(params, FALSE);
+    linphone_address_unref(identity);
+    linphone_address_unref(route);
+
+    LinphoneAccount *account = linphone_core_create_account(m_core, params);
+    linphone_account_params_unref(params);
+    m_enabledProfile = profile;
+    m_account = account;
+    const bool added = linphone_core_add_account(m_core, account) == 0;
+    if (added)
+        linphone_core_set_default_account(m_core, account);
+    linphone_account_unref(account);
+    if (!added) {
+        m_account = nullptr;
+        throw RtcError(RTC_E_ENGINE,
+                       QStringLiteral("EnableProfile: the SIP engine refused the account."));
+    }
+}
+
+IRTCSessionPtr LinphoneClient::CreateSession(RTC_SESSION_TYPE, const QString &,
+                                             const IRTCProfilePtr &, long) {
+    notAvailableYet("CreateSession");
+}
+
+void LinphoneClient::PlayRing(RTC_RING_TYPE, bool) {
+    notAvailableYet("PlayRing");
+}
+
+void LinphoneClient::SendDTMF(RTC_DTMF) {
+    notAvailableYet("SendDTMF");
+}
+
+void LinphoneClient::InvokeTuningWizard(QWidget *) {
+    notAvailableYet("InvokeTuningWizard");
+}
+
+void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int state) {
+    if (account != m_account)
+        return; // an account of an earlier profile, going away
+    RTC_REGISTRATION_STATE value;
+    switch (static_cast<LinphoneRegistrationState>(state)) {
+    case LinphoneRegistrationNone:
+        value = RTCRS_NOT_REGISTERED;
+        break;
+    case LinphoneRegistrationProgress:
+        value = RTCRS_REGISTERING;
+        break;
+    case LinphoneRegistrationOk:
+        value = RTCRS_REGISTERED;
+        break;
+    case LinphoneRegistrationCleared:
+        value = RTCRS_LOGGED_OFF;
+        break;
+    case LinphoneRegistrationFailed: {
+        const LinphoneReason reason = linphone_account_get_error(account);
+        value = (reason == LinphoneReasonForbidden || reason == LinphoneReasonUnauthorized)
+                    ? RTCRS_REJECTED
+                    : RTCRS_ERROR;
+        break;
+    }
+    default:
+        return; // refreshing an existing registration is no change of state
+    }
+    const LinphoneErrorInfo *info = linphone_account_get_error_info(account);
+    const long code = info ? linphone_error_info_get_protocol_code(info) : 0;
+    const QString text = info ? fromC(linphone_error_info_get_phrase(info)) : QString();
+    queueEvent(RTCE_REGISTRATION_STATE_CHANGE,
+               std::make_shared<RegistrationEvent>(value, code, text, m_enabledProfile));
+}
+
+void LinphoneClient::queueEvent(long type, IRTCEventPtr event) {
+    if (m_eventFilter & eventFilterBit(type))
+        m_pending.emplace_back(type, std::move(event));
+}
+
+void LinphoneClient::iterate() {
+    if (!m_core)
+        return;
+    linphone_core_iterate(m_core);
+    // Handlers may run nested event loops (modal dialogs) in which this timer fires again; each
+    // event is taken off the queue before it is raised so none is raised twice.
+    while (!m_pending.empty()) {
+        auto [type, event] = std::move(m_pending.front());
+        m_pending.pop_front();
+        emit Event(type, event);
+    }
+}
+
+} // namespace rtc

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "provisioningprofile.h"
+#include "rtcclient.h"
+
+#include <QTimer>
+
+#include <deque>
+#include <utility>
+
+// liblinphone types stay out of every header the windows see.
+struct _LinphoneCore;
+struct _LinphoneAccount;
+
+namespace rtc {
+
+// The communications client over liblinphone. The engine runs on the GUI thread: a 20 ms timer
+// iterates it, and the events its callbacks produce are raised after the iteration returns, so a
+// handler that opens a modal dialog never re-enters the engine.
+class LinphoneClient final : public IRTCClient, public IRTCClientProvisioning {
+    Q_OBJECT
+public:
+    explicit LinphoneClient(QObject *parent = nullptr);
+    ~LinphoneClient() override;
+
+    void Initialize() override;
+    void setEventFilter(long filter) override;
+    long EventFilter() const override;
+    void ListenForIncomingSessions(RTC_LISTEN_MODE mode) override;
+    void SetPreferredMediaTypes(long mediaTypes, bool persistent) override;
+    IRTCClientProvisioning *provisioning() override;
+
+    IRTCSessionPtr CreateSession(RTC_SESSION_TYPE type, const QString &localPhoneUri,
+                                 const IRTCProfilePtr &profile, long flags) override;
+    void PlayRing(RTC_RING_TYPE type, bool play) override;
+    void SendDTMF(RTC_DTMF tone) override;
+    void InvokeTuningWizard(QWidget *parent) override;
+
+    IRTCProfilePtr CreateProfile(const QString &profileXml) override;
+    void EnableProfile(const IRTCProfilePtr &profile, long registerFlags) override;
+
+    // The UDP port the engine listens on for SIP, 0 while it does not listen.
+    int sipPort() const { return m_sipPort; }
+    // The local address the engine binds and advertises, empty for every address.
+    QString bindAddress() const { return m_bindAddress; }
+
+    // Engine callbacks (called from C).
+    void onAccountRegistrationState(_LinphoneAccount *account, int state);
+
+private:
+    void requireCore(const char *operation) const;
+    void iterate();
+    void queueEvent(long type, IRTCEventPtr event);
+    void applyTransports();
+    void bindTo(const QString &address);
+
+    _LinphoneCore *m_core = nullptr;
+    QTimer m_iterateTimer;
+    long m_eventFilter = 0;
+    long m_mediaTypes = RTCMT_AUDIO_SEND | RTCMT_AUDIO_RECEIVE;
+    int m_sipPort = 0;
+    QString m_bindAddress;
+    IRTCProfilePtr m_enabledProfile;
+    _LinphoneAccount *m_account = nullptr;
+    std::deque<std::pair<long, IRTCEventPtr>> m_pending;
+};
+
+// Which UDP port to listen on: the static SIP port 5060 when it is free on the address, else any
+// free one.
+int chooseSipPort(const QString &bindAddress);
+
+// The local address of the route to a server given as "host" or "host:port" (UDP, IPv4); empty
+// when the host cannot be resolved or reached.
+QString localAddressTowards(const QString &server);
+
+} // namespace rtc

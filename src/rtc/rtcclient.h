@@ -1,0 +1,143 @@
+#pragma once
+
+#include "rtcvalues.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QWidget;
+
+namespace rtc {
+
+// A failed client operation: the negative error number and a description for the user.
+class RtcError : public std::runtime_error {
+public:
+    RtcError(long number, const QString &description)
+        : std::runtime_error(description.toStdString()), m_number(number),
+          m_description(description) {}
+    long number() const { return m_number; }
+    QString description() const { return m_description; }
+
+private:
+    long m_number;
+    QString m_description;
+};
+
+// Raised by operations that this client cannot perform yet, so nothing pretends to work.
+[[noreturn]] void notAvailableYet(const char *operation);
+
+// An event object. The handler asks for the view it expects with eventView<>(); asking for the
+// wrong one is an error, as it is for the client's own event objects.
+class IRTCEvent {
+public:
+    virtual ~IRTCEvent() = default;
+};
+
+class IRTCProfile {
+public:
+    virtual ~IRTCProfile() = default;
+    virtual QString Key() const = 0;
+    virtual QString Name() const = 0;
+    virtual QString UserURI() const = 0;
+};
+using IRTCProfilePtr = std::shared_ptr<IRTCProfile>;
+
+class IRTCParticipant {
+public:
+    virtual ~IRTCParticipant() = default;
+    virtual QString UserURI() const = 0;
+    virtual QString Name() const = 0;
+};
+using IRTCParticipantPtr = std::shared_ptr<IRTCParticipant>;
+
+class IRTCSession {
+public:
+    virtual ~IRTCSession() = default;
+    virtual RTC_SESSION_STATE State() const = 0;
+    virtual IRTCParticipantPtr AddParticipant(const QString &userUri, const QString &name) = 0;
+    virtual void Answer() = 0;
+    virtual void Terminate(RTC_TERMINATE_REASON reason) = 0;
+};
+using IRTCSessionPtr = std::shared_ptr<IRTCSession>;
+
+class IRTCRegistrationStateChangeEvent : public IRTCEvent {
+public:
+    virtual RTC_REGISTRATION_STATE State() const = 0;
+    virtual long StatusCode() const = 0;
+    virtual QString StatusText() const = 0;
+    virtual IRTCProfilePtr Profile() const = 0;
+};
+
+class IRTCSessionStateChangeEvent : public IRTCEvent {
+public:
+    virtual IRTCSessionPtr Session() const = 0;
+    virtual RTC_SESSION_STATE State() const = 0;
+    virtual long StatusCode() const = 0;
+    virtual QString StatusText() const = 0;
+};
+
+class IRTCMediaEvent : public IRTCEvent {
+public:
+    virtual long EventType() const = 0;
+    virtual long MediaType() const = 0;
+};
+
+using IRTCEventPtr = std::shared_ptr<IRTCEvent>;
+
+// Takes the view V of an event object; throws when the object has no such view.
+template <class V> std::shared_ptr<V> eventView(const IRTCEventPtr &event) {
+    auto view = std::dynamic_pointer_cast<V>(event);
+    if (!view)
+        throw RtcError(RTC_E_INVALIDARG, QStringLiteral("The event has no such view."));
+    return view;
+}
+
+// Creating and enabling provisioning profiles.
+class IRTCClientProvisioning {
+public:
+    virtual ~IRTCClientProvisioning() = default;
+    // Parses the profile text; text that is not well-formed, or lacks what registration needs,
+    // throws RtcError.
+    virtual IRTCProfilePtr CreateProfile(const QString &profileXml) = 0;
+    // Starts registering the profile's user; progress arrives as registration events.
+    virtual void EnableProfile(const IRTCProfilePtr &profile, long registerFlags) = 0;
+};
+
+// The communications client: one object for the whole run. Every event is raised through the
+// Event signal on the GUI thread, filtered by EventFilter.
+class IRTCClient : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~IRTCClient() override = default;
+
+    virtual void Initialize() = 0;
+    virtual void setEventFilter(long filter) = 0;
+    virtual long EventFilter() const = 0;
+    virtual void ListenForIncomingSessions(RTC_LISTEN_MODE mode) = 0;
+    virtual void SetPreferredMediaTypes(long mediaTypes, bool persistent) = 0;
+    virtual IRTCClientProvisioning *provisioning() = 0;
+
+    virtual IRTCSessionPtr CreateSession(RTC_SESSION_TYPE type, const QString &localPhoneUri,
+                                         const IRTCProfilePtr &profile, long flags) = 0;
+    virtual void PlayRing(RTC_RING_TYPE type, bool play) = 0;
+    virtual void SendDTMF(RTC_DTMF tone) = 0;
+    virtual void InvokeTuningWizard(QWidget *parent) = 0;
+
+signals:
+    void Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);
+};
+
+using IRTCClientPtr = std::shared_ptr<IRTCClient>;
+using RTCClientFactory = std::function<IRTCClientPtr()>;
+
+// The filter bit that lets an event type through, 0 for types that no bit covers.
+long eventFilterBit(long eventType);
+
+} // namespace rtc
+
+Q_DECLARE_METATYPE(rtc::IRTCEventPtr)

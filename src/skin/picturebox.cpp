@@ -1,0 +1,29 @@
+#include "picturebox.h"
+
+#include <QMouseEvent>
+
+PictureBox::PictureBox(QWidget *parent) : QLabel(parent) {
+    setMouseTracking(true);
+    setAlignment(Qt::AlignCenter);
+}
+
+void PictureBox::mousePressEvent(QMouseEvent *event) {
+    if (event->button() == Qt::LeftButton)
+        m_pressed = true;
+    QLabel::mousePressEvent(event);
+}
+
+void PictureBox::mouseMoveEvent(QMouseEvent *event) {
+    emit mouseMoved(event->buttons(), event->modifiers(), event->position());
+    QLabel::mouseMoveEvent(event);
+}
+
+// A click is a left press and release over the same box, as on a button.
+void PictureBox::mouseReleaseEvent(QMouseEvent *event) {
+    emit mouseReleased(event->button(), event->modifiers(), event->position());
+    const bool click = m_pressed && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint());
+    m_pressed = false;
+    if (click)
+        emit clicked();
+}

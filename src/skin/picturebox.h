@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QLabel>
+
+// A picture that acts as a button: it shows an image (or, until one is given, a caption) and
+// reports clicks and the pointer's movements over it, in its own pixel coordinates.
+class PictureBox : public QLabel {
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget *parent = nullptr);
+
+signals:
+    void clicked();
+    void mouseMoved(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPointF position);
+    void mouseReleased(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF position);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    bool m_pressed = false;
+};
