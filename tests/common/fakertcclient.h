@@ -1,0 +1,40 @@
+#pragma once
+
+#include "rtcclient.h"
+
+#include <QStringList>
+
+// A scripted communications client for tests of the windows: it records every operation it is
+// asked for, fails the one named in failOn, and raises the events a test tells it to.
+class FakeRTCClient final : public rtc::IRTCClient, public rtc::IRTCClientProvisioning {
+    Q_OBJECT
+public:
+    QStringList calls;        // "Initialize", "EventFilter 39", "EnableProfile 7", ...
+    QStringList profileTexts; // every text given to CreateProfile
+    QString failOn;           // an operation name that throws RtcError
+
+    void Initialize() override;
+    void setEventFilter(long filter) override;
+    long EventFilter() const override { return m_filter; }
+    void ListenForIncomingSessions(rtc::RTC_LISTEN_MODE mode) override;
+    void SetPreferredMediaTypes(long mediaTypes, bool persistent) override;
+    rtc::IRTCClientProvisioning *provisioning() override { return this; }
+    rtc::IRTCSessionPtr CreateSession(rtc::RTC_SESSION_TYPE, const QString &,
+                                      const rtc::IRTCProfilePtr &, long) override;
+    void PlayRing(rtc::RTC_RING_TYPE, bool) override { rtc::notAvailableYet("PlayRing"); }
+    void SendDTMF(rtc::RTC_DTMF) override { rtc::notAvailableYet("SendDTMF"); }
+    void InvokeTuningWizard(QWidget *) override { rtc::notAvailableYet("InvokeTuningWizard"); }
+    rtc::IRTCProfilePtr CreateProfile(const QString &profileXml) override;
+    void EnableProfile(const rtc::IRTCProfilePtr &profile, long registerFlags) override;
+
+    // Raise events as the real client would, through the event filter.
+    void raiseRegistration(long state);
+    void raiseMedia(long eventType, long mediaType);
+    void raise(long type, const rtc::IRTCEventPtr &event);
+
+private:
+    void record(const QString &call);
+    void requireInitialized() const;
+    long m_filter = 0;
+    bool m_initialized = false; // like the real client, profiles need an initialized one
+};

@@ -1,0 +1,71 @@
+#include "logindriver.h"
+
+#include "frmlogin.h"
+#include "messagebox.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QTimer>
+
+namespace {
+
+void answer(frmLogin *dialog, const LoginAnswer &answer) {
+    switch (answer.action) {
+    case LoginAnswer::Exit:
+        dialog->cmdExit->click();
+        return;
+    case LoginAnswer::CloseWindow:
+        dialog->close();
+        return;
+    case LoginAnswer::Login:
+        break;
+    }
+    if (answer.overwrite) {
+        dialog->txtSip->setText(answer.server);
+        dialog->txtAcctNo->setText(answer.account);
+        dialog->txtPassword->setText(answer.password);
+    }
+    dialog->chkbxSaveSettings->setChecked(answer.save);
+    dialog->cmdLogin->click();
+}
+
+void poll(const LoginAnswer &value, int triesLeft) {
+    if (auto *dialog = qobject_cast<frmLogin *>(QApplication::activeModalWidget())) {
+        answer(dialog, value);
+        return;
+    }
+    if (triesLeft > 0)
+        QTimer::singleShot(10, qApp, [value, triesLeft] { poll(value, triesLeft - 1); });
+}
+
+QStringList &caught() {
+    static QStringList texts;
+    return texts;
+}
+
+} // namespace
+
+void answerNextLoginDialog(const LoginAnswer &answer) {
+    QTimer::singleShot(0, qApp, [answer] { poll(answer, 1000); });
+}
+
+MessageCatcher::MessageCatcher() {
+    caught().clear();
+    platform::setMessageHandler(
+        [](const QString &text, const QString &, platform::MessageIcon) { caught() << text; });
+}
+
+MessageCatcher::~MessageCatcher() {
+    platform::setMessageHandler({});
+}
+
+QStringList MessageCatcher::texts() const {
+    return caught();
+}
+
+void MessageCatcher::clear() {
+    caught().clear();
+}

@@ -1,0 +1,248 @@
+#include "fakertcclient.h"
+#include "frmkirrow.h"
+#include "logindriver.h"
+#include "picturebox.h"
+#include "settingsstore.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QTimer>
+#include <QtTest>
+
+using namespace account;
+
+// The main window over a scripted client: start-up order, registration states, shutdown.
+class TestFrmKirrow : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_home;
+    std::shared_ptr<FakeRTCClient> m_client;
+    int m_clientsMade = 0;
+    QString m_failOn;
+
+    std::unique_ptr<frmKirrow> makeWindow() {
+        return std::make_unique<frmKirrow>([this] {
+            ++m_clientsMade;
+            m_client = std::make_shared<FakeRTCClient>();
+            m_client->failOn = m_failOn;
+            return m_client;
+        });
+    }
+
+    // A window started and logged in with the given answer.
+    std::unique_ptr<frmKirrow> started(const LoginAnswer &answer) {
+        auto window = makeWindow();
+        answerNextLoginDialog(answer);
+        window->Form_Load();
+        return window;
+    }
+
+    static LoginAnswer login(const QString &acct = "1001", const QString &password = "secret",
+                             bool save = true) {
+        LoginAnswer answer;
+        answer.server = "sip.example.net";
+        answer.account = acct;
+        answer.password = password;
+        answer.save = save;
+        return answer;
+    }
+
+private slots:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8()); }
+    void init() {
+        QFile::remove(settingsFilePath());
+        m_client.reset();
+        m_clientsMade = 0;
+        m_failOn.clear();
+    }
+
+    void startUpCreatesConfiguresAndRegistersInOrder() {
+        MessageCatcher messages;
+        auto window = started(login());
+        QVERIFY(messages.texts().isEmpty());
+        QCOMPARE(window->lblMsg->text(), QStringLiteral("Not logged in..."));
+        QCOMPARE(window->RegState(), QStringLiteral("NOTREGISTERED"));
+        QCOMPARE(m_client->calls,
+                 (QStringList{"Initialize", "EventFilter 39", "ListenForIncomingSessions 2",
+                              "SetPreferredMediaTypes 3 1", "CreateProfile", "EnableProfile 7"}));
+        QCOMPARE(window->strSIPIP, QStringLiteral("sip.example.net"));
+        QCOMPARE(window->strXMLProfile, m_client->profileTexts.first());
+        QVERIFY(window->strXMLProfile.contains(
+            "<user account=\"1001\" name=\"1001\" password=\"secret\""));
+        QCOMPARE(window->DisplayName(), QStringLiteral("1001"));
+    }
+
+    void idleControlsAfterStartUp() {
+        auto window = started(login());
+        QVERIFY(window->Picture6->isEnabled());
+        QVERIFY(window->Picture16->isEnabled());
+        QVERIFY(window->Picture17->isEnabled());
+        QVERIFY(window->Picture13->isEnabled());
+        QVERIFY(!window->Picture8->isEnabled());
+        QVERIFY(window->cmbPhoneNo->isEnabled());
+        QVERIFY(!window->tmrConnected->isActive());
+        QCOMPARE(window->tmrConnected->interval(), 1000);
+        QVERIFY(window->lblBalance->isHidden());
+    }
+
+    void exitAtStartUpCreatesNoClient() {
+        LoginAnswer answer;
+        answer.action = LoginAnswer::Exit;
+        auto window = makeWindow();
+        answerNextLoginDialog(answer);
+        QVERIFY(!window->Form_Load());
+        QVERIFY(window->HasEnded());
+        QCOMPARE(m_clientsMade, 0);
+        QCOMPARE(window->lblBalance->text(), QStringLiteral("EXITING"));
+    }
+
+    void passwordReadBackEmptyIsTheAccountNumber() {
+        // The dialog closed by the window manager saves nothing; the stored account has no
+        // password.
+        writeEntry(kAccountApp, "1001");
+        writeEntry(kSipApp, "sip.example.net");
+        LoginAnswer answer;
+        answer.action = LoginAnswer::CloseWindow;
+        auto window = started(answer);
+        QVERIFY(window->strXMLProfile.contains("password=\"1001\""));
+        QCOMPARE(m_client->calls.last(), QStringLiteral("EnableProfile 7"));
+    }
+
+    void registrationStatesShowInWordAndStatusLine_data() {
+        QTest::addColumn<long>("state");
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("0") << 0L << "NOTREGISTERED"
+                           << "Not Registered";
+        QTest::newRow("1") << 1L << "REGISTERING"
+                           << "Registering";
+        QTest::newRow("2") << 2L << "REGISTERED"
+                           << "Registered and Ready...";
+        QTest::newRow("3") << 3L << "REJECTED"
+                           << "Rejected";
+        QTest::newRow("6") << 6L << "LOGGEDOFF"
+                           << "Logged off.";
+    }
+    void registrationStatesShowInWordAndStatusLine() {
+        QFETCH(long, state);
+        QFETCH(QString, word);
+        QFETCH(QString, caption);
+        auto window = started(login());
+        m_client->raiseRegistration(state);
+        QCOMPARE(window->RegState(), word);
+        QCOMPARE(window->lblMsg->text(), caption);
+    }
+
+    void otherRegistrationValuesAndMediaEventsChangeNothing() {
+        auto window = started(login());
+        m_client->raiseRegistration(2);
+        for (long state : {4L, 5L, 7L, -1L, 99L}) {
+            m_client->raiseRegistration(state);
+            QCOMPARE(window->RegState(), QStringLiteral("REGISTERED"));
+            QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
+        }
+        m_client->raiseMedia(1, 2);
+        // An event whose object is not the view its type promises is skipped, not a crash.
+        m_client->raise(rtc::RTCE_REGISTRATION_STATE_CHANGE, std::make_shared<rtc::IRTCEvent>());
+        m_client->raise(rtc::RTCE_MEDIA, std::make_shared<rtc::IRTCEvent>());
+        m_client->raise(rtc::RTCE_CLIENT, std::make_shared<rtc::IRTCEvent>());
+        QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
+    }
+
+    void clientThatFailsShowsTheStartUpMessageAndGoesOn_data() {
+        QTest::addColumn<QString>("failOn");
+        QTest::addColumn<int>("messageCount");
+        // Client creation failing leaves no client, so the profile step fails too.
+        QTest::newRow("Initialize") << "Initialize" << 2;
+        QTest::newRow("ListenForIncomingSessions") << "ListenForIncomingSessions" << 1;
+        QTest::newRow("CreateProfile") << "CreateProfile" << 1;
+        QTest::newRow("EnableProfile") << "EnableProfile" << 1;
+    }
+    void clientThatFailsShowsTheStartUpMessageAndGoesOn() {
+        QFETCH(QString, failOn);
+        QFETCH(int, messageCount);
+        m_failOn = failOn;
+        MessageCatcher messages;
+        auto window = started(login());
+        QCOMPARE(messages.texts(),
+                 QStringList(messageCount, "An Error Occured and has been logged. FORMLOAD"));
+        QVERIFY(!window->strXMLProfile.isEmpty()); // set before the failing step
+        QCOMPARE(window->lblMsg->text(), QStringLiteral("Not logged in..."));
+    }
+
+    void emptyServerIsRefusedByTheClient() {
+        MessageCatcher messages;
+        LoginAnswer answer = login();
+        answer.server.clear();
+        auto window = started(answer);
+        QCOMPARE(messages.texts(), QStringList{"An Error Occured and has been logged. FORMLOAD"});
+        QVERIFY(window->strXMLProfile.contains("uri=\"sip:1001@\""));
+    }
+
+    void closingErasesTheAccountOnlyWhenNotToBeKept_data() {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("kept") << true;
+        QTest::newRow("not kept") << false;
+    }
+    void closingErasesTheAccountOnlyWhenNotToBeKept() {
+        QFETCH(bool, save);
+        auto window = started(login("1001", "secret", save));
+        window->show();
+        QTest::mouseClick(window->Picture40, Qt::LeftButton);
+        QVERIFY(window->HasEnded());
+        QVERIFY(!window->isVisible());
+        QCOMPARE(readEntry(kAccountApp).isEmpty(), !save);
+        QCOMPARE(readEntry(kPasswordApp).isEmpty(), !save);
+        QCOMPARE(readEntry(kSipApp).isEmpty(), !save);
+        QCOMPARE(readEntry(kSaveApp), save ? QStringLiteral("yes") : QStringLiteral("no"));
+    }
+
+    void closingByTheWindowManagerIsTheCloseButton() {
+        auto window = started(login("1001", "secret", false));
+        window->show();
+        window->close();
+        QVERIFY(window->HasEnded());
+        QCOMPARE(readEntry(kAccountApp), QString());
+    }
+
+    void loginAsRegistersANewProfileOnTheSameClient() {
+        auto window = started(login());
+        const auto client = m_client;
+        LoginAnswer second = login("1002", "other");
+        second.server = "sip2.example.net";
+        answerNextLoginDialog(second);
+        window->mnuLoginAs->trigger();
+        QCOMPARE(m_clientsMade, 1);
+        QCOMPARE(client->calls.mid(6), (QStringList{"CreateProfile", "EnableProfile 7"}));
+        QCOMPARE(window->strSIPIP, QStringLiteral("sip2.example.net"));
+        QCOMPARE(window->strXMLProfile, client->profileTexts.last());
+        // The display name was set once, at start-up.
+        QVERIFY(
+            window->strXMLProfile.contains("<user account=\"1002\" name=\"1001\" "
+                                           "password=\"other\" uri=\"sip:1002@sip2.example.net\""));
+    }
+
+    void exitInLoginAsReregistersWithWhatIsSaved() {
+        auto window = started(login());
+        LoginAnswer exit;
+        exit.action = LoginAnswer::Exit;
+        answerNextLoginDialog(exit);
+        window->mnuLoginAs->trigger();
+        QVERIFY(!window->HasEnded());
+        QCOMPARE(m_client->calls.last(), QStringLiteral("EnableProfile 7"));
+        QCOMPARE(m_client->profileTexts.size(), 2);
+    }
+
+    void loginButtonOnlySavesForNextTime() {
+        auto window = started(login());
+        answerNextLoginDialog(login("1002", "other", false));
+        QTest::mouseClick(window->Picture13, Qt::LeftButton);
+        QCOMPARE(readEntry(kAccountApp), QStringLiteral("1002"));
+        QCOMPARE(readEntry(kSaveApp), QStringLiteral("no"));
+        QCOMPARE(m_client->profileTexts.size(), 1);
+        QCOMPARE(window->strSIPIP, QStringLiteral("sip.example.net"));
+    }
+};
+
+QTEST_MAIN(TestFrmKirrow)
+#include "tst_frmkirrow.moc"

@@ -1,0 +1,149 @@
+#include "frmlogin.h"
+#include "logindriver.h"
+#include "settingsstore.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace account;
+
+// The login dialog: what it offers, what it accepts, what it saves.
+class TestFrmLogin : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_home;
+
+    static void store(const QString &server, const QString &acct, const QString &password) {
+        writeEntry(kSipApp, server);
+        writeEntry(kAccountApp, acct);
+        writeEntry(kPasswordApp, password);
+    }
+
+private slots:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8()); }
+    void init() { QFile::remove(settingsFilePath()); }
+
+    void firstStartOffersEmptyFieldsWithSaveChecked() {
+        QLabel marker;
+        frmLogin dialog(&marker);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Please Enter Your Pin"));
+        QVERIFY(dialog.txtSip->text().isEmpty());
+        QVERIFY(dialog.txtAcctNo->text().isEmpty());
+        QVERIFY(dialog.txtPassword->text().isEmpty());
+        QVERIFY(dialog.chkbxSaveSettings->isChecked());
+        QCOMPARE(dialog.chkbxSaveSettings->text(), QStringLiteral("Save "));
+        QCOMPARE(dialog.txtPassword->echoMode(), QLineEdit::Normal);
+    }
+
+    void storedValuesArePrefilledEvenWhenNotToBeKept() {
+        store("sip.example.net", "1001", "secret");
+        writeEntry(kSaveApp, "no");
+        QLabel marker;
+        frmLogin dialog(&marker);
+        QCOMPARE(dialog.txtSip->text(), QStringLiteral("sip.example.net"));
+        QCOMPARE(dialog.txtAcctNo->text(), QStringLiteral("1001"));
+        QCOMPARE(dialog.txtPassword->text(), QStringLiteral("secret"));
+        QVERIFY(dialog.chkbxSaveSettings->isChecked());
+    }
+
+    void blankAccountOrPasswordIsRefusedAndNothingSaved_data() {
+        QTest::addColumn<QString>("acct");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("no account") << ""
+                                    << "pw";
+        QTest::newRow("no password") << "1001"
+                                     << "";
+    }
+    void blankAccountOrPasswordIsRefusedAndNothingSaved() {
+        QFETCH(QString, acct);
+        QFETCH(QString, password);
+        MessageCatcher messages;
+        QLabel marker;
+        frmLogin dialog(&marker);
+        dialog.txtSip->setText("sip.example.net");
+        dialog.txtAcctNo->setText(acct);
+        dialog.txtPassword->setText(password);
+        dialog.cmdLogin->click();
+        QCOMPARE(messages.texts(), QStringList{"User Name and Password must not be blank"});
+        QCOMPARE(dialog.result(), 0);
+        QVERIFY(!QFile::exists(settingsFilePath()));
+    }
+
+    void loginSavesValuesAsTypedAndTheChoice_data() {
+        QTest::addColumn<bool>("save");
+        QTest::addColumn<QString>("saveEntry");
+        QTest::newRow("kept") << true << "yes";
+        QTest::newRow("not kept") << false << "no";
+    }
+    void loginSavesValuesAsTypedAndTheChoice() {
+        QFETCH(bool, save);
+        QFETCH(QString, saveEntry);
+        QLabel marker;
+        frmLogin dialog(&marker);
+        dialog.txtSip->setText(" sip.example.net ");
+        dialog.txtAcctNo->setText("1001");
+        dialog.txtPassword->setText("p\"a&s<s");
+        dialog.chkbxSaveSettings->setChecked(save);
+        dialog.cmdLogin->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(readEntry(kSipApp), QStringLiteral(" sip.example.net "));
+        QCOMPARE(readEntry(kAccountApp), QStringLiteral("1001"));
+        QCOMPARE(readEntry(kPasswordApp), QStringLiteral("p\"a&s<s"));
+        QCOMPARE(readEntry(kSaveApp), saveEntry);
+        QVERIFY(marker.text().isEmpty());
+    }
+
+    void exitMarksTheOwnerAndSavesNothing() {
+        QLabel marker;
+        frmLogin dialog(&marker);
+        dialog.txtAcctNo->setText("1001");
+        dialog.txtPassword->setText("pw");
+        dialog.cmdExit->click();
+        QCOMPARE(marker.text(), QStringLiteral("EXITING"));
+        QVERIFY(!QFile::exists(settingsFilePath()));
+    }
+
+    void accountNumberStopsAtFifteenCharacters() {
+        QLabel marker;
+        frmLogin dialog(&marker);
+        dialog.show();
+        QTest::keyClicks(dialog.txtAcctNo, "12345678901234567890");
+        QCOMPARE(dialog.txtAcctNo->text(), QStringLiteral("123456789012345"));
+    }
+
+    void tabGoesServerAccountPasswordSaveLoginExit() {
+        QLabel marker;
+        frmLogin dialog(&marker);
+        QList<QWidget *> order;
+        QWidget *w = dialog.txtSip;
+        for (int i = 0; i < 6; ++i, w = w->nextInFocusChain()) {
+            while (!(w->focusPolicy() & Qt::TabFocus))
+                w = w->nextInFocusChain();
+            order << w;
+        }
+        const QList<QWidget *> expected{dialog.txtSip,      dialog.txtAcctNo,
+                                        dialog.txtPassword, dialog.chkbxSaveSettings,
+                                        dialog.cmdLogin,    dialog.cmdExit};
+        QCOMPARE(order, expected);
+    }
+
+    void unwritableStoreKeepsTheDialogOpenAndSaysWhy() {
+        QDir().mkpath(settingsFilePath()); // a folder where the file goes
+        MessageCatcher messages;
+        QLabel marker;
+        frmLogin dialog(&marker);
+        dialog.txtAcctNo->setText("1001");
+        dialog.txtPassword->setText("pw");
+        dialog.cmdLogin->click();
+        QDir(settingsFilePath()).removeRecursively();
+        QCOMPARE(messages.texts().size(), 1);
+        QVERIFY(messages.texts().first().contains("could not be saved"));
+        QCOMPARE(dialog.result(), 0);
+        QCOMPARE(dialog.txtPassword->text(), QStringLiteral("pw"));
+    }
+};
+
+QTEST_MAIN(TestFrmLogin)
+#include "tst_frmlogin.moc"

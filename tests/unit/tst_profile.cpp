@@ -1,0 +1,95 @@
+#include "profiletext.h"
+#include "provisioningprofile.h"
+#include "rtcclient.h"
+
+#include <QtTest>
+
+// The profile text handed to the engine, and the engine's reading of it.
+class TestProfile : public QObject {
+    Q_OBJECT
+private slots:
+    void textIsTheFixedConcatenation() {
+        const QString expected = QStringLiteral(
+            "<provision key=\"3f9a1c62-7b04-4e8d-a5c1-90d2e7b4c813\" name=\"1001\" expires=\"600\">"
+            "<user account=\"1001\" name=\"Ann\" password=\"secret\" "
+            "uri=\"sip:1001@sip.example.net\" />"
+            " <sipsrv addr=\"sip.example.net\" protocol=\"UDP\" auth=\"digest\" role=\"registrar\">"
+            "<session party=\"first\" type=\"pc2ph\" /></sipsrv>"
+            "<sipsrv addr=\"sip.example.net\" protocol=\"UDP\" auth=\"digest\" role=\"proxy\">"
+            "<session party=\"first\" type=\"pc2ph\" /></sipsrv>"
+            "<provider calldisplay=\"sip:1001@sip.example.net\" /></provision>");
+        QCOMPARE(account::BuildProfileText("1001", "Ann", "secret", "sip.example.net"), expected);
+    }
+
+    void valuesAreNeitherTrimmedNorChanged() {
+        const QString text = account::BuildProfileText(" 77 ", "x'y", " pw ", "10.0.0.1:5070");
+        QVERIFY(text.contains(
+            "account=\" 77 \" name=\"x'y\" password=\" pw \" uri=\"sip: 77 @10.0.0.1:5070\""));
+    }
+
+    void specialCharactersAreEscapedAndReadBack() {
+        const QString text = account::BuildProfileText("1001", "A&B", "p\"a&s<s>", "example.net");
+        QVERIFY(text.contains("password=\"p&quot;a&amp;s&lt;s&gt;\""));
+        QVERIFY(text.contains("name=\"A&amp;B\""));
+        const rtc::ProvisioningProfile profile = rtc::parseProvisioningProfile(text);
+        QCOMPARE(profile.password, QStringLiteral("p\"a&s<s>"));
+        QCOMPARE(profile.userName, QStringLiteral("A&B"));
+    }
+
+    void engineReadsWhatRegistrationNeeds() {
+        const auto profile = rtc::parseProvisioningProfile(
+            account::BuildProfileText("1001", "1001", "secret", "127.0.0.1:5070"));
+        QCOMPARE(profile.key, account::profileKey());
+        QCOMPARE(profile.expires, 600);
+        QCOMPARE(profile.account, QStringLiteral("1001"));
+        QCOMPARE(profile.password, QStringLiteral("secret"));
+        QCOMPARE(profile.userUri, QStringLiteral("sip:1001@127.0.0.1:5070"));
+        QCOMPARE(profile.registrar, QStringLiteral("127.0.0.1:5070"));
+        QCOMPARE(profile.proxy, QStringLiteral("127.0.0.1:5070"));
+    }
+
+    void badProfilesAreRefusedWithAReason_data() {
+        QTest::addColumn<QString>("xml");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("not well-formed")
+            << QStringLiteral("<provision><user account=\"1\"") << "line 1";
+        QTest::newRow("unescaped quote")
+            << QStringLiteral("<provision><user account=\"1\" password=\"a\"b\" /></provision>")
+            << "line 1";
+        QTest::newRow("other document")
+            << QStringLiteral("<html/>") << "not a provisioning profile";
+        QTest::newRow("no user") << QStringLiteral("<provision expires=\"600\"/>")
+                                 << "names no user";
+        QTest::newRow("empty server")
+            << account::BuildProfileText("1001", "1001", "pw", "") << "not a SIP address";
+        QTest::newRow("no account")
+            << account::BuildProfileText("", "", "pw", "example.net") << "has no account";
+        QTest::newRow("no registrar")
+            << QStringLiteral("<provision><user account=\"1\" uri=\"sip:1@h\"/></provision>")
+            << "no registrar";
+        QTest::newRow("tcp server")
+            << QStringLiteral(
+                   "<provision><user account=\"1\" uri=\"sip:1@h\"/>"
+                   "<sipsrv addr=\"h\" protocol=\"TCP\" role=\"registrar\"/></provision>")
+            << "only UDP";
+        QTest::newRow("bad expires")
+            << QStringLiteral(
+                   "<provision expires=\"soon\"><user account=\"1\" uri=\"sip:1@h\"/></provision>")
+            << "expires";
+    }
+
+    void badProfilesAreRefusedWithAReason() {
+        QFETCH(QString, xml);
+        QFETCH(QString, reason);
+        try {
+            rtc::parseProvisioningProfile(xml);
+            QFAIL("the profile was accepted");
+        } catch (const rtc::RtcError &error) {
+            QVERIFY(error.number() < 0);
+            QVERIFY2(error.description().contains(reason), qPrintable(error.description()));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProfile)
+#include "tst_profile.moc"
