@@ -134,6 +134,11 @@ QString localAddressTowards(const QString &server) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
+    // Looking up a name here would block the window while DNS answers (or never does); the
+    // engine resolves names itself, without blocking, and then binds every address. Only
+    // addresses, and the host's own name for itself, are routed here.
+    if (host != QLatin1String("localhost"))
+        hints.ai_flags = AI_NUMERICHOST;
     addrinfo *found = nullptr;
     if (getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0 || !found)
         return {};

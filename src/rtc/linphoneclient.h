@@ -69,8 +69,8 @@ private:
 // free one.
 int chooseSipPort(const QString &bindAddress);
 
-// The local address of the route to a server given as "host" or "host:port" (UDP, IPv4); empty
-// when the host cannot be resolved or reached.
+// The local address of the route to a server given as "address[:port]" or "localhost[:port]"
+// (UDP, IPv4); empty for other names and for servers that cannot be reached.
 QString localAddressTowards(const QString &server);
 
 } // namespace rtc

@@ -1,0 +1,58 @@
+#include "linphoneclient.h"
+
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+// The engine's port and address choices, and what it refuses before it is ready.
+class TestLinphoneClient : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_home;
+
+private slots:
+    void initTestCase() { qputenv("XDG_DATA_HOME", m_home.filePath("data").toUtf8()); }
+
+    void staticPortWhenFreeOtherwiseAnyFreePort() {
+        QUdpSocket holder;
+        if (holder.bind(QHostAddress::LocalHost, 5060)) {
+            const int port = rtc::chooseSipPort(QStringLiteral("127.0.0.1"));
+            QVERIFY(port > 0 && port != 5060);
+            holder.close();
+        }
+        if (holder.bind(QHostAddress::LocalHost, 5060)) {
+            holder.close();
+            QCOMPARE(rtc::chooseSipPort(QStringLiteral("127.0.0.1")), 5060);
+        }
+    }
+
+    void routesToLoopbackServersFromLoopback() {
+        QCOMPARE(rtc::localAddressTowards(QStringLiteral("127.0.0.1:5070")), QStringLiteral("127.0.0.1"));
+        QCOMPARE(rtc::localAddressTowards(QStringLiteral("127.0.0.1")), QStringLiteral("127.0.0.1"));
+        QCOMPARE(rtc::localAddressTowards(QStringLiteral("localhost:5070")), QStringLiteral("127.0.0.1"));
+        // Names are left to the engine's own resolver, so the window never waits on DNS here.
+        QCOMPARE(rtc::localAddressTowards(QStringLiteral("sip.example.invalid")), QString());
+        QCOMPARE(rtc::localAddressTowards(QString()), QString());
+    }
+
+    void listensWhereItSays() {
+        rtc::LinphoneClient client;
+        client.Initialize();
+        client.ListenForIncomingSessions(rtc::RTCLM_BOTH);
+        QVERIFY(client.sipPort() > 0);
+        QUdpSocket probe;
+        QVERIFY2(!probe.bind(QHostAddress::AnyIPv4, client.sipPort()), "the engine is not listening");
+    }
+
+    void operationsNeedAnInitializedClient() {
+        rtc::LinphoneClient client;
+        try {
+            client.provisioning()->CreateProfile(QStringLiteral("<provision/>"));
+            QFAIL("CreateProfile worked without Initialize");
+        } catch (const rtc::RtcError &error) {
+            QCOMPARE(error.number(), long(rtc::RTC_E_NOT_INITIALIZED));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinphoneClient)
+#include "tst_linphoneclient.moc"
