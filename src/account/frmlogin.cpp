@@ -44,6 +44,10 @@ void frmLogin::CreateControls() {
     setObjectName(QStringLiteral("frmLogin"));
     setWindowTitle(QStringLiteral("Please Enter Your Pin"));
     setFixedSize(twipsToPixelsX(kClientWidthTwips), twipsToPixelsY(kClientHeightTwips));
+    // The layout was drawn for a small dialog font; labels must fit their boxes.
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, kBackColour);

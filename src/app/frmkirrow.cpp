@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QTimer>
 
 namespace {
@@ -146,6 +147,7 @@ bool frmKirrow::Form_Load() {
         strPassword.clear();
         resize(platform::twipsToPixelsX(skin::kMainWindowWidthTwips),
                platform::twipsToPixelsY(skin::kMainWindowHeightTwips));
+        CentreOnScreen();
         ApplyStartupShape();
         lblMsg->setText(QString());
         lblMsg->setText(QStringLiteral("Not logged in..."));
@@ -171,6 +173,12 @@ bool frmKirrow::Form_Load() {
         RegisterProfile();
     });
     return !exiting;
+}
+
+// The window starts in the middle of the screen, and the login dialog over it.
+void frmKirrow::CentreOnScreen() {
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 // Knob and track geometry in twips, from the design table, as the volume sliders use it.

@@ -92,6 +92,7 @@ protected:
 
 private:
     void CreateControls();
+    void CentreOnScreen();
     void Form_Unload();
     void ExitApplication();
     void EndActiveCall();
