@@ -1,0 +1,322 @@
+#include "kamailioserver.h"
+
+#include "fixtures.h"
+#include "freeport.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int startDeadlineMs = 20000;
+constexpr int stopDeadlineMs = 5000;
+constexpr int rpcDeadlineMs = 10000;
+// Printed by the config once the first SIP worker is up.
+constexpr auto readyLine = "kirrow-exchange ready on";
+
+QString findTool(const QString &name) {
+    // /usr/sbin is often missing from PATH for non-root users.
+    QString path = QStandardPaths::findExecutable(name);
+    if (path.isEmpty())
+        path = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"),
+                                                     QStringLiteral("/usr/local/sbin"),
+                                                     QStringLiteral("/sbin")});
+    return path;
+}
+
+void setError(QString *error, const QString &text) {
+    if (error)
+        *error = text;
+}
+
+QString tail(const QString &text, int lines = 25) {
+    QStringList all = text.split(QLatin1Char('\n'));
+    if (all.size() > lines)
+        all = all.mid(all.size() - lines);
+    return all.join(QLatin1Char('\n'));
+}
+
+// A double-quoted kamailio string: only backslash and quote are special.
+QString quoted(const QString &text) {
+    QString out = text;
+    out.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    out.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + out + QLatin1Char('"');
+}
+
+bool renderConfig(const QString &templateText, quint16 port, const QString &runDir,
+                  const QList<KamailioServer::Account> &accounts, QString *config, QString *error) {
+    // The user name ends up as an htable key inside $sht(...), where "$", ")"
+    // or blanks would change the meaning; SIP user names rarely need more.
+    static const QRegularExpression userPattern(QStringLiteral("^[A-Za-z0-9._~+-]+$"));
+    QStringList statements;
+    for (const auto &account : accounts) {
+        if (!userPattern.match(account.user).hasMatch()) {
+            setError(error, QStringLiteral("unsupported user name '%1'").arg(account.user));
+            return false;
+        }
+        for (const QChar c : account.password) {
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
+                setError(
+                    error,
+                    QStringLiteral("password of '%1' has a control character").arg(account.user));
+                return false;
+            }
+        }
+        statements << QStringLiteral("\t$sht(users=>%1) = %2;")
+                          .arg(account.user, quoted(account.password));
+    }
+
+    QStringList lines = templateText.split(QLatin1Char('\n'));
+    bool accountsPlaced = false;
+    for (QString &line : lines) {
+        if (line.trimmed() == QLatin1String("@ACCOUNTS@")) {
+            // Whole-line placeholder, replaced last so that nothing in a
+            // password is taken for another placeholder.
+            line = statements.join(QLatin1Char('\n'));
+            accountsPlaced = true;
+            continue;
+        }
+        line.replace(QLatin1String("@PORT@"), QString::number(port));
+        line.replace(QLatin1String("@RUNDIR@"), runDir);
+    }
+    if (!accountsPlaced) {
+        setError(error, QStringLiteral("config template has no @ACCOUNTS@ line"));
+        return false;
+    }
+    *config = lines.join(QLatin1Char('\n'));
+    return true;
+}
+
+} // namespace
+
+KamailioServer::KamailioServer(QList<Account> accounts) : m_accounts(std::move(accounts)) {}
+
+KamailioServer::~KamailioServer() {
+    stop();
+}
+
+bool KamailioServer::start(QString *error) {
+    if (isRunning())
+        return true;
+
+    QFile templateFile(testFixturePath(QStringLiteral("kamailio.cfg.in")));
+    if (!templateFile.open(QIODevice::ReadOnly)) {
+        setError(error, QStringLiteral("cannot read %1: %2")
+                            .arg(templateFile.fileName(), templateFile.errorString()));
+        return false;
+    }
+    const QString templateText = QString::fromUtf8(templateFile.readAll());
+
+    if (!m_dir) {
+        // Short path under /tmp: the control socket path must fit sun_path.
+        m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() +
+                                                QStringLiteral("/kirrow-kamailio-XXXXXX"));
+        if (!m_dir->isValid()) {
+            setError(
+                error,
+                QStringLiteral("cannot create a temporary folder: %1").arg(m_dir->errorString()));
+            m_dir.reset();
+            return false;
+        }
+    }
+
+    // The port is free when picked but someone may bind it before kamailio
+    // does; then pick another.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        bool portTaken = false;
+        if (startOnce(templateText, &portTaken, error))
+            return true;
+        if (!portTaken)
+            return false;
+    }
+    return false;
+}
+
+bool KamailioServer::startOnce(const QString &templateText, bool *portTaken, QString *error) {
+    const QString kamailio = findTool(QStringLiteral("kamailio"));
+    if (kamailio.isEmpty()) {
+        setError(error, QStringLiteral("kamailio not found (run scripts/deps)"));
+        return false;
+    }
+
+    m_port = freeUdpPort();
+    QString config;
+    if (!renderConfig(templateText, m_port, m_dir->path(), m_accounts, &config, error))
+        return false;
+    QFile configFile(configPath());
+    if (!configFile.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        configFile.write(config.toUtf8()) < 0 || !configFile.flush()) {
+        setError(error, QStringLiteral("cannot write %1: %2")
+                            .arg(configFile.fileName(), configFile.errorString()));
+        return false;
+    }
+    configFile.close();
+
+    const QString logPath = m_dir->filePath(QStringLiteral("kamailio.log"));
+    const qint64 logStart = QFileInfo(logPath).size();
+
+    m_process = std::make_unique<QProcess>();
+    // Log to a file, not a pipe: nothing has to drain it, and a busy test
+    // that runs no event loop cannot make kamailio block on a full pipe.
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setStandardOutputFile(logPath, QIODevice::Append);
+    m_process->setStandardInputFile(QProcess::nullDevice());
+    m_process->setWorkingDirectory(m_dir->path());
+    // If the test process dies, `timeout` gets SIGTERM and passes it on.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // `timeout` bounds the lifetime even if everything else fails, and puts
+    // kamailio and its workers in a process group of their own.
+    m_process->start(QStringLiteral("timeout"),
+                     {QStringLiteral("--kill-after=10"), QStringLiteral("600"), kamailio,
+                      QStringLiteral("-DD"), QStringLiteral("-E"), QStringLiteral("-f"),
+                      configPath(), QStringLiteral("-Y"), m_dir->path(), QStringLiteral("-m"),
+                      QStringLiteral("32"), QStringLiteral("-M"), QStringLiteral("8")});
+    if (!m_process->waitForStarted(startDeadlineMs)) {
+        setError(error,
+                 QStringLiteral("cannot run timeout/kamailio: %1").arg(m_process->errorString()));
+        m_process.reset();
+        return false;
+    }
+
+    const auto thisRunLog = [&] {
+        QFile f(logPath);
+        if (!f.open(QIODevice::ReadOnly))
+            return QString();
+        f.seek(logStart);
+        return QString::fromUtf8(f.readAll());
+    };
+
+    const QDeadlineTimer deadline(startDeadlineMs);
+    bool ready = false;
+    while (!deadline.hasExpired()) {
+        // Waiting on the process doubles as the poll interval and notices an
+        // early exit (bad config, port taken) at once.
+        if (m_process->waitForFinished(50))
+            break;
+        if (!ready)
+            ready = thisRunLog().contains(QLatin1String(readyLine));
+        if (ready && !rpc({QStringLiteral("core.uptime")}).isEmpty())
+            return true;
+    }
+
+    const QString runLog = thisRunLog();
+    *portTaken = runLog.contains(QLatin1String("Address already in use"));
+    const bool exited = m_process->state() == QProcess::NotRunning;
+    stop();
+    setError(error,
+             QStringLiteral("kamailio on %1 %2; its log ends with:\n%3")
+                 .arg(address(),
+                      exited
+                          ? QStringLiteral("exited during start-up")
+                          : QStringLiteral("was not ready within %1 s").arg(startDeadlineMs / 1000),
+                      tail(runLog)));
+    return false;
+}
+
+void KamailioServer::stop() {
+    if (!m_process)
+        return;
+    const qint64 pid = m_process->processId();
+    if (m_process->state() != QProcess::NotRunning) {
+        // SIGTERM to `timeout`, which passes it to kamailio; kamailio then
+        // stops its workers and exits.
+        m_process->terminate();
+        if (!m_process->waitForFinished(stopDeadlineMs) && pid > 0) {
+            // Stuck: kill the whole group `timeout` made (same id as its pid).
+            ::kill(-static_cast<pid_t>(pid), SIGKILL);
+            m_process->waitForFinished(stopDeadlineMs);
+        }
+    }
+    m_process.reset();
+}
+
+bool KamailioServer::isRunning() const {
+    return m_process && m_process->state() != QProcess::NotRunning;
+}
+
+quint16 KamailioServer::port() const {
+    return m_port;
+}
+
+QString KamailioServer::address() const {
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+QString KamailioServer::configPath() const {
+    return m_dir ? m_dir->filePath(QStringLiteral("kamailio.cfg")) : QString();
+}
+
+QString KamailioServer::controlSocket() const {
+    return m_dir ? QStringLiteral("unix:") + m_dir->filePath(QStringLiteral("kamailio_ctl"))
+                 : QString();
+}
+
+QString KamailioServer::rpc(const QStringList &args) const {
+    if (!m_dir)
+        return {};
+    const QString kamcmd = findTool(QStringLiteral("kamcmd"));
+    if (kamcmd.isEmpty())
+        return {};
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(kamcmd, QStringList{QStringLiteral("-s"), controlSocket()} + args);
+    if (!process.waitForFinished(rpcDeadlineMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QList<KamailioServer::Contact> KamailioServer::contacts(const QString &user) const {
+    // ul.lookup prints, per contact, lines like
+    //     Address: sip:1001@127.0.0.1:40312
+    //     Expires: 593          (or "permanent", "expired", "deleted")
+    // and "error: 404 - AOR not found" when the account has none.
+    const QString out =
+        rpc({QStringLiteral("ul.lookup"), QStringLiteral("location"), QStringLiteral("s:") + user});
+    QList<Contact> result;
+    QList<bool> live;
+    for (const QString &rawLine : out.split(QLatin1Char('\n'))) {
+        const QString line = rawLine.trimmed();
+        if (line.startsWith(QLatin1String("Address:"))) {
+            result.append({line.mid(8).trimmed(), -1});
+            live.append(true);
+        } else if (line.startsWith(QLatin1String("Expires:")) && !result.isEmpty()) {
+            const QString value = line.mid(8).trimmed();
+            bool isNumber = false;
+            const int seconds = value.toInt(&isNumber);
+            if (isNumber)
+                result.last().expires = seconds;
+            // "expired" / "deleted": gone, only not yet swept by the timer
+            live.last() = isNumber || value == QLatin1String("permanent");
+        }
+    }
+    for (qsizetype i = result.size() - 1; i >= 0; --i) {
+        if (!live.at(i))
+            result.removeAt(i);
+    }
+    return result;
+}
+
+QString KamailioServer::log() const {
+    if (!m_dir)
+        return {};
+    QFile f(m_dir->filePath(QStringLiteral("kamailio.log")));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll());
+}

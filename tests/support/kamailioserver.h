@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QProcess;
+class QTemporaryDir;
+
+// A private kamailio SIP exchange (registrar + proxy with digest auth) on
+// 127.0.0.1, made from tests/fixtures/kamailio.cfg.in, for end-to-end tests.
+//
+//     KamailioServer server({{"1001", "secret"}, {"1002", "other"}});
+//     QVERIFY2(server.start(&error), qPrintable(error));
+//     ... point the phone at server.address() ...
+//     QTRY_COMPARE(server.contacts("1001").size(), 1);
+//
+// Runs `timeout 600 kamailio -DD -E` in the foreground of its own process
+// group; its log goes to a file in a private temporary folder (see log()).
+// Stopped by pid on stop() or destruction, and also when the test process
+// dies (parent-death signal), so no exchange outlives its test.
+// Not thread-safe; use from one thread.
+class KamailioServer {
+public:
+    struct Account {
+        QString user;     // letters, digits and . _ ~ + -
+        QString password; // anything but control characters
+    };
+
+    struct Contact {
+        QString uri;      // as registered, e.g. "sip:1001@127.0.0.1:40312"
+        int expires = -1; // seconds left; -1 for a permanent contact
+    };
+
+    explicit KamailioServer(QList<Account> accounts);
+    ~KamailioServer();
+
+    KamailioServer(const KamailioServer &) = delete;
+    KamailioServer &operator=(const KamailioServer &) = delete;
+
+    // Picks a free UDP port, writes the config and starts kamailio; returns
+    // once it answers on its control socket (20 s at most). On failure,
+    // *error says why (including the end of kamailio's log).
+    bool start(QString *error = nullptr);
+    void stop();
+    bool isRunning() const;
+
+    quint16 port() const;
+    QString address() const; // "127.0.0.1:<port>"
+
+    // kamcmd on the control socket, e.g. rpc({"ul.dump"}); returns stdout
+    // (kamcmd prints RPC errors there too), empty when it cannot connect.
+    // Arguments that look like numbers are sent as numbers; prefix "s:" to
+    // send them as strings.
+    QString rpc(const QStringList &args) const;
+
+    // Current registrations of an account; empty when none.
+    QList<Contact> contacts(const QString &user) const;
+
+    // Everything kamailio has printed so far (across restarts).
+    QString log() const;
+
+    QString configPath() const;
+    QString controlSocket() const; // "unix:<path>" as kamcmd -s takes it
+
+private:
+    bool startOnce(const QString &templateText, bool *portTaken, QString *error);
+
+    QList<Account> m_accounts;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QProcess> m_process;
+    quint16 m_port = 0;
+};
