@@ -22,9 +22,12 @@ QSettings openStore() {
 // the first value goes in, and the folder with it. A later rewrite keeps the mode it finds.
 void createPrivately(const QString &path) {
     const QFileInfo info(path);
-    if (!info.dir().exists() && !QDir().mkpath(info.absolutePath()))
-        throw std::runtime_error(
-            QStringLiteral("Cannot create the folder %1.").arg(info.absolutePath()).toStdString());
+    if (!info.dir().exists()) {
+        if (!QDir().mkpath(info.absolutePath()))
+            throw std::runtime_error(
+                QStringLiteral("Cannot create the folder %1.").arg(info.absolutePath()).toStdString());
+        QFile::setPermissions(info.absolutePath(), kOwnerOnly | QFileDevice::ExeOwner);
+    }
     if (!info.exists()) {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly, kOwnerOnly))

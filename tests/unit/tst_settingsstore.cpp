@@ -22,7 +22,10 @@ private slots:
         qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
     }
 
-    void init() { QFile::remove(account::settingsFilePath()); }
+    void init() {
+        QFile::remove(account::settingsFilePath());
+        QDir(QFileInfo(account::settingsFilePath()).absolutePath()).removeRecursively();
+    }
 
     void absentEntriesReadAsDefault() {
         QCOMPARE(account::GetSetting("Sip", "Parameters", "Validation"), QString());
@@ -61,6 +64,7 @@ private slots:
     void fileIsReadableByTheUserAlone() {
         account::writeEntry("Password", "secret");
         QCOMPARE(modeOf(account::settingsFilePath()), 0600);
+        QCOMPARE(modeOf(QFileInfo(account::settingsFilePath()).absolutePath()), 0700);
         // Rewrites keep the mode.
         account::writeEntry("Account", "1001");
         account::DeleteSetting("Account");
