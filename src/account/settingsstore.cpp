@@ -24,8 +24,9 @@ void createPrivately(const QString &path) {
     const QFileInfo info(path);
     if (!info.dir().exists()) {
         if (!QDir().mkpath(info.absolutePath()))
-            throw std::runtime_error(
-                QStringLiteral("Cannot create the folder %1.").arg(info.absolutePath()).toStdString());
+            throw std::runtime_error(QStringLiteral("Cannot create the folder %1.")
+                                         .arg(info.absolutePath())
+                                         .toStdString());
         QFile::setPermissions(info.absolutePath(), kOwnerOnly | QFileDevice::ExeOwner);
     }
     if (!info.exists()) {

@@ -74,8 +74,10 @@ private slots:
         MessageCatcher messages;
         auto window = started(login("1001", "kirrow1001"));
         QCOMPARE(m_statusLines.first(), QStringLiteral("Not logged in..."));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"), kRegisterTimeoutMs);
-        QCOMPARE(m_statusLines, (QStringList{"Not logged in...", "Registering", "Registered and Ready..."}));
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+                                  kRegisterTimeoutMs);
+        QCOMPARE(m_statusLines,
+                 (QStringList{"Not logged in...", "Registering", "Registered and Ready..."}));
         QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
         const auto contacts = m_server->contacts("1001");
         QCOMPARE(contacts.size(), 1);
@@ -89,7 +91,8 @@ private slots:
     void wrongPasswordIsRejectedAndKirrowKeepsRunning() {
         MessageCatcher messages;
         auto window = started(login("1001", "not-the-password"));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REJECTED"), kRegisterTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REJECTED"),
+                                  kRegisterTimeoutMs);
         QCOMPARE(window->lblMsg->text(), QStringLiteral("Rejected"));
         QVERIFY(!window->HasEnded());
         QVERIFY(window->isVisible());
@@ -99,7 +102,8 @@ private slots:
 
     void passwordWithXmlCharactersRegisters() {
         auto window = started(login("1003", "p\"a&s<s"));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"), kRegisterTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+                                  kRegisterTimeoutMs);
         QCOMPARE(m_server->contacts("1003").size(), 1);
     }
 
@@ -108,7 +112,8 @@ private slots:
         LoginAnswer answer = login("1001", "kirrow1001");
         answer.server = QStringLiteral("127.0.0.1:%1").arg(deadUdpPort());
         auto window = started(answer);
-        QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->text(), QStringLiteral("Registering"), kRegisterTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->text(), QStringLiteral("Registering"),
+                                  kRegisterTimeoutMs);
         // While the engine waits for an answer that never comes, the event loop keeps turning.
         int ticks = 0;
         QTimer ticker;
@@ -136,7 +141,8 @@ private slots:
     void closingForgetsTheAccountOnlyWhenAsked() {
         QFETCH(bool, save);
         auto window = started(login("1002", "kirrow1002", save));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"), kRegisterTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+                                  kRegisterTimeoutMs);
         QTest::mouseClick(window->Picture40, Qt::LeftButton);
         QVERIFY(window->HasEnded());
         QCOMPARE(readEntry(kAccountApp), save ? QStringLiteral("1002") : QString());
@@ -147,14 +153,16 @@ private slots:
 
     void loginAsRegistersTheSecondAccount() {
         auto window = started(login("1001", "kirrow1001"));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"), kRegisterTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+                                  kRegisterTimeoutMs);
         const QString firstProfile = window->strXMLProfile;
         LoginAnswer second = login("1002", "kirrow1002");
         second.server = QStringLiteral("localhost:%1").arg(m_server->port());
         answerNextLoginDialog(second);
         window->mnuLoginAs->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1002").size(), 1, kRegisterTimeoutMs);
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"), kRegisterTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+                                  kRegisterTimeoutMs);
         QCOMPARE(m_clientsMade, 1);
         QCOMPARE(window->strSIPIP, second.server);
         QVERIFY(window->strXMLProfile != firstProfile);

@@ -26,9 +26,12 @@ private slots:
     }
 
     void routesToLoopbackServersFromLoopback() {
-        QCOMPARE(rtc::localAddressTowards(QStringLiteral("127.0.0.1:5070")), QStringLiteral("127.0.0.1"));
-        QCOMPARE(rtc::localAddressTowards(QStringLiteral("127.0.0.1")), QStringLiteral("127.0.0.1"));
-        QCOMPARE(rtc::localAddressTowards(QStringLiteral("localhost:5070")), QStringLiteral("127.0.0.1"));
+        QCOMPARE(rtc::localAddressTowards(QStringLiteral("127.0.0.1:5070")),
+                 QStringLiteral("127.0.0.1"));
+        QCOMPARE(rtc::localAddressTowards(QStringLiteral("127.0.0.1")),
+                 QStringLiteral("127.0.0.1"));
+        QCOMPARE(rtc::localAddressTowards(QStringLiteral("localhost:5070")),
+                 QStringLiteral("127.0.0.1"));
         // Names are left to the engine's own resolver, so the window never waits on DNS here.
         QCOMPARE(rtc::localAddressTowards(QStringLiteral("sip.example.invalid")), QString());
         QCOMPARE(rtc::localAddressTowards(QString()), QString());
@@ -40,7 +43,8 @@ private slots:
         client.ListenForIncomingSessions(rtc::RTCLM_BOTH);
         QVERIFY(client.sipPort() > 0);
         QUdpSocket probe;
-        QVERIFY2(!probe.bind(QHostAddress::AnyIPv4, client.sipPort()), "the engine is not listening");
+        QVERIFY2(!probe.bind(QHostAddress::AnyIPv4, client.sipPort()),
+                 "the engine is not listening");
     }
 
     void operationsNeedAnInitializedClient() {
