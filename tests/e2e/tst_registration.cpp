@@ -121,6 +121,16 @@ private slots:
         ticker.start(10);
         QTRY_VERIFY_WITH_TIMEOUT(ticks >= 100, 10000);
         QCOMPARE(window->RegState(), QStringLiteral("REGISTERING"));
+        // When the engine gives up (no answer: value 5), the word and the status line stay.
+        bool gaveUp = false;
+        connect(m_client.get(), &rtc::IRTCClient::Event, this,
+                [&gaveUp](long, const rtc::IRTCEventPtr &e) {
+                    auto view = std::dynamic_pointer_cast<rtc::IRTCRegistrationStateChangeEvent>(e);
+                    gaveUp = gaveUp || (view && view->State() == rtc::RTCRS_ERROR);
+                });
+        QTRY_VERIFY_WITH_TIMEOUT(gaveUp, 60000);
+        QCOMPARE(window->RegState(), QStringLiteral("REGISTERING"));
+        QCOMPARE(window->lblMsg->text(), QStringLiteral("Registering"));
         QVERIFY(messages.texts().isEmpty());
     }
 
