@@ -2,7 +2,10 @@
 
 #include "errortraps.h"
 #include "messagebox.h"
+#include "picturebox.h"
+#include "region.h"
 #include "settingsstore.h"
+#include "skinresources.h"
 #include "twips.h"
 
 #include <QCheckBox>
@@ -43,17 +46,19 @@ frmLogin::frmLogin(QLabel *exitMarker, QWidget *parent)
 void frmLogin::CreateControls() {
     setObjectName(QStringLiteral("frmLogin"));
     setWindowTitle(QStringLiteral("Please Enter Your Pin"));
+    // The outline is the skin's; a window manager's frame cannot be cut, so there is none.
+    setWindowFlag(Qt::FramelessWindowHint);
     setFixedSize(twipsToPixelsX(kClientWidthTwips), twipsToPixelsY(kClientHeightTwips));
     // The layout was drawn for a small dialog font; labels must fit their boxes.
     QFont small = font();
-    small.setPixelSize(11);
+    small.setPixelSize(10);
     setFont(small);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, kBackColour);
     setPalette(palette);
 
-    Picture1 = place(new QLabel(this), 0, 0, 3240, 3420);
+    Picture1 = place(new PictureBox(this), 0, 0, 3240, 3420);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Label1 = place(whiteLabel(QStringLiteral("Sip IP/Domain"), Picture1), 240, 480, 1095, 255);
     txtSip = place(new QLineEdit(Picture1), 1440, 480, 1575, 285);
@@ -92,7 +97,7 @@ void frmLogin::CreateControls() {
 }
 
 void frmLogin::Form_Load() {
-    // The window's outline from its skin picture comes with the skin artwork.
+    ShapeFromSkin();
     ReadProfile();
     if (!strPassword.isEmpty() || !strAccount.isEmpty() || !strSipServer.isEmpty()) {
         chkbxSaveSettings->setChecked(true);
@@ -103,6 +108,12 @@ void frmLogin::Form_Load() {
         if (!strPassword.isEmpty())
             txtPassword->setText(strPassword);
     }
+}
+
+void frmLogin::ShapeFromSkin() {
+    initSkinResources();
+    Picture1->setPicture(QPixmap(QStringLiteral(":/skin/login.png")));
+    shapeFromPicture(this, Picture1->pixmap());
 }
 
 void frmLogin::ReadProfile() {

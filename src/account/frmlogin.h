@@ -6,6 +6,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class PictureBox;
 
 // The login dialog: asks for the SIP server, the account number and the password, saves them
 // with the choice whether to keep them, and closes. It never talks to the network itself.
@@ -15,7 +16,7 @@ public:
     // exitMarker is the main window's hidden label that EXIT marks with "EXITING".
     explicit frmLogin(QLabel *exitMarker, QWidget *parent = nullptr);
 
-    QLabel *Picture1 = nullptr;
+    PictureBox *Picture1 = nullptr;
     QLabel *Label1 = nullptr;
     QLineEdit *txtSip = nullptr;
     QLabel *Label3 = nullptr;
@@ -35,6 +36,7 @@ private slots:
 private:
     void CreateControls();
     void Form_Load();
+    void ShapeFromSkin();
     void SaveProfile();
     void ReadProfile();
 

@@ -11,7 +11,7 @@
 
 void frmKirrow::GetLoginSettings() {
     frmLogin dialog(lblBalance, this);
-    dialog.exec();
+    ShowModal(dialog);
     strPassword = account::readEntry(account::kPasswordApp);
     strAccount = account::readEntry(account::kAccountApp);
     strSipServer = account::readEntry(account::kSipApp);

@@ -2,6 +2,7 @@
 
 #include "errortraps.h"
 #include "frmlogin.h"
+#include "knobbox.h"
 #include "mainlayout.h"
 #include "messagebox.h"
 #include "picturebox.h"
@@ -51,6 +52,8 @@ frmKirrow::~frmKirrow() = default;
 void frmKirrow::CreateControls() {
     setObjectName(QStringLiteral("frmKirrow"));
     setWindowTitle(platform::appTitle());
+    // No caption bar and no frame: the window is the skin's outline, dragged by the skin.
+    setWindowFlag(Qt::FramelessWindowHint);
     setBackground(this, kWindowColour);
     // Design-time client size; Form_Load gives the window its working size.
     resize(platform::twipsToPixelsX(9690), platform::twipsToPixelsY(7620));
@@ -87,7 +90,7 @@ void frmKirrow::CreateControls() {
     for (int i = 0; i < 2; ++i) {
         Label1[i] = placed(new QLabel(Frame1), QStringLiteral("Label1(%1)").arg(i));
         Label1[i]->setFrameShape(QFrame::Box);
-        picWave[i] = placed(new PictureBox(Frame1), QStringLiteral("picWave(%1)").arg(i));
+        picWave[i] = placed(new KnobBox(Frame1), QStringLiteral("picWave(%1)").arg(i));
         setBackground(picWave[i], QColor(64, 64, 64));
     }
     Image1 = placed(new QLabel(this), QStringLiteral("Image1"));
@@ -128,6 +131,10 @@ void frmKirrow::CreateControls() {
     mnuLoginAs->setObjectName(QStringLiteral("mnuLoginAs"));
     mnuVOICE = mnuSettings->addAction(QStringLiteral("&Tuning Wizard"));
     mnuVOICE->setObjectName(QStringLiteral("mnuVOICE"));
+
+    LoadPictures();
+    WireImageButtons();
+    WireSkinDragging();
 
     connect(Picture40, &PictureBox::clicked, this, &frmKirrow::Picture40_Click);
     connect(Picture13, &PictureBox::clicked, this, &frmKirrow::Picture13_Click);
@@ -190,6 +197,8 @@ void frmKirrow::ReadTrackGeometry() {
     lngTrackRight = track.left + track.width;
     lngTrackWidth = track.width;
     rcKnob = QRect(0, 0, knob.width / lngTwipsPerPixelX, knob.height / lngTwipsPerPixelY);
+    for (KnobBox *knob : picWave)
+        knob->setEdgeRect(rcKnob);
     if (lngTrackWidth == 0) {
         // The scales divide by the track's width.
         platform::showMessage(QStringLiteral("it is"));
@@ -293,19 +302,15 @@ void frmKirrow::closeEvent(QCloseEvent *event) {
 // A new login dialog whose values are only saved, for the next "Login As..." or the next start.
 void frmKirrow::Picture13_Click() {
     frmLogin dialog(lblBalance, this);
-    dialog.exec();
+    ShowModal(dialog);
 }
 
 // ---- steps that later subsystems fill -------------------------------------------------------
 
-// Rounded start-up shape: nothing yet; comes with the window shaping helpers.
-void frmKirrow::ApplyStartupShape() {}
 // Tooltips of the eleven controls: nothing yet; comes with the tooltip manager.
 void frmKirrow::CreateTooltips() {}
 // Mixer controller: nothing yet; comes with the mixer volume control.
 void frmKirrow::CreateMixerController() {}
-// Window outline from the skin picture: nothing yet; comes with the skin artwork.
-void frmKirrow::ApplySkinOutline() {}
 // Hiding the track and knob of a line the mixer lacks: nothing yet; comes with the mixer.
 void frmKirrow::ShowMixerLines() {}
 // Mixer ranges and units per twip of track: nothing yet; comes with the mixer.

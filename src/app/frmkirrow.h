@@ -11,7 +11,9 @@ class QLabel;
 class QMenu;
 class QAction;
 class QTimer;
+class KnobBox;
 class PictureBox;
+class QDialog;
 
 // The main window: the telephone itself. Loading it brings the whole program up (Form_Load), and
 // it owns the program-wide state: the communications client, the current call, the registration
@@ -44,6 +46,8 @@ public:
     const rtc::IRTCClientPtr &Client() const { return g_objRTCClient; }
     const rtc::IRTCProfilePtr &Profile() const { return g_objProfile; }
     bool HasEnded() const { return m_ended; }
+    bool Hovering() const { return blnHovering; }
+    const QRect &KnobRect() const { return rcKnob; }
 
     // Controls.
     PictureBox *Picture1 = nullptr;
@@ -57,7 +61,7 @@ public:
     PictureBox *Picture17 = nullptr;
     QFrame *Frame1 = nullptr;
     QLabel *Label1[2] = {nullptr, nullptr};
-    PictureBox *picWave[2] = {nullptr, nullptr};
+    KnobBox *picWave[2] = {nullptr, nullptr};
     QLabel *Image1 = nullptr;
     QLabel *Image2 = nullptr;
     QLabel *Image3 = nullptr;
@@ -93,6 +97,24 @@ protected:
 private:
     void CreateControls();
     void CentreOnScreen();
+
+    // The skin: pictures, lit buttons, dragging by the skin.
+    struct ImageButton {
+        PictureBox *box;
+        QString normal;
+        QString lit;
+        bool mouseUpStep;
+    };
+    void LoadPictures();
+    void WireImageButtons();
+    void WireSkinDragging();
+    void ImageButton_MouseMove(const ImageButton &B, QPointF position);
+    void ImageButton_MouseUp(const ImageButton &B);
+    void EndHover();
+    QPixmap Holder(const QString &name) const;
+    // Shows a dialog modally; a lit button gives up the pointer first, or the dialog would get
+    // none.
+    int ShowModal(QDialog &dialog);
     void Form_Unload();
     void ExitApplication();
     void EndActiveCall();
@@ -145,4 +167,8 @@ private:
     long lngTrackWidth = 0;
     QString strRegState;
     rtc::IRTCClientPtr g_objRTCClientWithEvents;
+
+    QList<ImageButton> m_imageButtons;
+    bool blnHovering = false;
+    PictureBox *m_capturing = nullptr;
 };

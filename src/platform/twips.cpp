@@ -25,11 +25,15 @@ int screenTwipsPerPixelY() {
     return screen ? twipsPerPixel(screen->logicalDotsPerInchY()) : kDesignTwipsPerPixel;
 }
 
+int roundHalfEven(double value) {
+    return static_cast<int>(std::nearbyint(value));
+}
+
 int twipsToPixelsX(int twips) {
-    return twips / screenTwipsPerPixelX();
+    return roundHalfEven(double(twips) / screenTwipsPerPixelX());
 }
 int twipsToPixelsY(int twips) {
-    return twips / screenTwipsPerPixelY();
+    return roundHalfEven(double(twips) / screenTwipsPerPixelY());
 }
 
 QRect twipsRect(int left, int top, int width, int height) {

@@ -12,7 +12,10 @@ constexpr int kDesignTwipsPerPixel = 15;
 int screenTwipsPerPixelX();
 int screenTwipsPerPixelY();
 
-// Converts with the screen's twips per pixel (truncating, as pixel positions are whole).
+// Rounds to the nearest integer, halves to even, as every real-to-integer step of the program does.
+int roundHalfEven(double value);
+
+// Converts with the screen's twips per pixel, rounded to whole pixels.
 int twipsToPixelsX(int twips);
 int twipsToPixelsY(int twips);
 QRect twipsRect(int left, int top, int width, int height);

@@ -7,7 +7,17 @@ PictureBox::PictureBox(QWidget *parent) : QLabel(parent) {
     setAlignment(Qt::AlignCenter);
 }
 
+void PictureBox::setPicture(const QPixmap &picture) {
+    if (picture.isNull())
+        return; // keeps its caption until there is a picture
+    setText(QString());
+    setFrameShape(QFrame::NoFrame);
+    setPixmap(picture);
+    resize(picture.size());
+}
+
 void PictureBox::mousePressEvent(QMouseEvent *event) {
+    emit mousePressed(event->button(), event->modifiers(), event->position());
     if (event->button() == Qt::LeftButton)
         m_pressed = true;
     QLabel::mousePressEvent(event);

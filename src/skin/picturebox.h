@@ -9,8 +9,12 @@ class PictureBox : public QLabel {
 public:
     explicit PictureBox(QWidget *parent = nullptr);
 
+    // Shows a picture and takes its size, as a picture box that sizes itself to its picture does.
+    void setPicture(const QPixmap &picture);
+
 signals:
     void clicked();
+    void mousePressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF position);
     void mouseMoved(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPointF position);
     void mouseReleased(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF position);
 

@@ -37,6 +37,19 @@ private slots:
         QCOMPARE(dialog.txtPassword->echoMode(), QLineEdit::Normal);
     }
 
+    void dialogIsShapedFromItsSkin() {
+        QLabel marker;
+        frmLogin dialog(&marker);
+        const QImage skin = QPixmap(":/skin/login.png").toImage();
+        QCOMPARE(skin.size(), QSize(216, 228));
+        const QRgb transparent = skin.pixel(0, 227);
+        QVERIFY(!dialog.mask().isEmpty());
+        for (const QPoint p :
+             {QPoint(0, 227), QPoint(0, 0), QPoint(215, 100), QPoint(108, 114), QPoint(60, 150)})
+            QCOMPARE(dialog.mask().contains(p), skin.pixel(p) != transparent && p.x() != 215);
+        QVERIFY(dialog.mask().contains(QPoint(108, 114)));
+    }
+
     void storedValuesArePrefilledEvenWhenNotToBeKept() {
         store("sip.example.net", "1001", "secret");
         writeEntry(kSaveApp, "no");

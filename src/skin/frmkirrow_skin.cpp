@@ -1,0 +1,161 @@
+// The main window's skin: its pictures, the outline cut from the skin, the buttons that light up
+// under the pointer, and dragging the window by its skin.
+
+#include "frmkirrow.h"
+#include "knobbox.h"
+#include "modmoveform.h"
+#include "modshape.h"
+#include "picturebox.h"
+#include "region.h"
+#include "skinresources.h"
+#include "twips.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+
+namespace {
+
+QPixmap resourcePicture(const QString &path) {
+    return QPixmap(path);
+}
+
+} // namespace
+
+// The lit and normal pictures of the image buttons, by holder name ("on5", "offPC", ...).
+QPixmap frmKirrow::Holder(const QString &name) const {
+    if (name == QLatin1String("logOn"))
+        return logOn->pixmap();
+    if (name == QLatin1String("logOff"))
+        return logOff->pixmap();
+    return resourcePicture(QStringLiteral(":/buttons/%1.png").arg(name));
+}
+
+void frmKirrow::LoadPictures() {
+    initSkinResources();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/kirrow.png")));
+    Picture1->setPicture(resourcePicture(QStringLiteral(":/skin/main.bmp")));
+    Picture4->setPicture(resourcePicture(QStringLiteral(":/icons/logo.png")));
+    Image1->setPixmap(resourcePicture(QStringLiteral(":/icons/speaker.png")));
+    Image2->setPixmap(resourcePicture(QStringLiteral(":/icons/microphone.png")));
+    Image3->setPixmap(resourcePicture(QStringLiteral(":/icons/status.png")));
+    Image1->setScaledContents(true);
+    Image2->setScaledContents(true);
+    for (KnobBox *knob : picWave)
+        knob->setPixmap(resourcePicture(QStringLiteral(":/icons/knob.png")));
+    Picture40->setPicture(resourcePicture(QStringLiteral(":/buttons/close.png")));
+    Picture41->setPicture(resourcePicture(QStringLiteral(":/buttons/hide.png")));
+    logOn->setPicture(resourcePicture(QStringLiteral(":/buttons/logOn.png")));
+    logOff->setPicture(resourcePicture(QStringLiteral(":/buttons/logOff.png")));
+    TrayIcon->setPicture(resourcePicture(QStringLiteral(":/icons/tray.png")));
+}
+
+void frmKirrow::WireImageButtons() {
+    // Every button but the audio wizard and the recent calls takes the pointer back on release.
+    m_imageButtons = {
+        {Picture6, "offPC", "onPC", true},    {Picture8, "offCB", "onCB", true},
+        {Picture11, "offPB", "onPB", true},   {Picture2, "offTune", "onTune", false},
+        {Picture3, "offEnd", "onEnd", false}, {Picture13, "logOff", "logOn", true},
+        {Picture16, "offDel", "onDel", true}, {Picture17, "offBack", "onBack", true},
+        {Picture20, "off1", "on1", true},     {Picture21, "off2", "on2", true},
+        {Picture22, "off3", "on3", true},     {Picture25, "off4", "on4", true},
+        {Picture26, "off5", "on5", true},     {Picture27, "off6", "on6", true},
+        {Picture30, "off7", "on7", true},     {Picture31, "off8", "on8", true},
+        {Picture32, "off9", "on9", true},     {Picture35, "offy", "ony", true},
+        {Picture36, "off0", "on0", true},     {Picture37, "offHash", "onHash", true},
+    };
+    for (int i = 0; i < m_imageButtons.size(); ++i) {
+        const ImageButton &B = m_imageButtons[i];
+        B.box->setPicture(Holder(B.normal));
+        connect(B.box, &PictureBox::mouseMoved, this,
+                [this, i](Qt::MouseButtons, Qt::KeyboardModifiers, QPointF at) {
+                    ImageButton_MouseMove(m_imageButtons[i], at);
+                });
+        connect(B.box, &PictureBox::mouseReleased, this,
+                [this, i](Qt::MouseButton, Qt::KeyboardModifiers, QPointF) {
+                    ImageButton_MouseUp(m_imageButtons[i]);
+                });
+    }
+}
+
+// One flag serves all the buttons: the lit one holds the pointer until the pointer leaves it.
+void frmKirrow::ImageButton_MouseMove(const ImageButton &B, QPointF position) {
+    if (!blnHovering) {
+        blnHovering = true;
+        B.box->setPicture(Holder(B.lit));
+        B.box->grabMouse();
+        m_capturing = B.box;
+        return;
+    }
+    const qreal X = position.x();
+    const qreal Y = position.y();
+    // The right and bottom edges count as inside.
+    if (X < 0 || Y < 0 || X > B.box->width() || Y > B.box->height()) {
+        blnHovering = false;
+        B.box->setPicture(Holder(B.normal));
+        B.box->releaseMouse();
+        m_capturing = nullptr;
+    }
+}
+
+void frmKirrow::ImageButton_MouseUp(const ImageButton &B) {
+    if (!B.mouseUpStep)
+        return;
+    blnHovering = true;
+    B.box->grabMouse();
+    m_capturing = B.box;
+}
+
+// A modal dialog gets no pointer while a button of this window holds it: let go, and put the
+// button back as it looks without the pointer.
+void frmKirrow::EndHover() {
+    if (!m_capturing)
+        return;
+    m_capturing->releaseMouse();
+    for (const ImageButton &B : m_imageButtons)
+        if (B.box == m_capturing)
+            B.box->setPicture(Holder(B.normal));
+    m_capturing = nullptr;
+    blnHovering = false;
+}
+
+int frmKirrow::ShowModal(QDialog &dialog) {
+    EndHover();
+    return dialog.exec();
+}
+
+void frmKirrow::WireSkinDragging() {
+    // Picture1 reports pixels; the drag works in twips of the skin, as the layout does.
+    auto twips = [](QPointF at) {
+        return QPointF(at.x() * platform::screenTwipsPerPixelX(),
+                       at.y() * platform::screenTwipsPerPixelY());
+    };
+    connect(Picture1, &PictureBox::mousePressed, this,
+            [this, twips](Qt::MouseButton, Qt::KeyboardModifiers, QPointF at) {
+                const QPointF t = twips(at);
+                modMoveForm::FormDragStart(this, t.x(), t.y());
+            });
+    connect(Picture1, &PictureBox::mouseMoved, this,
+            [this, twips](Qt::MouseButtons buttons, Qt::KeyboardModifiers, QPointF at) {
+                if (buttons != Qt::LeftButton)
+                    return; // only a left-button drag shows the outline
+                const QPointF t = twips(at);
+                modMoveForm::FormDragMove(this, t.x(), t.y());
+            });
+    connect(Picture1, &PictureBox::mouseReleased, this,
+            [this, twips](Qt::MouseButton, Qt::KeyboardModifiers, QPointF at) {
+                const QPointF t = twips(at);
+                modMoveForm::FormDragEnd(this, t.x(), t.y());
+            });
+}
+
+// The rounded shape the window has until the skin's outline replaces it.
+void frmKirrow::ApplyStartupShape() {
+    modShape::RoundFormRegion(this);
+}
+
+void frmKirrow::ApplySkinOutline() {
+    shapeFromPicture(this, Picture1->pixmap());
+}

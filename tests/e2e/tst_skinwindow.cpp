@@ -1,0 +1,162 @@
+#include "fakertcclient.h"
+#include "frmkirrow.h"
+#include "logindriver.h"
+#include "modmoveform.h"
+#include "picturebox.h"
+#include "settingsstore.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QSet>
+#include <QtTest>
+
+// The shaped main window on a real X server: outline, lit buttons under the pointer, dragging.
+// The pointer is moved by xdotool, as a user's mouse would, not by synthetic events.
+class TestSkinWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_home;
+    std::unique_ptr<frmKirrow> m_window;
+    QSet<quint64> m_pressesOnWindow; // by time stamp: a press passed on to a parent is one press
+    QRgb m_desktopBehindCorner = 0;
+    static constexpr QPoint kOffButtons{150, 215}; // on the skin, away from every button
+
+    static void xdotool(const QStringList &args) {
+        QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), args), 0);
+    }
+    static void pointerTo(QPoint global) {
+        xdotool({"mousemove", QString::number(global.x()), QString::number(global.y())});
+        QTRY_COMPARE(QCursor::pos(), global);
+    }
+    QPoint onWindow(int x, int y) const { return m_window->mapToGlobal(QPoint(x, y)); }
+    static QRgb screenPixel(QPoint global) {
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(0, global.x(), global.y(), 1, 1)
+            .toImage()
+            .pixel(0, 0);
+    }
+    static bool showsPicture(PictureBox *box, const QString &resource) {
+        return box->pixmap().toImage() == QPixmap(resource).toImage();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType() &&
+            static_cast<QWidget *>(watched)->window() == m_window.get())
+            m_pressesOnWindow.insert(static_cast<QMouseEvent *>(event)->timestamp());
+        return false;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
+                 "needs a real X server (scripts/test starts one)");
+        qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
+        m_window = std::make_unique<frmKirrow>([] { return std::make_shared<FakeRTCClient>(); });
+        LoginAnswer answer;
+        answer.server = "sip.example.net";
+        answer.account = "1001";
+        answer.password = "pw";
+        answerNextLoginDialog(answer);
+        m_window->Form_Load();
+        // What the desktop shows where the window's transparent corner will be.
+        m_desktopBehindCorner = screenPixel(m_window->geometry().topLeft() + QPoint(1, 1));
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        qApp->installEventFilter(this);
+    }
+
+    void cleanupTestCase() {
+        qApp->removeEventFilter(this);
+        m_window.reset();
+    }
+
+    void outlineShowsTheDesktopAroundTheSkin() {
+        // The top-left corner of the skin is transparent; the body is not.
+        const QPoint outside = onWindow(1, 1);
+        QVERIFY(!m_window->mask().contains(QPoint(1, 1)));
+        QVERIFY(m_window->mask().contains(kOffButtons));
+        QTRY_COMPARE(screenPixel(outside), m_desktopBehindCorner);
+        const QImage skin = QPixmap(":/skin/main.bmp").toImage();
+        QTRY_COMPARE(screenPixel(onWindow(kOffButtons.x(), kOffButtons.y())),
+                     skin.pixel(kOffButtons));
+        // A click there goes to whatever is underneath, not to the window; one on the skin does.
+        m_pressesOnWindow.clear();
+        pointerTo(outside);
+        xdotool({"click", "1"});
+        pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
+        xdotool({"click", "1"});
+        QTRY_COMPARE(m_pressesOnWindow.size(), 1);
+    }
+
+    void keyLightsUnderThePointerAndGoesBack() {
+        PictureBox *five = m_window->Picture26;
+        PictureBox *six = m_window->Picture27;
+        pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
+        QVERIFY(showsPicture(five, ":/buttons/off5.png"));
+        pointerTo(five->mapToGlobal(QPoint(10, 10)));
+        QTRY_VERIFY(showsPicture(five, ":/buttons/on5.png"));
+        QVERIFY(m_window->Hovering());
+        // The right and bottom edges still count as over the key.
+        pointerTo(five->mapToGlobal(QPoint(five->width(), five->height())));
+        QTRY_VERIFY(m_window->Hovering());
+        QVERIFY(showsPicture(five, ":/buttons/on5.png"));
+        // Straight onto the next key: the first goes back, the next lights.
+        pointerTo(six->mapToGlobal(QPoint(10, 10)));
+        QTRY_VERIFY(showsPicture(five, ":/buttons/off5.png"));
+        pointerTo(six->mapToGlobal(QPoint(12, 10)));
+        QTRY_VERIFY(showsPicture(six, ":/buttons/on6.png"));
+        pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
+        QTRY_VERIFY(showsPicture(six, ":/buttons/off6.png"));
+        QVERIFY(!m_window->Hovering());
+    }
+
+    void clearButtonsChangeWidthWhenLit() {
+        PictureBox *clear = m_window->Picture16;
+        QCOMPARE(clear->width(), 38);
+        pointerTo(clear->mapToGlobal(QPoint(5, 5)));
+        QTRY_COMPARE(clear->width(), 39);
+        pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
+        QTRY_COMPARE(clear->width(), 38);
+        QCOMPARE(m_window->Picture17->width(), 39);
+    }
+
+    void draggingTheSkinMovesTheWindowOnRelease() {
+        const QPoint start = m_window->pos();
+        const QPoint grip = onWindow(150, 395 - 30); // the skin's base, below the keypad
+        QVERIFY(m_window->mask().contains(m_window->mapFromGlobal(grip)));
+        pointerTo(grip);
+        xdotool({"mousedown", "1"});
+        pointerTo(grip + QPoint(15, 10));
+        pointerTo(grip + QPoint(30, 20));
+        // While moving, only the outline moves.
+        QTRY_COMPARE(modMoveForm::visibleOutlines().size(), 1);
+        QTRY_COMPARE(modMoveForm::visibleOutlines().first().topLeft(),
+                     m_window->frameGeometry().topLeft() + QPoint(30, 20));
+        QCOMPARE(m_window->pos(), start);
+        xdotool({"mouseup", "1"});
+        QTRY_COMPARE(m_window->pos(), start + QPoint(30, 20));
+        QVERIFY(modMoveForm::visibleOutlines().isEmpty());
+        // A press and release without movement leaves it there.
+        pointerTo(onWindow(150, 395 - 30));
+        xdotool({"click", "1"});
+        QTRY_VERIFY(modMoveForm::visibleOutlines().isEmpty());
+        QCOMPARE(m_window->pos(), start + QPoint(30, 20));
+    }
+
+    void rightButtonDragMovesWithoutOutline() {
+        const QPoint start = m_window->pos();
+        const QPoint grip = onWindow(150, 395 - 30);
+        pointerTo(grip);
+        xdotool({"mousedown", "3"});
+        pointerTo(grip + QPoint(-20, -10));
+        QCOMPARE(m_window->pos(), start);
+        xdotool({"mouseup", "3"});
+        QTRY_COMPARE(m_window->pos(), start + QPoint(-20, -10));
+        QVERIFY(modMoveForm::visibleOutlines().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestSkinWindow)
+#include "tst_skinwindow.moc"
