@@ -19,7 +19,7 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 2000;
     initSkinResources();
-    const QImage skin = QPixmap(QStringLiteral(":/skin/main.bmp")).toImage();
+    const QImage skin(QStringLiteral(":/skin/main.bmp"));
     if (skin.isNull()) {
         std::fprintf(stderr, "the main skin picture is missing\n");
         return 1;

@@ -112,8 +112,8 @@ void frmLogin::Form_Load() {
 
 void frmLogin::ShapeFromSkin() {
     initSkinResources();
-    Picture1->setPicture(QPixmap(QStringLiteral(":/skin/login.png")));
-    shapeFromPicture(this, Picture1->pixmap());
+    Picture1->setPicture(QImage(QStringLiteral(":/skin/login.png")));
+    shapeFromPicture(this, Picture1->picture());
 }
 
 void frmLogin::ReadProfile() {

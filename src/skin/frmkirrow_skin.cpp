@@ -36,7 +36,7 @@ QPixmap frmKirrow::Holder(const QString &name) const {
 void frmKirrow::LoadPictures() {
     initSkinResources();
     setWindowIcon(QIcon(QStringLiteral(":/icons/kirrow.png")));
-    Picture1->setPicture(resourcePicture(QStringLiteral(":/skin/main.bmp")));
+    Picture1->setPicture(QImage(QStringLiteral(":/skin/main.bmp")));
     Picture4->setPicture(resourcePicture(QStringLiteral(":/icons/logo.png")));
     Image1->setPixmap(resourcePicture(QStringLiteral(":/icons/speaker.png")));
     Image2->setPixmap(resourcePicture(QStringLiteral(":/icons/microphone.png")));
@@ -157,5 +157,5 @@ void frmKirrow::ApplyStartupShape() {
 }
 
 void frmKirrow::ApplySkinOutline() {
-    shapeFromPicture(this, Picture1->pixmap());
+    shapeFromPicture(this, Picture1->picture());
 }

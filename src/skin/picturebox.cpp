@@ -14,6 +14,18 @@ void PictureBox::setPicture(const QPixmap &picture) {
     setFrameShape(QFrame::NoFrame);
     setPixmap(picture);
     resize(picture.size());
+    m_picture = QImage();
+}
+
+void PictureBox::setPicture(const QImage &picture) {
+    if (picture.isNull())
+        return;
+    setPicture(QPixmap::fromImage(picture));
+    m_picture = picture;
+}
+
+QImage PictureBox::picture() const {
+    return m_picture.isNull() ? pixmap().toImage() : m_picture;
 }
 
 void PictureBox::mousePressEvent(QMouseEvent *event) {

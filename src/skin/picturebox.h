@@ -11,6 +11,10 @@ public:
 
     // Shows a picture and takes its size, as a picture box that sizes itself to its picture does.
     void setPicture(const QPixmap &picture);
+    // The same, keeping the picture as it was loaded (an 8-bit skin stays 8-bit) for picture().
+    void setPicture(const QImage &picture);
+    // The picture as it was given.
+    QImage picture() const;
 
 signals:
     void clicked();
@@ -25,4 +29,5 @@ protected:
 
 private:
     bool m_pressed = false;
+    QImage m_picture;
 };

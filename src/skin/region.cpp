@@ -69,14 +69,14 @@ void Region::OffsetHeader(QWidget *tmpForm) {
         headerOffset(outer.width(), outer.height(), tmpForm->width(), tmpForm->height()));
 }
 
-void shapeFromPicture(QWidget *form, const QPixmap &picture) {
+void shapeFromPicture(QWidget *form, const QImage &picture) {
     Region region;
     qint32 transColor = 1;
-    region.ScanPicture(picture.toImage(), transColor);
+    region.ScanPicture(picture, transColor);
     region.OffsetHeader(form);
     if (!picture.isNull()) {
         QPalette palette = form->palette();
-        palette.setBrush(QPalette::Window, QBrush(picture));
+        palette.setBrush(QPalette::Window, QBrush(QPixmap::fromImage(picture)));
         form->setPalette(palette);
     }
     region.ApplyRgn(form);

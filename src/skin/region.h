@@ -6,7 +6,6 @@
 #include <QRegion>
 
 class QImage;
-class QPixmap;
 class QWidget;
 
 // A window outline cut from a skin picture: every pixel whose colour differs from one
@@ -36,7 +35,7 @@ private:
 // What every skinned window does when it loads: cuts its outline from its skin picture (the
 // bottom-left pixel's colour is transparent), takes the picture as its own background and the
 // outline as its mask.
-void shapeFromPicture(QWidget *form, const QPixmap &picture);
+void shapeFromPicture(QWidget *form, const QImage &picture);
 
 // Border width and caption-plus-top-border height of a framed window, from its outer and
 // client sizes in pixels.

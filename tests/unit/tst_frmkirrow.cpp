@@ -1,6 +1,8 @@
 #include "fakertcclient.h"
 #include "frmkirrow.h"
+#include "knobbox.h"
 #include "logindriver.h"
+#include "mainlayout.h"
 #include "picturebox.h"
 #include "settingsstore.h"
 
@@ -83,6 +85,55 @@ private slots:
         QVERIFY(!window->tmrConnected->isActive());
         QCOMPARE(window->tmrConnected->interval(), 1000);
         QVERIFY(window->lblBalance->isHidden());
+    }
+
+    void everyControlSitsWhereTheLayoutPutsIt() {
+        auto window = started(login());
+        for (const skin::ControlPlace &place : skin::mainWindowLayout()) {
+            auto *control = window->findChild<QWidget *>(place.name);
+            QVERIFY2(control, qPrintable(place.name));
+            QCOMPARE(control->pos(), QPoint(place.left, place.top) / 15);
+            auto *picture = qobject_cast<PictureBox *>(control);
+            if (picture && !picture->pixmap().isNull() && !qobject_cast<KnobBox *>(control))
+                QCOMPARE(control->size(), picture->pixmap().size()); // sized to its picture
+            else
+                QCOMPARE(control->size(), QSize(place.width, place.height) / 15);
+        }
+        QCOMPARE(window->size(), QSize(297, 436));
+        QCOMPARE(window->Picture1->size(), QSize(292, 389));
+        QCOMPARE(window->Picture16->width(), 38);
+        QCOMPARE(window->Picture17->width(), 39);
+    }
+
+    void windowIsTheSkinsOutline() {
+        auto window = started(login());
+        const QImage skin = window->Picture1->picture();
+        QCOMPARE(skin.format(), QImage::Format_Indexed8); // the 8-bit skin, converted by the scan
+        const QRgb transparent = skin.pixel(0, skin.height() - 1);
+        const QRegion mask = window->mask();
+        for (int y = 0; y < skin.height(); y += 7)
+            for (int x = 0; x < skin.width(); x += 5)
+                QCOMPARE(mask.contains(QPoint(x, y)),
+                         skin.pixel(x, y) != transparent && x != skin.width() - 1);
+        // Nothing below or beside the skin, where the rounded start-up shape reached.
+        QVERIFY(!mask.contains(QPoint(150, 390)));
+        // The picture holders lie outside the outline.
+        for (QWidget *holder :
+             {static_cast<QWidget *>(window->logOn), static_cast<QWidget *>(window->logOff),
+              static_cast<QWidget *>(window->TrayIcon)})
+            QVERIFY(!mask.intersects(holder->geometry()));
+        QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
+    }
+
+    void knobsHaveARaisedEdge() {
+        auto window = started(login());
+        QCOMPARE(window->KnobRect(), QRect(0, 0, 6, 6));
+        for (KnobBox *knob : window->picWave) {
+            const QImage painted = knob->grab().toImage();
+            // The edge's light top-left and dark bottom-right, over the knob's picture.
+            QCOMPARE(painted.pixel(0, 0), knob->palette().color(QPalette::Light).rgb());
+            QCOMPARE(painted.pixel(5, 5), knob->palette().color(QPalette::Shadow).rgb());
+        }
     }
 
     void exitAtStartUpCreatesNoClient() {
