@@ -81,6 +81,13 @@ void frmKirrow::CreateControls() {
     cmbPhoneNo = placed(new QComboBox(this), QStringLiteral("cmbPhoneNo"));
     cmbPhoneNo->setEditable(true);
     setBackground(cmbPhoneNo, QColor(107, 163, 191));
+    // Flat, in the display's colours, so the number reads as part of the display.
+    cmbPhoneNo->setStyleSheet(QStringLiteral(
+        "QComboBox { background: rgb(107, 163, 191); color: rgb(8, 36, 50); border: 1px solid "
+        "rgb(58, 110, 140);"
+        " padding-left: 3px; font-weight: bold; }"
+        "QComboBox::drop-down { border: 0; width: 14px; }"
+        "QComboBox QAbstractItemView { background: rgb(165, 203, 221); color: rgb(8, 36, 50); }"));
     Picture16 = picture(QStringLiteral("Picture16"), this, QStringLiteral("Del"));
     Picture17 = picture(QStringLiteral("Picture17"), this, QStringLiteral("Back"));
 
