@@ -110,6 +110,15 @@ private slots:
         pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
         QTRY_VERIFY(showsPicture(six, ":/buttons/off6.png"));
         QVERIFY(!m_window->Hovering());
+        // A click keeps the key lit; moving away afterwards puts it back.
+        pointerTo(six->mapToGlobal(QPoint(10, 10)));
+        QTRY_VERIFY(showsPicture(six, ":/buttons/on6.png"));
+        xdotool({"click", "1"});
+        QTRY_VERIFY(m_window->Hovering());
+        QVERIFY(showsPicture(six, ":/buttons/on6.png"));
+        pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
+        QTRY_VERIFY(showsPicture(six, ":/buttons/off6.png"));
+        QVERIFY(!m_window->Hovering());
     }
 
     void clearButtonsChangeWidthWhenLit() {
