@@ -104,9 +104,6 @@ void frmKirrow::OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent) {
     lblMsg->setText(QLatin1String(caption));
 }
 
-// Session events drive the call states, which come with calls; until then they change nothing.
-void frmKirrow::OnSessionStateChange(const rtc::IRTCEventPtr &) {}
-
 void frmKirrow::OnMediaEvent(const rtc::IRTCEventPtr &pevent) {
     std::shared_ptr<rtc::IRTCMediaEvent> view;
     platform::skipOnError([&] { view = rtc::eventView<rtc::IRTCMediaEvent>(pevent); });

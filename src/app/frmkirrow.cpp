@@ -142,6 +142,7 @@ void frmKirrow::CreateControls() {
     LoadPictures();
     WireImageButtons();
     WireSkinDragging();
+    WireCallControls();
 
     connect(Picture40, &PictureBox::clicked, this, &frmKirrow::Picture40_Click);
     connect(Picture13, &PictureBox::clicked, this, &frmKirrow::Picture13_Click);

@@ -83,8 +83,17 @@ public:
     QAction *mnuLoginAs = nullptr;
     QAction *mnuVOICE = nullptr;
 
+    // Plays a key's tone here, or sends it to the far end while a call is connected.
+    void PlayTone(const QString &name);
+    void MakeCall();
+
 public slots:
     void Picture40_Click();
+    void Picture6_Click();
+    void Picture8_Click();
+    void Picture16_Click();
+    void Picture17_Click();
+    void tmrConnected_Timer();
     void mnuLoginAs_Click();
     void Picture13_Click();
 
@@ -93,6 +102,7 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void CreateControls();
@@ -142,6 +152,12 @@ private:
 
     void ReadTrackGeometry();
     bool IsActiveCall() const;
+    bool IsConnected() const;
+    void WireCallControls();
+    void DialPadClick(QChar key);
+    bool cmbPhoneNo_KeyPress(int &KeyAscii);
+    void LogEndedCall();
+    rtc::IRTCSession &CurrentSession() const;
 
     rtc::RTCClientFactory m_clientFactory;
     bool m_ended = false;
@@ -154,6 +170,7 @@ private:
     QString strSaveFlag;
     rtc::IRTCClientPtr g_objRTCClient;
     rtc::IRTCSessionPtr g_objSession;
+    rtc::IRTCParticipantPtr g_objParticipant;
     rtc::IRTCProfilePtr g_objProfile;
     rtc::IRTCClientProvisioning *g_objProvisioning = nullptr;
     float sngWaveScale = 0, sngMicScale = 0, sngWavInScale = 0;

@@ -18,6 +18,12 @@ QString errorDescription(const std::exception &error) {
     return QString::fromLocal8Bit(error.what());
 }
 
+QString errorNumber(const std::exception &error) {
+    if (const auto *rtcError = dynamic_cast<const rtc::RtcError *>(&error))
+        return QString::number(rtcError->number());
+    return errorDescription(error);
+}
+
 bool stopAndShow(const std::function<void()> &step) {
     try {
         step();
@@ -28,12 +34,14 @@ bool stopAndShow(const std::function<void()> &step) {
     }
 }
 
-bool showInStatusLine(QLabel *statusLine, const std::function<void()> &step) {
+bool showInStatusLine(QLabel *statusLine, const std::function<void()> &step, ErrorText text) {
     try {
         step();
         return true;
     } catch (const std::exception &error) {
-        statusLine->setText(QStringLiteral("Error:  ") + errorDescription(error));
+        statusLine->setText(QStringLiteral("Error:  ") + (text == ErrorText::Number
+                                                              ? errorNumber(error)
+                                                              : errorDescription(error)));
         return false;
     }
 }

@@ -15,8 +15,11 @@ namespace platform {
 // Start-up, client creation, profile building: stop here and tell the user in a message box.
 bool stopAndShow(const std::function<void()> &step);
 
-// Call handlers: put "Error:  " and what failed in the status line, and go on.
-bool showInStatusLine(QLabel *statusLine, const std::function<void()> &step);
+// Call handlers: put "Error:  " and what failed in the status line, and go on. The error is
+// told by its number (an engine error's negative number) or by its description.
+enum class ErrorText { Number, Description };
+bool showInStatusLine(QLabel *statusLine, const std::function<void()> &step,
+                      ErrorText text = ErrorText::Description);
 
 // Event handlers and key tones: skip the failed step silently.
 bool skipOnError(const std::function<void()> &step);
@@ -26,5 +29,7 @@ QString formLoadErrorText();
 
 // What a caught error says: an engine error's description or number, any other error's text.
 QString errorDescription(const std::exception &error);
+// An engine error's number; other errors, which carry none, give their description.
+QString errorNumber(const std::exception &error);
 
 } // namespace platform

@@ -51,6 +51,33 @@ private:
     IRTCProfilePtr m_profile;
 };
 
+class Participant final : public IRTCParticipant {
+public:
+    Participant(QString uri, QString name) : m_uri(std::move(uri)), m_name(std::move(name)) {}
+    QString UserURI() const override { return m_uri; }
+    QString Name() const override { return m_name; }
+
+private:
+    QString m_uri;
+    QString m_name;
+};
+
+class SessionEvent final : public IRTCSessionStateChangeEvent {
+public:
+    SessionEvent(IRTCSessionPtr session, RTC_SESSION_STATE state, long code, QString text)
+        : m_session(std::move(session)), m_state(state), m_code(code), m_text(std::move(text)) {}
+    IRTCSessionPtr Session() const override { return m_session; }
+    RTC_SESSION_STATE State() const override { return m_state; }
+    long StatusCode() const override { return m_code; }
+    QString StatusText() const override { return m_text; }
+
+private:
+    IRTCSessionPtr m_session;
+    RTC_SESSION_STATE m_state;
+    long m_code;
+    QString m_text;
+};
+
 // ---- engine glue ----------------------------------------------------------------------------
 
 QString fromC(const char *text) {
@@ -97,6 +124,12 @@ void accountRegistrationChanged(LinphoneCore *core, LinphoneAccount *account,
         client->onAccountRegistrationState(account, state);
 }
 
+void callStateChanged(LinphoneCore *core, LinphoneCall *call, LinphoneCallState state,
+                      const char *) {
+    if (auto *client = static_cast<LinphoneClient *>(linphone_core_get_user_data(core)))
+        client->onCallState(call, state);
+}
+
 // "host", "host:port" or "[v6]:port" into its parts; port 5060 when none is given.
 std::pair<QString, quint16> splitHostPort(const QString &server) {
     QString host = server.trimmed();
@@ -113,6 +146,82 @@ std::pair<QString, quint16> splitHostPort(const QString &server) {
 }
 
 } // namespace
+
+// ---- sessions -------------------------------------------------------------------------------
+
+// One call. An outgoing session has no call until its participant is added; an incoming one is
+// made by the client when the call arrives. The session keeps the engine's call alive as long
+// as the window holds the session, and forgets it when the client goes away.
+class LinphoneSession final : public IRTCSession,
+                              public std::enable_shared_from_this<LinphoneSession> {
+public:
+    LinphoneSession(LinphoneClient *client, bool throughProfile, LinphoneCall *call = nullptr)
+        : m_client(client), m_throughProfile(throughProfile) {
+        attach(call);
+    }
+    ~LinphoneSession() override { detach(); }
+
+    void attach(LinphoneCall *call) {
+        if (call)
+            m_call = linphone_call_ref(call);
+    }
+    void detach() {
+        if (m_call)
+            linphone_call_unref(m_call);
+        m_call = nullptr;
+        m_client = nullptr;
+    }
+    LinphoneCall *call() const { return m_call; }
+
+    RTC_SESSION_STATE State() const override { return m_state; }
+    void setState(RTC_SESSION_STATE state) { m_state = state; }
+
+    IRTCParticipantPtr AddParticipant(const QString &userUri, const QString &name) override {
+        if (m_call)
+            throw RtcError(RTC_E_INVALIDARG, QStringLiteral("The session already has its party."));
+        requireClient();
+        attach(m_client->placeCall(userUri, name, m_throughProfile, shared_from_this()));
+        return std::make_shared<Participant>(userUri, name);
+    }
+
+    void Answer() override {
+        requireCall();
+        if (linphone_call_accept(m_call) != 0)
+            throw RtcError(RTC_E_ENGINE, QStringLiteral("The call could not be answered."));
+        m_client->sessionStateChanged(shared_from_this(), RTCSS_ANSWERING);
+    }
+
+    void Terminate(RTC_TERMINATE_REASON reason) override {
+        requireCall();
+        const LinphoneCallState state = linphone_call_get_state(m_call);
+        if (state == LinphoneCallStateEnd || state == LinphoneCallStateError ||
+            state == LinphoneCallStateReleased)
+            throw RtcError(RTC_E_INVALIDARG, QStringLiteral("The call has already ended."));
+        // Reject: 603 Decline; the rest: CANCEL before an answer, BYE after it.
+        const LinphoneStatus status = reason == RTCTR_REJECT
+                                          ? linphone_call_decline(m_call, LinphoneReasonDeclined)
+                                          : linphone_call_terminate(m_call);
+        if (status != 0)
+            throw RtcError(RTC_E_ENGINE, QStringLiteral("The call could not be ended."));
+    }
+
+private:
+    void requireClient() const {
+        if (!m_client)
+            throw RtcError(RTC_E_NOT_INITIALIZED,
+                           QStringLiteral("The client of this session is gone."));
+    }
+    void requireCall() const {
+        requireClient();
+        if (!m_call)
+            throw RtcError(RTC_E_INVALIDARG, QStringLiteral("The session has no call."));
+    }
+
+    LinphoneClient *m_client;
+    bool m_throughProfile;
+    LinphoneCall *m_call = nullptr;
+    RTC_SESSION_STATE m_state = RTCSS_IDLE;
+};
 
 // ---- free helpers ---------------------------------------------------------------------------
 
@@ -171,6 +280,10 @@ LinphoneClient::LinphoneClient(QObject *parent) : IRTCClient(parent) {
 
 LinphoneClient::~LinphoneClient() {
     m_iterateTimer.stop();
+    // Sessions the window still holds must not touch the engine once it is gone.
+    for (auto &[call, session] : m_sessions)
+        session->detach();
+    m_sessions.clear();
     if (!m_core)
         return;
     linphone_core_set_user_data(m_core, nullptr);
@@ -227,6 +340,7 @@ void LinphoneClient::Initialize() {
 
     LinphoneCoreCbs *cbs = linphone_factory_create_core_cbs(factory);
     linphone_core_cbs_set_account_registration_state_changed(cbs, accountRegistrationChanged);
+    linphone_core_cbs_set_call_state_changed(cbs, callStateChanged);
     linphone_core_add_callbacks(core, cbs);
     linphone_core_cbs_unref(cbs);
 
@@ -375,17 +489,108 @@ void LinphoneClient::EnableProfile(const IRTCProfilePtr &profile, long) {
     }
 }
 
-IRTCSessionPtr LinphoneClient::CreateSession(RTC_SESSION_TYPE, const QString &,
-                                             const IRTCProfilePtr &, long) {
-    notAvailableYet("CreateSession");
+IRTCSessionPtr LinphoneClient::CreateSession(RTC_SESSION_TYPE type, const QString &,
+                                             const IRTCProfilePtr &profile, long flags) {
+    requireCore("CreateSession");
+    const bool throughProfile = type == RTCST_PC_TO_PHONE;
+    if (throughProfile && (flags & RTCCS_FORCE_PROFILE) &&
+        (!profile || profile != m_enabledProfile))
+        throw RtcError(RTC_E_INVALIDARG,
+                       QStringLiteral("CreateSession: the profile is not enabled."));
+    return std::make_shared<LinphoneSession>(this, throughProfile);
+}
+
+LinphoneCall *LinphoneClient::placeCall(const QString &uri, const QString &name,
+                                        bool throughProfile,
+                                        const std::shared_ptr<LinphoneSession> &session) {
+    requireCore("AddParticipant");
+    if (throughProfile && !m_account)
+        throw RtcError(RTC_E_INVALIDARG, QStringLiteral("AddParticipant: no profile is enabled."));
+    LinphoneAddress *address =
+        linphone_factory_create_address(linphone_factory_get(), uri.toUtf8().constData());
+    if (!address)
+        throw RtcError(RTC_E_INVALIDARG, QStringLiteral("\"%1\" is not a SIP address.").arg(uri));
+    if (!name.isEmpty())
+        linphone_address_set_display_name(address, name.toUtf8().constData());
+    LinphoneCallParams *params = linphone_core_create_call_params(m_core, nullptr);
+    linphone_call_params_enable_video(params, FALSE);
+    // The engine reports the new call while inviting; it must already belong to this session.
+    m_placing = session;
+    LinphoneCall *call = linphone_core_invite_address_with_params(m_core, address, params);
+    m_placing.reset();
+    linphone_call_params_unref(params);
+    linphone_address_unref(address);
+    if (!call)
+        throw RtcError(RTC_E_ENGINE,
+                       QStringLiteral("The call to %1 could not be started.").arg(uri));
+    m_sessions[call] = session;
+    return call;
+}
+
+void LinphoneClient::sessionStateChanged(const std::shared_ptr<LinphoneSession> &session,
+                                         RTC_SESSION_STATE state) {
+    session->setState(state);
+    queueEvent(RTCE_SESSION_STATE_CHANGE,
+               std::make_shared<SessionEvent>(session, state, 0, QString()));
+}
+
+void LinphoneClient::onCallState(LinphoneCall *call, int state) {
+    std::shared_ptr<LinphoneSession> session;
+    if (auto found = m_sessions.find(call); found != m_sessions.end())
+        session = found->second;
+    else if (m_placing)
+        session = m_sessions[call] = m_placing;
+    const auto callState = static_cast<LinphoneCallState>(state);
+    if (!session && callState == LinphoneCallStateIncomingReceived) {
+        session = std::make_shared<LinphoneSession>(this, true, call);
+        m_sessions[call] = session;
+    }
+    if (!session)
+        return;
+    switch (callState) {
+    case LinphoneCallStateIncomingReceived:
+        sessionStateChanged(session, RTCSS_INCOMING);
+        break;
+    case LinphoneCallStateOutgoingInit:
+    case LinphoneCallStateOutgoingProgress:
+    case LinphoneCallStateOutgoingRinging:
+    case LinphoneCallStateOutgoingEarlyMedia:
+        sessionStateChanged(session, RTCSS_INPROGRESS);
+        break;
+    case LinphoneCallStateConnected:
+        sessionStateChanged(session, RTCSS_CONNECTED); // once: streams starting are no new state
+        break;
+    case LinphoneCallStatePaused:
+    case LinphoneCallStatePausedByRemote:
+        sessionStateChanged(session, RTCSS_HOLD);
+        break;
+    case LinphoneCallStateError:
+    case LinphoneCallStateEnd:
+        if (session->State() != RTCSS_DISCONNECTED)
+            sessionStateChanged(session, RTCSS_DISCONNECTED);
+        break;
+    case LinphoneCallStateReleased:
+        m_sessions.erase(call);
+        break;
+    default:
+        break;
+    }
 }
 
 void LinphoneClient::PlayRing(RTC_RING_TYPE, bool) {
     notAvailableYet("PlayRing");
 }
 
-void LinphoneClient::SendDTMF(RTC_DTMF) {
-    notAvailableYet("SendDTMF");
+void LinphoneClient::SendDTMF(RTC_DTMF tone) {
+    requireCore("SendDTMF");
+    static const char keys[] = "0123456789*#ABCD!";
+    if (tone < RTC_DTMF_0 || tone > RTC_DTMF_FLASH)
+        throw RtcError(RTC_E_INVALIDARG, QStringLiteral("SendDTMF: no such tone %1.").arg(tone));
+    LinphoneCall *call = linphone_core_get_current_call(m_core);
+    if (!call)
+        throw RtcError(RTC_E_INVALIDARG, QStringLiteral("SendDTMF: there is no call."));
+    if (linphone_call_send_dtmf(call, keys[tone]) != 0)
+        throw RtcError(RTC_E_ENGINE, QStringLiteral("SendDTMF: the tone could not be sent."));
 }
 
 void LinphoneClient::InvokeTuningWizard(QWidget *) {

@@ -6,11 +6,13 @@
 #include <QTimer>
 
 #include <deque>
+#include <map>
 #include <utility>
 
 // liblinphone types stay out of every header the windows see.
 struct _LinphoneCore;
 struct _LinphoneAccount;
+struct _LinphoneCall;
 
 namespace rtc {
 
@@ -46,6 +48,13 @@ public:
 
     // Engine callbacks (called from C).
     void onAccountRegistrationState(_LinphoneAccount *account, int state);
+    void onCallState(_LinphoneCall *call, int state);
+
+    // Used by the session objects.
+    _LinphoneCall *placeCall(const QString &uri, const QString &name, bool throughProfile,
+                             const std::shared_ptr<class LinphoneSession> &session);
+    void sessionStateChanged(const std::shared_ptr<class LinphoneSession> &session,
+                             RTC_SESSION_STATE state);
 
 private:
     void requireCore(const char *operation) const;
@@ -63,6 +72,8 @@ private:
     IRTCProfilePtr m_enabledProfile;
     _LinphoneAccount *m_account = nullptr;
     std::deque<std::pair<long, IRTCEventPtr>> m_pending;
+    std::map<_LinphoneCall *, std::shared_ptr<class LinphoneSession>> m_sessions;
+    std::shared_ptr<class LinphoneSession> m_placing; // the session whose call is being invited
 };
 
 // Which UDP port to listen on: the static SIP port 5060 when it is free on the address, else any

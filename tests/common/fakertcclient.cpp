@@ -15,6 +15,53 @@ private:
     rtc::ProvisioningProfile m_data;
 };
 
+class FakeParticipant final : public rtc::IRTCParticipant {
+public:
+    explicit FakeParticipant(QString uri) : m_uri(std::move(uri)) {}
+    QString UserURI() const override { return m_uri; }
+    QString Name() const override { return QStringLiteral("Any Name"); }
+
+private:
+    QString m_uri;
+};
+
+// Records what the window does with a session into the client's list of calls.
+class FakeSession final : public rtc::IRTCSession {
+public:
+    explicit FakeSession(std::function<void(const QString &)> record)
+        : m_record(std::move(record)) {}
+    rtc::RTC_SESSION_STATE State() const override { return m_state; }
+    void setState(long state) { m_state = static_cast<rtc::RTC_SESSION_STATE>(state); }
+    rtc::IRTCParticipantPtr AddParticipant(const QString &uri, const QString &name) override {
+        m_record(QStringLiteral("AddParticipant %1 %2").arg(uri, name));
+        return std::make_shared<FakeParticipant>(uri);
+    }
+    void Answer() override { m_record(QStringLiteral("Answer")); }
+    void Terminate(rtc::RTC_TERMINATE_REASON reason) override {
+        m_record(QStringLiteral("Terminate %1").arg(reason));
+    }
+
+private:
+    std::function<void(const QString &)> m_record;
+    rtc::RTC_SESSION_STATE m_state = rtc::RTCSS_IDLE;
+};
+
+class FakeSessionEvent final : public rtc::IRTCSessionStateChangeEvent {
+public:
+    FakeSessionEvent(rtc::IRTCSessionPtr session, long state)
+        : m_session(std::move(session)), m_state(state) {}
+    rtc::IRTCSessionPtr Session() const override { return m_session; }
+    rtc::RTC_SESSION_STATE State() const override {
+        return static_cast<rtc::RTC_SESSION_STATE>(m_state);
+    }
+    long StatusCode() const override { return 0; }
+    QString StatusText() const override { return {}; }
+
+private:
+    rtc::IRTCSessionPtr m_session;
+    long m_state;
+};
+
 class FakeRegistrationEvent final : public rtc::IRTCRegistrationStateChangeEvent {
 public:
     explicit FakeRegistrationEvent(long state) : m_state(state) {}
@@ -73,9 +120,33 @@ void FakeRTCClient::SetPreferredMediaTypes(long mediaTypes, bool persistent) {
     record(QStringLiteral("SetPreferredMediaTypes %1 %2").arg(mediaTypes).arg(persistent));
 }
 
-rtc::IRTCSessionPtr FakeRTCClient::CreateSession(rtc::RTC_SESSION_TYPE, const QString &,
-                                                 const rtc::IRTCProfilePtr &, long) {
-    rtc::notAvailableYet("CreateSession");
+rtc::IRTCSessionPtr FakeRTCClient::CreateSession(rtc::RTC_SESSION_TYPE type, const QString &,
+                                                 const rtc::IRTCProfilePtr &profile, long flags) {
+    record(QStringLiteral("CreateSession %1 %2 %3")
+               .arg(type)
+               .arg(profile ? "profile" : "none")
+               .arg(flags));
+    return lastSession = newSession();
+}
+
+rtc::IRTCSessionPtr FakeRTCClient::newSession() {
+    return std::make_shared<FakeSession>([this](const QString &call) { record(call); });
+}
+
+void FakeRTCClient::PlayRing(rtc::RTC_RING_TYPE type, bool play) {
+    record(QStringLiteral("PlayRing %1 %2").arg(type).arg(play));
+}
+
+void FakeRTCClient::SendDTMF(rtc::RTC_DTMF tone) {
+    record(QStringLiteral("SendDTMF %1").arg(tone));
+}
+
+void FakeRTCClient::raiseSession(long state, rtc::IRTCSessionPtr session) {
+    if (!session)
+        session = lastSession;
+    if (auto *fake = dynamic_cast<FakeSession *>(session.get()))
+        fake->setState(state);
+    raise(rtc::RTCE_SESSION_STATE_CHANGE, std::make_shared<FakeSessionEvent>(session, state));
 }
 
 rtc::IRTCProfilePtr FakeRTCClient::CreateProfile(const QString &profileXml) {

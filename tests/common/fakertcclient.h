@@ -21,14 +21,19 @@ public:
     rtc::IRTCClientProvisioning *provisioning() override { return this; }
     rtc::IRTCSessionPtr CreateSession(rtc::RTC_SESSION_TYPE, const QString &,
                                       const rtc::IRTCProfilePtr &, long) override;
-    void PlayRing(rtc::RTC_RING_TYPE, bool) override { rtc::notAvailableYet("PlayRing"); }
-    void SendDTMF(rtc::RTC_DTMF) override { rtc::notAvailableYet("SendDTMF"); }
+    void PlayRing(rtc::RTC_RING_TYPE type, bool play) override;
+    void SendDTMF(rtc::RTC_DTMF tone) override;
     void InvokeTuningWizard(QWidget *) override { rtc::notAvailableYet("InvokeTuningWizard"); }
     rtc::IRTCProfilePtr CreateProfile(const QString &profileXml) override;
     void EnableProfile(const rtc::IRTCProfilePtr &profile, long registerFlags) override;
 
     // Raise events as the real client would, through the event filter.
     void raiseRegistration(long state);
+    // A session event; the session's own state follows it. Without a session, the last made.
+    void raiseSession(long state, rtc::IRTCSessionPtr session = {});
+    // A session as an incoming call makes it.
+    rtc::IRTCSessionPtr newSession();
+    rtc::IRTCSessionPtr lastSession;
     void raiseMedia(long eventType, long mediaType);
     void raise(long type, const rtc::IRTCEventPtr &event);
 

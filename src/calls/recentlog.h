@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QStringList>
+
+#include <functional>
+
+namespace calls {
+
+// The last five calls ended with the End button, newest first, one "number--Duration: h:m:s"
+// line each, lines ending in CR LF.
+constexpr int kRecentCalls = 5;
+
+// Where the log is kept: the program's folder when it can be written there, otherwise the
+// user's data folder (an installed program's folder is not the user's to write).
+QString recentLogPath();
+
+// Reads up to five lines, creating the file empty when it is missing. A file that can neither be
+// read nor created gives no lines at once. yield runs between lines.
+QStringList readRecentCalls(const QString &path, const std::function<void()> &yield = {});
+
+// Puts line at the top, dropping the sixth; a file longer than five lines (edited by hand) is cut
+// to its first five and takes no new line. Written whole to a temporary file and renamed over the
+// old one, so a failure leaves the old log. Returns false when the log could not be written.
+bool addRecentCall(const QString &path, const QString &line,
+                   const std::function<void()> &yield = {});
+
+} // namespace calls

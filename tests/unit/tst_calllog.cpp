@@ -1,0 +1,99 @@
+#include "callclock.h"
+#include "recentlog.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+
+// The connected-call clock and the recent-call log file.
+class TestCallLog : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    QString path() const { return m_dir.filePath("recentcall.txt"); }
+    QByteArray contents() const {
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    void write(const QByteArray &bytes) {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+
+private slots:
+    void init() { QFile::remove(path()); }
+
+    void clockRollsOverSecondsMinutesAndHours() {
+        calls::CallClock clock;
+        for (int i = 0; i < 59; ++i)
+            calls::tick(clock);
+        QCOMPARE(calls::connectedText(clock), QStringLiteral("CONNECTED 0:0:59"));
+        calls::tick(clock);
+        QCOMPARE(calls::connectedText(clock), QStringLiteral("CONNECTED 0:1:0"));
+        for (int i = 60; i < 3600; ++i)
+            calls::tick(clock);
+        QCOMPARE(calls::connectedText(clock), QStringLiteral("CONNECTED 1:0:0"));
+        QCOMPARE(calls::durationText(clock), QStringLiteral("1:0:0"));
+        calls::CallClock last{32767, 59, 59};
+        calls::tick(last);
+        QCOMPARE(last.hours, qint16(32767)); // never wraps to a negative time
+    }
+
+    void missingLogGetsOneLine() {
+        QVERIFY(calls::addRecentCall(path(), "5551234567--Duration: 0:3:27"));
+        QCOMPARE(contents(), QByteArray("5551234567--Duration: 0:3:27\r\n"));
+        QCOMPARE(calls::readRecentCalls(path()), QStringList{"5551234567--Duration: 0:3:27"});
+    }
+
+    void newestFirstAndTheSixthDropped() {
+        write("1--Duration: 0:0:1\r\n2--Duration: 0:0:2\r\n3--Duration: 0:0:3\r\n4--Duration: "
+              "0:0:4\r\n"
+              "5--Duration: 0:0:5\r\n");
+        int yields = 0;
+        QVERIFY(calls::addRecentCall(path(), "*9#--Duration: 0:0:0", [&] { ++yields; }));
+        QCOMPARE(yields, 5); // the handler lets other events in between lines
+        QCOMPARE(contents(),
+                 QByteArray("*9#--Duration: 0:0:0\r\n1--Duration: 0:0:1\r\n2--Duration: 0:0:2\r\n"
+                            "3--Duration: 0:0:3\r\n4--Duration: 0:0:4\r\n"));
+    }
+
+    void handEditedLongLogKeepsItsFirstFive() {
+        write("a\r\nb\r\nc\r\nd\r\ne\r\nf\r\ng\r\n");
+        QVERIFY(calls::addRecentCall(path(), "new--Duration: 0:0:1"));
+        QCOMPARE(contents(), QByteArray("a\r\nb\r\nc\r\nd\r\ne\r\n"));
+    }
+
+    void readingCreatesAMissingLogAndStopsAtFive() {
+        QCOMPARE(calls::readRecentCalls(path()), QStringList());
+        QVERIFY(QFile::exists(path()));
+        write("a\nb\r\nc\r\nd\r\ne\r\nf\r\n");
+        QCOMPARE(calls::readRecentCalls(path()), (QStringList{"a", "b", "c", "d", "e"}));
+    }
+
+    void unusableLogGivesNothingAndKeepsTheOldFile() {
+        // A folder that does not exist: nothing can be read or created, at once.
+        const QString nowhere = m_dir.filePath("missing/folder/recentcall.txt");
+        QCOMPARE(calls::readRecentCalls(nowhere), QStringList());
+        QVERIFY(!calls::addRecentCall(nowhere, "1--Duration: 0:0:1"));
+    }
+
+    void logIsReplacedWholeNeverRewrittenInPlace() {
+        // The new log is written to a temporary file and renamed over the old one, so a crash or
+        // a full disk part-way leaves the old file: the file after an update is a new one.
+        write("old--Duration: 0:0:9\r\n");
+        const auto inodeOf = [this] {
+            struct stat info {};
+            return ::stat(QFile::encodeName(path()).constData(), &info) == 0 ? info.st_ino
+                                                                             : ino_t(0);
+        };
+        const ino_t before = inodeOf();
+        QVERIFY(calls::addRecentCall(path(), "new--Duration: 0:0:1"));
+        QVERIFY(inodeOf() != before);
+        QCOMPARE(contents(), QByteArray("new--Duration: 0:0:1\r\nold--Duration: 0:0:9\r\n"));
+        QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).size() == 1); // no temporary file left
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCallLog)
+#include "tst_calllog.moc"
