@@ -7,6 +7,7 @@
 #include "messagebox.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "toneclips.h"
 #include "twips.h"
 
 #include <QAction>
@@ -139,6 +140,7 @@ void frmKirrow::CreateControls() {
     mnuVOICE = mnuSettings->addAction(QStringLiteral("&Tuning Wizard"));
     mnuVOICE->setObjectName(QStringLiteral("mnuVOICE"));
 
+    calls::initSoundResources();
     LoadPictures();
     WireImageButtons();
     WireSkinDragging();

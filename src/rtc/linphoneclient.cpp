@@ -1,5 +1,7 @@
 #include "linphoneclient.h"
 
+#include "soundplayer.h"
+
 #include <linphone/core.h>
 #include <linphone/factory.h>
 #include <linphone/logging.h>
@@ -577,8 +579,19 @@ void LinphoneClient::onCallState(LinphoneCall *call, int state) {
     }
 }
 
-void LinphoneClient::PlayRing(RTC_RING_TYPE, bool) {
-    notAvailableYet("PlayRing");
+void LinphoneClient::PlayRing(RTC_RING_TYPE type, bool play) {
+    requireCore("PlayRing");
+    if (type != RTCRT_PHONE)
+        throw RtcError(RTC_E_INVALIDARG,
+                       QStringLiteral("PlayRing: only the telephone ring is available."));
+    if (!play) {
+        platform::stopSound();
+        return;
+    }
+    // Our own ring, repeating until stopped; the engine's ring is off so it rings only when told.
+    if (!platform::playSound(QStringLiteral(":/sounds/RING.WAV"),
+                             platform::SND_ASYNC | platform::SND_LOOP | platform::SND_NODEFAULT))
+        throw RtcError(RTC_E_ENGINE, QStringLiteral("PlayRing: the ring cannot be played."));
 }
 
 void LinphoneClient::SendDTMF(RTC_DTMF tone) {

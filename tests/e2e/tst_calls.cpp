@@ -1,0 +1,190 @@
+#include "frmkirrow.h"
+#include "kamailioserver.h"
+#include "linphoneclient.h"
+#include "logindriver.h"
+#include "picturebox.h"
+#include "recentlog.h"
+#include "sipppeer.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QtTest>
+
+// Calls with the real engine through kamailio, with sipp as the far end.
+class TestCalls : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_home;
+    std::unique_ptr<KamailioServer> m_server;
+    std::unique_ptr<frmKirrow> m_window;
+    QStringList m_states; // the status line after each call event
+
+    static constexpr int kTimeoutMs = 20000;
+
+    QLabel *status() const { return m_window->lblMsg; }
+
+    // sipp answering as 1002: registered on the exchange with its own port as contact.
+    std::unique_ptr<SippPeer> callee(const QString &scenario) {
+        SippPeer::Options answering;
+        answering.scenario = scenario;
+        auto peer = std::make_unique<SippPeer>(answering);
+        QString error;
+        if (!peer->start(&error))
+            qFatal("callee: %s", qPrintable(error));
+        SippPeer::Options registering;
+        registering.scenario = "register.xml";
+        registering.remote = m_server->address();
+        registering.service = registering.authUser = "1002";
+        registering.authPassword = "kirrow1002";
+        registering.keys = {{"expires", "600"}, {"contact_port", QString::number(peer->port())}};
+        SippPeer registration(registering);
+        if (!registration.start(&error) || !registration.waitForExit(kTimeoutMs) ||
+            registration.exitCode() != 0)
+            qFatal("registering the callee failed: %s", qPrintable(registration.log()));
+        return peer;
+    }
+
+    // sipp calling Kirrow's account 1001 as 1002.
+    std::unique_ptr<SippPeer> caller(const QString &scenario) {
+        SippPeer::Options calling;
+        calling.scenario = scenario;
+        calling.remote = m_server->address();
+        calling.service = "1001";
+        calling.authUser = "1002";
+        calling.authPassword = "kirrow1002";
+        calling.keys = {{"caller", "1002"}};
+        auto peer = std::make_unique<SippPeer>(calling);
+        QString error;
+        if (!peer->start(&error))
+            qFatal("caller: %s", qPrintable(error));
+        return peer;
+    }
+
+    void dial(const QString &number) {
+        m_window->cmbPhoneNo->setEditText(number);
+        m_window->Picture6_Click();
+    }
+
+    // Whether a sipp message trace holds a 200 answer to an INVITE.
+    static bool answeredInvite(const QString &trace) {
+        for (const QString &message :
+             trace.split(QRegularExpression("^-{20,}.*$", QRegularExpression::MultilineOption))) {
+            const QString text = message.trimmed();
+            if (QRegularExpression("^SIP/2.0 200 ", QRegularExpression::MultilineOption)
+                    .match(text)
+                    .hasMatch() &&
+                QRegularExpression("^CSeq:\\s*\\d+\\s+INVITE", QRegularExpression::MultilineOption)
+                    .match(text)
+                    .hasMatch())
+                return true;
+        }
+        return false;
+    }
+
+    bool idleArrangement() const {
+        return m_window->Picture6->isEnabled() && !m_window->Picture8->isEnabled() &&
+               m_window->cmbPhoneNo->isEnabled() && !m_window->tmrConnected->isActive();
+    }
+
+private slots:
+    void initTestCase() {
+        qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
+        qputenv("XDG_DATA_HOME", m_home.filePath("data").toUtf8());
+        m_server = std::make_unique<KamailioServer>(
+            QList<KamailioServer::Account>{{"1001", "kirrow1001"}, {"1002", "kirrow1002"}});
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_window =
+            std::make_unique<frmKirrow>([] { return std::make_shared<rtc::LinphoneClient>(); });
+        LoginAnswer answer;
+        answer.server = m_server->address();
+        answer.account = "1001";
+        answer.password = "kirrow1001";
+        answerNextLoginDialog(answer);
+        m_window->Form_Load();
+        m_window->show();
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->RegState(), QStringLiteral("REGISTERED"), kTimeoutMs);
+        connect(m_window->Client().get(), &rtc::IRTCClient::Event, status(), [this](long type) {
+            if (type == rtc::RTCE_SESSION_STATE_CHANGE)
+                m_states << status()->text();
+        });
+    }
+
+    void init() {
+        m_states.clear();
+        QFile::remove(calls::recentLogPath());
+    }
+
+    void cleanupTestCase() { m_window.reset(); }
+
+    void outgoingCallConnectsCountsAndHangsUp() {
+        auto far = callee("answer.xml");
+        dial("1002");
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("CONNECTED 0:0:1"), kTimeoutMs);
+        QCOMPARE(m_states.first(), QStringLiteral("INPROGRESS"));
+        QCOMPARE(m_states.last(), QStringLiteral("CONNECTED"));
+        QCOMPARE(m_states.count("CONNECTED"), 1);
+        QVERIFY(!m_window->Picture6->isEnabled());
+        QVERIFY(m_window->Picture8->isEnabled());
+        m_window->Picture8_Click();
+        QVERIFY2(
+            far->waitForMessage(
+                QRegularExpression("^BYE sip:", QRegularExpression::MultilineOption), kTimeoutMs),
+            qPrintable(far->messages()));
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
+        QVERIFY(idleArrangement());
+        QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->log()));
+        const QStringList log = calls::readRecentCalls(calls::recentLogPath());
+        QCOMPARE(log.size(), 1);
+        QVERIFY2(
+            QRegularExpression("^1002--Duration: 0:0:[1-9]\\d*$").match(log.first()).hasMatch(),
+            qPrintable(log.first()));
+    }
+
+    void farEndHangingUpEndsTheCall() {
+        auto far = callee("answer-hangup.xml");
+        dial("1002");
+        QTRY_VERIFY_WITH_TIMEOUT(m_states.contains("CONNECTED"), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
+        QVERIFY(idleArrangement());
+        QCOMPARE(m_states.count("DISCONNECTED"), 1);
+        QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->log()));
+    }
+
+    void incomingCallIsAnsweredAndEnded() {
+        auto far = caller("call-in.xml");
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("INCOMING"), kTimeoutMs);
+        m_window->Picture6_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(status()->text().startsWith("CONNECTED"), kTimeoutMs);
+        QVERIFY(m_states.contains("ANSWERING"));
+        m_window->Picture8_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
+        // The caller saw its call answered, then hung up by the phone.
+        QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->log()));
+        QVERIFY2(answeredInvite(far->messages()), qPrintable(far->messages()));
+        QVERIFY(far->messages().contains(
+            QRegularExpression("^BYE sip:", QRegularExpression::MultilineOption)));
+    }
+
+    void ringingCallIsDeclined() {
+        auto far = caller("call-in.xml");
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("INCOMING"), kTimeoutMs);
+        m_window->Picture8_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
+        QVERIFY(idleArrangement());
+        QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->log()));
+        QVERIFY2(far->messages().contains("SIP/2.0 603"), qPrintable(far->messages()));
+    }
+
+    void callerGivingUpEndsTheRinging() {
+        auto far = caller("call-in-cancel.xml");
+        QTRY_VERIFY_WITH_TIMEOUT(m_states.contains("INCOMING"), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
+        QVERIFY(idleArrangement());
+        QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->log()));
+    }
+};
+
+QTEST_MAIN(TestCalls)
+#include "tst_calls.moc"
