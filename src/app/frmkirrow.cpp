@@ -7,6 +7,7 @@
 #include "messagebox.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "soundplayer.h"
 #include "toneclips.h"
 #include "twips.h"
 
@@ -141,6 +142,7 @@ void frmKirrow::CreateControls() {
     mnuVOICE->setObjectName(QStringLiteral("mnuVOICE"));
 
     calls::initSoundResources();
+    platform::setDefaultSound(calls::toneClip(QStringLiteral("DEFAULT.WAV")));
     LoadPictures();
     WireImageButtons();
     WireSkinDragging();

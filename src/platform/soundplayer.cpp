@@ -89,8 +89,8 @@ std::optional<Clip> parseWave(const QByteArray &file) {
         } else if (id == "data") {
             if (!haveFormat)
                 return std::nullopt;
-            clip.frames = static_cast<snd_pcm_uframes_t>(std::min(size, available)) /
-                          clip.frameBytes;
+            clip.frames =
+                static_cast<snd_pcm_uframes_t>(std::min(size, available)) / clip.frameBytes;
             if (clip.frames == 0)
                 return std::nullopt;
             clip.file = file;
@@ -285,13 +285,12 @@ void Player::perform(const Job &job) {
     // The device's delay counts down to nothing as the last samples are heard (snd_pcm_drain
     // would wait for that too, but could not be cut short). The deadline only guards against a
     // device that stops counting.
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(kLatencyUs / 1000) + 2s;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kLatencyUs / 1000) + 2s;
     for (;;) {
         snd_pcm_sframes_t delay = 0;
-        if (snd_pcm_state(job.pcm) != SND_PCM_STATE_RUNNING ||
-            snd_pcm_delay(job.pcm, &delay) < 0 || delay <= 0 ||
-            std::chrono::steady_clock::now() > deadline)
+        if (snd_pcm_state(job.pcm) != SND_PCM_STATE_RUNNING || snd_pcm_delay(job.pcm, &delay) < 0 ||
+            delay <= 0 || std::chrono::steady_clock::now() > deadline)
             return;
         const auto left = std::chrono::milliseconds(delay * 1000 / clip.rate + 1);
         std::unique_lock lock(m_mutex);

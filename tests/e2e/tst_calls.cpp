@@ -4,6 +4,7 @@
 #include "logindriver.h"
 #include "picturebox.h"
 #include "recentlog.h"
+#include "sipcapture.h"
 #include "sipppeer.h"
 
 #include <QComboBox>
@@ -140,6 +141,32 @@ private slots:
         QVERIFY2(
             QRegularExpression("^1002--Duration: 0:0:[1-9]\\d*$").match(log.first()).hasMatch(),
             qPrintable(log.first()));
+    }
+
+    void keysDuringACallGoAsTelephoneEvents() {
+        auto far = callee("answer.xml");
+        SipCapture capture;
+        capture.addPort(far->mediaPort());
+        capture.setTelephoneEventPayloadType(101);
+        QString error;
+        QVERIFY2(capture.start(&error), qPrintable(error));
+        dial("1002");
+        QTRY_VERIFY_WITH_TIMEOUT(status()->text().startsWith("CONNECTED"), kTimeoutMs);
+        PictureBox *const keys[] = {m_window->Picture36, m_window->Picture20, m_window->Picture21,
+                                    m_window->Picture22, m_window->Picture25, m_window->Picture26,
+                                    m_window->Picture27, m_window->Picture30, m_window->Picture31,
+                                    m_window->Picture32, m_window->Picture35, m_window->Picture37};
+        QList<int> expected;
+        for (int event = 0; event < 12; ++event) {
+            emit keys[event]->clicked();
+            expected << event;
+            // One tone at a time, as a user presses them.
+            QTRY_COMPARE_WITH_TIMEOUT(capture.rtpEvents(far->mediaPort()), expected, kTimeoutMs);
+        }
+        QCOMPARE(m_window->cmbPhoneNo->currentText(), QStringLiteral("10020123456789*#"));
+        m_window->Picture8_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
+        QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->report()));
     }
 
     void farEndHangingUpEndsTheCall() {
