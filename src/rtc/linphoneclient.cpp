@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUdpSocket>
 
@@ -130,6 +131,23 @@ void callStateChanged(LinphoneCore *core, LinphoneCall *call, LinphoneCallState 
                       const char *) {
     if (auto *client = static_cast<LinphoneClient *>(linphone_core_get_user_data(core)))
         client->onCallState(call, state);
+}
+
+// Whether the far end's audio offer carries telephone events. The engine keeps one value per
+// attribute name of the remote media description: telephone events show as their rtpmap or as
+// their "0-15" fmtp, whichever it kept.
+bool offersTelephoneEvents(LinphoneCall *call) {
+    const LinphoneCallParams *remote = linphone_call_get_remote_params(call);
+    if (!remote)
+        return true; // nothing known: the standard way
+    for (const char *name : {"rtpmap", "fmtp"}) {
+        const QString value = fromC(linphone_call_params_get_custom_sdp_media_attribute(
+            remote, LinphoneStreamTypeAudio, name));
+        if (value.contains(QLatin1String("telephone-event"), Qt::CaseInsensitive) ||
+            QRegularExpression(QStringLiteral("^\\d+ 0-1[56]")).match(value).hasMatch())
+            return true;
+    }
+    return false;
 }
 
 // "host", "host:port" or "[v6]:port" into its parts; port 5060 when none is given.
@@ -602,6 +620,10 @@ void LinphoneClient::SendDTMF(RTC_DTMF tone) {
     LinphoneCall *call = linphone_core_get_current_call(m_core);
     if (!call)
         throw RtcError(RTC_E_INVALIDARG, QStringLiteral("SendDTMF: there is no call."));
+    // RFC 2833 events to a far end that offered none are silently lost: send SIP INFO there.
+    const bool events = offersTelephoneEvents(call);
+    linphone_core_set_use_rfc2833_for_dtmf(m_core, events);
+    linphone_core_set_use_info_for_dtmf(m_core, !events);
     if (linphone_call_send_dtmf(call, keys[tone]) != 0)
         throw RtcError(RTC_E_ENGINE, QStringLiteral("SendDTMF: the tone could not be sent."));
 }

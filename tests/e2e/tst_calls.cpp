@@ -169,6 +169,28 @@ private slots:
         QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->report()));
     }
 
+    void keysGoAsSipInfoWhenTheFarEndHasNoTelephoneEvents() {
+        auto far = callee("answer-no-te.xml");
+        SipCapture capture;
+        capture.addPort(m_server->port());
+        capture.addPort(far->port());
+        capture.addPort(far->mediaPort());
+        QString error;
+        QVERIFY2(capture.start(&error), qPrintable(error));
+        dial("1002");
+        QTRY_VERIFY_WITH_TIMEOUT(status()->text().startsWith("CONNECTED"), kTimeoutMs);
+        emit m_window->Picture26->clicked();
+        QTRY_VERIFY_WITH_TIMEOUT(!capture.sipInfoBodies().isEmpty(), kTimeoutMs);
+        emit m_window->Picture37->clicked();
+        QTRY_VERIFY_WITH_TIMEOUT(capture.sipInfoBodies().last().contains("Signal=#"), kTimeoutMs);
+        QVERIFY2(capture.sipInfoBodies().first().contains("Signal=5"),
+                 qPrintable(capture.sipInfoBodies().join("|")));
+        QVERIFY(capture.rtpEvents().isEmpty());
+        m_window->Picture8_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
+        QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->report()));
+    }
+
     void farEndHangingUpEndsTheCall() {
         auto far = callee("answer-hangup.xml");
         dial("1002");
