@@ -1,11 +1,13 @@
 #include "frmkirrow.h"
 #include "kamailioserver.h"
+#include "keytone.h"
 #include "linphoneclient.h"
 #include "logindriver.h"
 #include "picturebox.h"
 #include "recentlog.h"
 #include "sipcapture.h"
 #include "sipppeer.h"
+#include "soundcheck.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -186,6 +188,48 @@ private slots:
         QVERIFY2(capture.sipInfoBodies().first().contains("Signal=5"),
                  qPrintable(capture.sipInfoBodies().join("|")));
         QVERIFY(capture.rtpEvents().isEmpty());
+        m_window->Picture8_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
+        QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->report()));
+    }
+
+    void keyTonesAreHeardHereWithoutACall() {
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        const qsizetype before0 = sink.size();
+        emit m_window->Picture36->clicked(); // 0
+        QVERIFY(sink.waitForMore(400));
+        const QByteArray zero = sink.samples().mid(before0);
+        const qsizetype beforeStar = sink.size();
+        emit m_window->Picture35->clicked(); // *
+        QVERIFY(sink.waitForMore(400));
+        const QByteArray star = sink.samples().mid(beforeStar);
+        QVERIFY2(soundcheck::containsTonePair(zero, soundcheck::kRate, 941, 1336,
+                                              {1209, 1477, 697, 770, 852}),
+                 qPrintable(soundcheck::describe(zero, soundcheck::kRate, {941, 1336, 1209})));
+        QVERIFY2(soundcheck::containsTonePair(star, soundcheck::kRate, 941, 1209,
+                                              {1336, 1477, 697, 770, 852}),
+                 qPrintable(soundcheck::describe(star, soundcheck::kRate, {941, 1336, 1209})));
+        QCOMPARE(QFileInfo(calls::scratchFilePath()).size(), 684);
+    }
+
+    void incomingCallRingsUntilAnswered() {
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        auto far = caller("call-in.xml");
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("INCOMING"), kTimeoutMs);
+        const qsizetype ringing = sink.size();
+        QVERIFY(sink.waitForMore(1500));
+        const QByteArray ring = sink.samples().mid(ringing);
+        QVERIFY2(soundcheck::containsTonePair(ring, soundcheck::kRate, 400, 450),
+                 qPrintable(soundcheck::describe(ring, soundcheck::kRate, {400, 450})));
+        m_window->Picture6_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(status()->text().startsWith("CONNECTED"), kTimeoutMs);
+        const qsizetype answered = sink.size();
+        QVERIFY(sink.waitForMore(1500));
+        const QByteArray after = sink.samples().mid(answered);
+        QVERIFY2(!soundcheck::containsTonePair(after, soundcheck::kRate, 400, 450),
+                 qPrintable(soundcheck::describe(after, soundcheck::kRate, {400, 450})));
         m_window->Picture8_Click();
         QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
         QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->report()));
