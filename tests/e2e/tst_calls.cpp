@@ -49,15 +49,16 @@ class TestCalls : public QObject {
         return peer;
     }
 
-    // sipp calling Kirrow's account 1001 as 1002.
+    // sipp calling Kirrow's account 1001 as 1003 (not the callee's number: the engine turns away
+    // a call from the very party it is calling).
     std::unique_ptr<SippPeer> caller(const QString &scenario) {
         SippPeer::Options calling;
         calling.scenario = scenario;
         calling.remote = m_server->address();
         calling.service = "1001";
-        calling.authUser = "1002";
-        calling.authPassword = "kirrow1002";
-        calling.keys = {{"caller", "1002"}};
+        calling.authUser = "1003";
+        calling.authPassword = "kirrow1003";
+        calling.keys = {{"caller", "1003"}};
         auto peer = std::make_unique<SippPeer>(calling);
         QString error;
         if (!peer->start(&error))
@@ -95,10 +96,16 @@ private slots:
     void initTestCase() {
         qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
         qputenv("XDG_DATA_HOME", m_home.filePath("data").toUtf8());
-        m_server = std::make_unique<KamailioServer>(
-            QList<KamailioServer::Account>{{"1001", "kirrow1001"}, {"1002", "kirrow1002"}});
+        m_server = std::make_unique<KamailioServer>(QList<KamailioServer::Account>{
+            {"1001", "kirrow1001"}, {"1002", "kirrow1002"}, {"1003", "kirrow1003"}});
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
+    }
+
+    // A fresh telephone for every case, so a call one case leaves behind cannot reach the next.
+    void init() {
+        m_states.clear();
+        QFile::remove(calls::recentLogPath());
         m_window =
             std::make_unique<frmKirrow>([] { return std::make_shared<rtc::LinphoneClient>(); });
         LoginAnswer answer;
@@ -115,12 +122,7 @@ private slots:
         });
     }
 
-    void init() {
-        m_states.clear();
-        QFile::remove(calls::recentLogPath());
-    }
-
-    void cleanupTestCase() { m_window.reset(); }
+    void cleanup() { m_window.reset(); }
 
     void outgoingCallConnectsCountsAndHangsUp() {
         auto far = callee("answer.xml");
@@ -285,6 +287,52 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
         QVERIFY(idleArrangement());
         QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->log()));
+    }
+
+    // The calls these two leave behind end with the window.
+    void secondCallerWhileConnectedChangesNothing() {
+        auto far = callee("answer.xml");
+        dial("1002");
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("CONNECTED 0:0:1"), kTimeoutMs);
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        bool arrived = false;
+        connect(m_window->Client().get(), &rtc::IRTCClient::Event, this,
+                [&arrived](long type, const rtc::IRTCEventPtr &event) {
+                    auto view = std::dynamic_pointer_cast<rtc::IRTCSessionStateChangeEvent>(event);
+                    arrived = arrived || (type == rtc::RTCE_SESSION_STATE_CHANGE && view &&
+                                          view->State() == rtc::RTCSS_INCOMING);
+                });
+        auto second = caller("call-in.xml");
+        // The engine reports the second call, and the window shows nothing of it.
+        QTRY_VERIFY_WITH_TIMEOUT(arrived, kTimeoutMs);
+        const qsizetype rang = sink.size();
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("CONNECTED 0:0:4"), kTimeoutMs);
+        QVERIFY(
+            !soundcheck::containsTonePair(sink.samples().mid(rang), soundcheck::kRate, 400, 450));
+        QVERIFY(!m_states.contains("INCOMING"));
+        // End still ends the connected call.
+        m_window->Picture8_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(!far->isRunning(), kTimeoutMs);
+        QCOMPARE(far->exitCode(), 0);
+        second->stop();
+    }
+
+    void incomingDuringAnOutgoingCallTakesOver() {
+        auto far = callee("ring.xml");
+        dial("1002");
+        QTRY_VERIFY_WITH_TIMEOUT(status()->text() == QStringLiteral("INPROGRESS") &&
+                                     far->messages().contains("180 Ringing"),
+                                 kTimeoutMs);
+        auto second = caller("call-in.xml");
+        QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("INCOMING"), kTimeoutMs);
+        // End now acts on the incoming call: declined, while the outgoing one rings on.
+        m_window->Picture8_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(!second->isRunning(), kTimeoutMs);
+        QCOMPARE(second->exitCode(), 0);
+        QVERIFY2(second->messages().contains("SIP/2.0 603"), qPrintable(second->messages()));
+        QVERIFY(!far->messages().contains(
+            QRegularExpression("^CANCEL ", QRegularExpression::MultilineOption)));
     }
 };
 
