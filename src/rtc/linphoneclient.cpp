@@ -348,6 +348,8 @@ void LinphoneClient::Initialize() {
     linphone_config_set_int(config, "video", "automatically_accept", 0);
     linphone_config_set_int(config, "rtp", "audio_rtp_port", -1);
     linphone_config_set_int(config, "misc", "enable_basic_to_client_group_chat_room_migration", 0);
+    // The program decides what is heard: no engine tones for busy, waiting or ended calls.
+    linphone_config_set_int(config, "sound", "tone_indications", 0);
     linphone_config_set_int(config, "sip", "use_info", 0);
     linphone_config_set_int(config, "sip", "use_rfc2833", 1);
 

@@ -240,7 +240,7 @@ private slots:
         QVERIFY(sink.waitForMore(1500));
         const QByteArray after = sink.samples().mid(answered);
         QVERIFY2(!soundcheck::containsTonePair(after, soundcheck::kRate, 400, 450),
-                 qPrintable(soundcheck::describe(after, soundcheck::kRate, {400, 450})));
+                 qPrintable(soundcheck::describe(after, soundcheck::kRate, {400, 450, 480, 620})));
         m_window->Picture8_Click();
         QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
         QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->report()));
@@ -272,11 +272,20 @@ private slots:
     }
 
     void ringingCallIsDeclined() {
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
         auto far = caller("call-in.xml");
         QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("INCOMING"), kTimeoutMs);
+        QVERIFY(sink.waitForMore(1000));
         m_window->Picture8_Click();
         QTRY_COMPARE_WITH_TIMEOUT(status()->text(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
         QVERIFY(idleArrangement());
+        // The ring stops with the decline.
+        const qsizetype declined = sink.size();
+        QVERIFY(sink.waitForMore(1500));
+        const QByteArray after = sink.samples().mid(declined + soundcheck::kRate / 5);
+        QVERIFY2(soundcheck::isSilent(after, soundcheck::kRate),
+                 qPrintable(soundcheck::describe(after, soundcheck::kRate, {400, 450, 480, 620})));
         QVERIFY2(far->waitForExit(kTimeoutMs) && far->exitCode() == 0, qPrintable(far->log()));
         QVERIFY2(far->messages().contains("SIP/2.0 603"), qPrintable(far->messages()));
     }
