@@ -41,13 +41,17 @@ QStringList readLines(const QString &path, int &count, const std::function<void(
 
 } // namespace
 
-QString recentLogPath() {
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    if (QFileInfo(programFolder).isWritable())
+QString recentLogPathFor(const QString &programFolder) {
+    const QFileInfo folder(programFolder);
+    if (folder.isDir() && folder.isWritable())
         return QDir(programFolder).filePath(QStringLiteral("recentcall.txt"));
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir().mkpath(data);
     return QDir(data).filePath(QStringLiteral("recentcall.txt"));
+}
+
+QString recentLogPath() {
+    return recentLogPathFor(QCoreApplication::applicationDirPath());
 }
 
 QStringList readRecentCalls(const QString &path, const std::function<void()> &yield) {

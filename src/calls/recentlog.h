@@ -13,6 +13,8 @@ constexpr int kRecentCalls = 5;
 // Where the log is kept: the program's folder when it can be written there, otherwise the
 // user's data folder (an installed program's folder is not the user's to write).
 QString recentLogPath();
+// The same choice for a given program folder.
+QString recentLogPathFor(const QString &programFolder);
 
 // Reads up to five lines, creating the file empty when it is missing. A file that can neither be
 // read nor created gives no lines at once. yield runs between lines.

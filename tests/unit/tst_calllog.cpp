@@ -22,6 +22,7 @@ class TestCallLog : public QObject {
     }
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { QFile::remove(path()); }
 
     void clockRollsOverSecondsMinutesAndHours() {
@@ -76,6 +77,15 @@ private slots:
         const QString nowhere = m_dir.filePath("missing/folder/recentcall.txt");
         QCOMPARE(calls::readRecentCalls(nowhere), QStringList());
         QVERIFY(!calls::addRecentCall(nowhere, "1--Duration: 0:0:1"));
+    }
+
+    void logGoesBesideTheProgramOrToTheUsersDataFolder() {
+        QCOMPARE(calls::recentLogPathFor(m_dir.path()), m_dir.filePath("recentcall.txt"));
+        // An installed program's folder that cannot be written (here: one that is not there).
+        const QString fallback = calls::recentLogPathFor(m_dir.filePath("not-a-folder"));
+        QCOMPARE(QFileInfo(fallback).absolutePath(),
+                 QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        QVERIFY(QFileInfo(QFileInfo(fallback).absolutePath()).isDir());
     }
 
     void logIsReplacedWholeNeverRewrittenInPlace() {
