@@ -20,6 +20,7 @@
 // The exchange is started here (tests/support's KamailioServer) unless --server and --ctl name a
 // running one (which must know 1001/kirrow1001, 1002/kirrow1002 and 1003/kirrow1003).
 
+#include "benchcommon.h"
 #include "kamailioserver.h"
 #include "linphoneclient.h"
 #include "profiletext.h"
@@ -57,43 +58,13 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
+using namespace bench;
 
 // The wall clock, in seconds since the epoch: the clock the kernel stamps captured packets with.
 double wallSeconds() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-QTextStream &out() {
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
-
-quint16 freeLoopbackUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
 }
 
 // An even port with the one above it free too (RTP and RTCP).
@@ -118,74 +89,9 @@ quint16 freeRtpPort() {
     return 0;
 }
 
-struct Account {
-    QString user;
-    QString password;
-};
-
 const Account kKirrow{QStringLiteral("1001"), QStringLiteral("kirrow1001")};
 const Account kCallee{QStringLiteral("1002"), QStringLiteral("kirrow1002")};
 const Account kLinphonec{QStringLiteral("1003"), QStringLiteral("kirrow1003")};
-
-class Exchange {
-public:
-    bool start(const QString &server, const QString &ctl, QString *error) {
-        if (!server.isEmpty()) {
-            m_address = server;
-            m_ctl = ctl;
-            if (rpc({QStringLiteral("core.uptime")}).isEmpty()) {
-                *error = QStringLiteral("the exchange does not answer on %1").arg(ctl);
-                return false;
-            }
-            return true;
-        }
-        m_own = std::make_unique<KamailioServer>(
-            QList<KamailioServer::Account>{{kKirrow.user, kKirrow.password},
-                                           {kCallee.user, kCallee.password},
-                                           {kLinphonec.user, kLinphonec.password}});
-        if (!m_own->start(error))
-            return false;
-        m_address = m_own->address();
-        m_ctl = m_own->controlSocket();
-        return true;
-    }
-
-    QString address() const { return m_address; }
-
-    QString rpc(const QStringList &args) const {
-        QString kamcmd = QStandardPaths::findExecutable(QStringLiteral("kamcmd"));
-        if (kamcmd.isEmpty())
-            kamcmd = QStandardPaths::findExecutable(QStringLiteral("kamcmd"),
-                                                    {QStringLiteral("/usr/sbin")});
-        QProcess process;
-        process.setStandardInputFile(QProcess::nullDevice());
-        process.start(kamcmd, QStringList{QStringLiteral("-s"), m_ctl} + args);
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished();
-            return {};
-        }
-        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-            return {};
-        return QString::fromUtf8(process.readAllStandardOutput());
-    }
-
-    int liveContacts(const QString &user) const {
-        const QString text = rpc(
-            {QStringLiteral("ul.lookup"), QStringLiteral("location"), QStringLiteral("s:") + user});
-        static const QRegularExpression live(QStringLiteral("Expires:\\s*(\\d+|permanent)"));
-        return static_cast<int>(text.count(live));
-    }
-
-    void forget(const QString &user) const {
-        rpc({QStringLiteral("ul.rm"), QStringLiteral("location"), QStringLiteral("s:") + user});
-    }
-
-private:
-    QString m_address;
-    QString m_ctl;
-    std::unique_ptr<KamailioServer> m_own;
-};
 
 // Runs the event loop until done() or ms have passed; true if done() came true.
 bool waitUntil(const std::function<bool()> &done, int ms) {
@@ -611,14 +517,6 @@ std::optional<CallSample> measureCall(Phone &phone, const Exchange &exchange, in
     return sample;
 }
 
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    const qsizetype n = values.size();
-    if (n == 0)
-        return -1;
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 QString number(double value, int decimals = 1) {
     return value < 0 ? QStringLiteral("-") : QString::number(value, 'f', decimals);
 }
@@ -671,7 +569,8 @@ int main(int argc, char *argv[]) {
 
     Exchange exchange;
     QString error;
-    if (!exchange.start(parser.value(serverOption), parser.value(ctlOption), &error)) {
+    if (!exchange.start(parser.value(serverOption), parser.value(ctlOption),
+                        {kKirrow, kCallee, kLinphonec}, &error)) {
         err() << "bench_calls: " << error << "\n";
         return 1;
     }

@@ -13,11 +13,9 @@
 // The exchange is started here (tests/support's KamailioServer) unless --server and --ctl name a
 // running one.
 
+#include "benchcommon.h"
 #include "linphoneclient.h"
 #include "profiletext.h"
-#ifdef KIRROW_BENCH_OWN_EXCHANGE
-#include "kamailioserver.h"
-#endif
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,116 +45,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-QTextStream &out() {
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
-
-// A UDP port on 127.0.0.1 that nothing is bound to right now.
-quint16 freeLoopbackUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-struct Account {
-    QString user;
-    QString password;
-};
-
-// The exchange: either one this program starts, or one given on the command line.
-class Exchange {
-public:
-    bool start(const QString &server, const QString &ctl, const QList<Account> &accounts,
-               QString *error) {
-        if (!server.isEmpty()) {
-            m_address = server;
-            m_ctl = ctl;
-            if (rpc({QStringLiteral("core.uptime")}).isEmpty()) {
-                *error = QStringLiteral("the exchange does not answer on %1").arg(ctl);
-                return false;
-            }
-            return true;
-        }
-#ifdef KIRROW_BENCH_OWN_EXCHANGE
-        QList<KamailioServer::Account> list;
-        for (const Account &a : accounts)
-            list.append({a.user, a.password});
-        m_own = std::make_unique<KamailioServer>(list);
-        if (!m_own->start(error))
-            return false;
-        m_address = m_own->address();
-        m_ctl = m_own->controlSocket();
-        return true;
-#else
-        Q_UNUSED(accounts);
-        *error = QStringLiteral("built without tests/support: give --server and --ctl");
-        return false;
-#endif
-    }
-
-    QString address() const {
-        return m_address;
-    }
-
-    // kamcmd on the control socket; stdout, empty when it cannot connect.
-    QString rpc(const QStringList &args) const {
-        QString kamcmd = QStandardPaths::findExecutable(QStringLiteral("kamcmd"));
-        if (kamcmd.isEmpty())
-            kamcmd = QStandardPaths::findExecutable(QStringLiteral("kamcmd"),
-                                                    {QStringLiteral("/usr/sbin")});
-        QProcess process;
-        process.setStandardInputFile(QProcess::nullDevice());
-        process.start(kamcmd, QStringList{QStringLiteral("-s"), m_ctl} + args);
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished();
-            return {};
-        }
-        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-            return {};
-        return QString::fromUtf8(process.readAllStandardOutput());
-    }
-
-    int liveContacts(const QString &user) const {
-        const QString text = rpc(
-            {QStringLiteral("ul.lookup"), QStringLiteral("location"), QStringLiteral("s:") + user});
-        static const QRegularExpression live(QStringLiteral("Expires:\\s*(\\d+|permanent)"));
-        return static_cast<int>(text.count(live));
-    }
-
-    void forget(const QString &user) const {
-        rpc({QStringLiteral("ul.rm"), QStringLiteral("location"), QStringLiteral("s:") + user});
-    }
-
-private:
-    QString m_address;
-    QString m_ctl;
-#ifdef KIRROW_BENCH_OWN_EXCHANGE
-    std::unique_ptr<KamailioServer> m_own;
-#endif
-};
+using namespace bench;
 
 struct Sample {
     double fromRequest = -1; // EnableProfile call / first REGISTER written -> registered
@@ -365,14 +254,6 @@ struct Series {
     QString measure;
     QList<double> values;
 };
-
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    const qsizetype n = values.size();
-    if (n == 0)
-        return -1;
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 QString number(double value) {
     return value < 0 ? QStringLiteral("-") : QString::number(value, 'f', 1);

@@ -1,0 +1,57 @@
+#pragma once
+
+// What the benchmarks share: clocks and output, free loopback ports, the kamailio exchange they
+// measure against (started here, or one already running), and the median.
+
+#include <QList>
+#include <QString>
+#include <QTextStream>
+
+#include <chrono>
+#include <memory>
+
+#ifdef KIRROW_BENCH_OWN_EXCHANGE
+class KamailioServer;
+#endif
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+double msBetween(Clock::time_point from, Clock::time_point to);
+QTextStream &out();
+QTextStream &err();
+
+// A UDP port on 127.0.0.1 that nothing is bound to right now.
+quint16 freeLoopbackUdpPort();
+
+struct Account {
+    QString user;
+    QString password;
+};
+
+// The exchange: either one this program starts, or one given on the command line.
+class Exchange {
+public:
+    Exchange();
+    ~Exchange();
+    bool start(const QString &server, const QString &ctl, const QList<Account> &accounts,
+               QString *error);
+    QString address() const { return m_address; }
+    // kamcmd on the control socket; stdout, empty when it cannot connect.
+    QString rpc(const QStringList &args) const;
+    int liveContacts(const QString &user) const;
+    void forget(const QString &user) const;
+
+private:
+    QString m_address;
+    QString m_ctl;
+#ifdef KIRROW_BENCH_OWN_EXCHANGE
+    std::unique_ptr<KamailioServer> m_own;
+#endif
+};
+
+// The middle value (the mean of the two middle ones for an even count); -1 for none.
+double median(QList<double> values);
+
+} // namespace bench
