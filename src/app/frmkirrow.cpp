@@ -150,6 +150,7 @@ void frmKirrow::CreateControls() {
 
     connect(Picture40, &PictureBox::clicked, this, &frmKirrow::Picture40_Click);
     connect(Picture13, &PictureBox::clicked, this, &frmKirrow::Picture13_Click);
+    connect(Picture11, &PictureBox::clicked, this, &frmKirrow::Picture11_Click);
     connect(mnuLoginAs, &QAction::triggered, this, &frmKirrow::mnuLoginAs_Click);
     // The settings menu opens from the status line, where "please select Menu - LoginAs" is read.
     lblMsg->setContextMenuPolicy(Qt::CustomContextMenu);

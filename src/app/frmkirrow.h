@@ -96,6 +96,9 @@ public slots:
     void tmrConnected_Timer();
     void mnuLoginAs_Click();
     void Picture13_Click();
+    // The recent calls and the phone book, each in a modal window that may fill the number box.
+    void Picture3_Click();
+    void Picture11_Click();
 
 private slots:
     void g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);

@@ -4,6 +4,7 @@
 #include "callclock.h"
 #include "errortraps.h"
 #include "frmkirrow.h"
+#include "frmrecent.h"
 #include "keytone.h"
 #include "messagebox.h"
 #include "picturebox.h"
@@ -19,15 +20,6 @@
 #include <QTimer>
 
 namespace {
-
-QString inputErrorText() {
-    return QStringLiteral("Numbers 0 to 9 only, please!");
-}
-
-void warnInputError() {
-    platform::showMessage(inputErrorText(), QStringLiteral("Input Error"),
-                          platform::MessageIcon::Warning);
-}
 
 // The tone name of a keypad character, empty for any other.
 QString toneNameOf(QChar key) {
@@ -116,7 +108,7 @@ void frmKirrow::MakeCall() {
         const QChar c = i < number.size() ? number.at(i) : QChar();
         const bool keypad = c.isDigit() || c == QLatin1Char('*') || c == QLatin1Char('#');
         if (!keypad && c != QChar(8))
-            warnInputError();
+            platform::showInputError();
         else if (keypad)
             PlayTone(toneNameOf(c));
         // The number's tones, one after the other, as a telephone dials them.
@@ -219,7 +211,7 @@ bool frmKirrow::cmbPhoneNo_KeyPress(int &KeyAscii) {
     const QChar key(KeyAscii);
     const bool keypad = key.isDigit() || key == QLatin1Char('*') || key == QLatin1Char('#');
     if (!keypad && KeyAscii != 8 && KeyAscii != 13) {
-        warnInputError();
+        platform::showInputError();
         KeyAscii = 0;
         return false;
     }
@@ -256,6 +248,7 @@ void frmKirrow::WireCallControls() {
     connect(Picture8, &PictureBox::clicked, this, &frmKirrow::Picture8_Click);
     connect(Picture16, &PictureBox::clicked, this, &frmKirrow::Picture16_Click);
     connect(Picture17, &PictureBox::clicked, this, &frmKirrow::Picture17_Click);
+    connect(Picture3, &PictureBox::clicked, this, &frmKirrow::Picture3_Click);
     connect(tmrConnected, &QTimer::timeout, this, &frmKirrow::tmrConnected_Timer);
     const std::pair<PictureBox *, QChar> keys[] = {
         {Picture20, '1'}, {Picture21, '2'}, {Picture22, '3'}, {Picture25, '4'},
@@ -263,6 +256,11 @@ void frmKirrow::WireCallControls() {
         {Picture32, '9'}, {Picture35, '*'}, {Picture36, '0'}, {Picture37, '#'}};
     for (const auto &[box, key] : keys)
         connect(box, &PictureBox::clicked, this, [this, key = key] { DialPadClick(key); });
+}
+
+void frmKirrow::Picture3_Click() {
+    frmRecent recent(cmbPhoneNo, calls::recentLogPath(), this);
+    ShowModal(recent);
 }
 
 // ---- key tones --------------------------------------------------------------------------------

@@ -1,11 +1,8 @@
 #include "recentlog.h"
 
-#include <QCoreApplication>
-#include <QDir>
+#include "programfiles.h"
+
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QStandardPaths>
 
 namespace calls {
 
@@ -42,16 +39,11 @@ QStringList readLines(const QString &path, int &count, const std::function<void(
 } // namespace
 
 QString recentLogPathFor(const QString &programFolder) {
-    const QFileInfo folder(programFolder);
-    if (folder.isDir() && folder.isWritable())
-        return QDir(programFolder).filePath(QStringLiteral("recentcall.txt"));
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(data);
-    return QDir(data).filePath(QStringLiteral("recentcall.txt"));
+    return platform::programFilePathFor(programFolder, QStringLiteral("recentcall.txt"));
 }
 
 QString recentLogPath() {
-    return recentLogPathFor(QCoreApplication::applicationDirPath());
+    return platform::programFilePath(QStringLiteral("recentcall.txt"));
 }
 
 QStringList readRecentCalls(const QString &path, const std::function<void()> &yield) {
@@ -68,12 +60,10 @@ bool addRecentCall(const QString &path, const QString &line, const std::function
         lines.prepend(line);
     while (lines.size() > kRecentCalls)
         lines.removeLast();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    QList<QByteArray> bytes;
     for (const QString &entry : lines)
-        file.write(entry.toLocal8Bit() + "\r\n");
-    return file.commit();
+        bytes << entry.toLocal8Bit();
+    return platform::writeLinesWhole(path, bytes);
 }
 
 } // namespace calls

@@ -40,6 +40,11 @@ void showMessage(const QString &text, const QString &title, MessageIcon icon) {
     box.exec();
 }
 
+void showInputError() {
+    showMessage(QStringLiteral("Numbers 0 to 9 only, please!"), QStringLiteral("Input Error"),
+                MessageIcon::Warning);
+}
+
 MessageHandler setMessageHandler(MessageHandler next) {
     MessageHandler previous = std::move(handler());
     handler() = std::move(next);

@@ -16,6 +16,9 @@ enum class MessageIcon { None, Information, Warning, Critical };
 void showMessage(const QString &text, const QString &title = QString(),
                  MessageIcon icon = MessageIcon::None);
 
+// The warning of a number box that was given something other than digits.
+void showInputError();
+
 using MessageHandler = std::function<void(const QString &text, const QString &title, MessageIcon)>;
 // Replaces how messages are shown; an empty handler restores the message box. Returns the old one.
 MessageHandler setMessageHandler(MessageHandler handler);

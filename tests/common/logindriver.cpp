@@ -1,5 +1,7 @@
 #include "logindriver.h"
 
+#include "dialogdriver.h"
+
 #include "frmlogin.h"
 #include "messagebox.h"
 
@@ -32,15 +34,6 @@ void answer(frmLogin *dialog, const LoginAnswer &answer) {
     dialog->cmdLogin->click();
 }
 
-void poll(const LoginAnswer &value, int triesLeft) {
-    if (auto *dialog = qobject_cast<frmLogin *>(QApplication::activeModalWidget())) {
-        answer(dialog, value);
-        return;
-    }
-    if (triesLeft > 0)
-        QTimer::singleShot(10, qApp, [value, triesLeft] { poll(value, triesLeft - 1); });
-}
-
 QStringList &caught() {
     static QStringList texts;
     return texts;
@@ -49,7 +42,7 @@ QStringList &caught() {
 } // namespace
 
 void answerNextLoginDialog(const LoginAnswer &answer) {
-    QTimer::singleShot(0, qApp, [answer] { poll(answer, 1000); });
+    whenModalShows<frmLogin>([answer](frmLogin *dialog) { ::answer(dialog, answer); });
 }
 
 MessageCatcher::MessageCatcher() {

@@ -1,5 +1,6 @@
 #include "callclock.h"
 #include "recentlog.h"
+#include "scratchmount.h"
 
 #include <QtTest>
 
@@ -102,6 +103,17 @@ private slots:
         QVERIFY(inodeOf() != before);
         QCOMPARE(contents(), QByteArray("new--Duration: 0:0:1\r\nold--Duration: 0:0:9\r\n"));
         QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).size() == 1); // no temporary file left
+    }
+
+    void aFullDiskLeavesTheOldLog() {
+        ScratchMount disk;
+        if (!disk.mounted())
+            QSKIP("mounting a small file system needs root");
+        const QString log = disk.filePath("recentcall.txt");
+        QVERIFY(calls::addRecentCall(log, "old--Duration: 0:0:9"));
+        QVERIFY(disk.fill() > 0);
+        QVERIFY(!calls::addRecentCall(log, "new--Duration: 0:0:1"));
+        QCOMPARE(calls::readRecentCalls(log), QStringList{"old--Duration: 0:0:9"});
     }
 };
 

@@ -1,0 +1,274 @@
+#include "frmphonebook.h"
+
+#include "digitbox.h"
+#include "messagebox.h"
+#include "phonebookfile.h"
+#include "picturebox.h"
+#include "region.h"
+#include "skinresources.h"
+#include "twips.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+using platform::twipsRect;
+using platform::twipsToPixelsX;
+using platform::twipsToPixelsY;
+
+namespace {
+constexpr int kClientWidthTwips = 6600;
+constexpr int kClientHeightTwips = 5835;
+const QColor kBackColour(165, 203, 221);
+const QColor kListColour(224, 224, 224);
+// Fonts of 8.25 points, the size the layout was drawn for, as pixels of a 96 dpi screen.
+constexpr int kSmallFontPixels = 11;
+
+// The raw bytes a row was read with, so that a rewrite gives them back unchanged.
+constexpr int kBytesRole = Qt::UserRole;
+
+template <class W> W *place(W *widget, int left, int top, int width, int height) {
+    widget->setGeometry(twipsRect(left, top, width, height));
+    return widget;
+}
+
+QFont smallFont(const QString &family, QFont::StyleHint hint, bool bold) {
+    QFont font(family);
+    font.setStyleHint(hint);
+    font.setPixelSize(kSmallFontPixels);
+    font.setBold(bold);
+    return font;
+}
+
+QPushButton *button(const QString &caption, QWidget *parent) {
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(caption);
+    b->setFont(smallFont(QStringLiteral("MS Sans Serif"), QFont::SansSerif, true));
+    // Enter is not a shortcut for any button here.
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLabel *label(const QString &text, QWidget *parent) {
+    auto *l = new QLabel(text, parent);
+    l->setFont(smallFont(QStringLiteral("Verdana"), QFont::SansSerif, true));
+    l->setAttribute(Qt::WA_TranslucentBackground);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+} // namespace
+
+frmPhoneBook::frmPhoneBook(QComboBox *numberBox, const QString &path, QWidget *parent)
+    : QDialog(parent), m_numberBox(numberBox), m_path(path) {
+    CreateControls();
+    Form_Load();
+}
+
+void frmPhoneBook::CreateControls() {
+    setObjectName(QStringLiteral("frmPhoneBook"));
+    setWindowTitle(QStringLiteral("Phone Book"));
+    // The outline is the skin's; a window manager's frame cannot be cut, so there is none.
+    setWindowFlag(Qt::FramelessWindowHint);
+    setFixedSize(twipsToPixelsX(kClientWidthTwips), twipsToPixelsY(kClientHeightTwips));
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kBackColour);
+    setPalette(palette);
+
+    Picture1 = place(new PictureBox(this), 0, 0, 4200, 4440);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    lstPhoneBook = place(new QListWidget(Picture1), 480, 480, 3255, 1080);
+    lstPhoneBook->setObjectName(QStringLiteral("lstPhoneBook"));
+    lstPhoneBook->setFont(smallFont(QStringLiteral("Courier New"), QFont::TypeWriter, false));
+    lstPhoneBook->setUniformItemSizes(true);
+    lstPhoneBook->setSelectionMode(QAbstractItemView::SingleSelection);
+    QPalette listPalette = lstPhoneBook->palette();
+    listPalette.setColor(QPalette::Base, kListColour);
+    listPalette.setColor(QPalette::Text, Qt::black);
+    lstPhoneBook->setPalette(listPalette);
+    cmdEdit = place(button(QStringLiteral("EDIT"), Picture1), 2160, 3480, 855, 375);
+    cmdCall = place(button(QStringLiteral("CALL"), Picture1), 2160, 3000, 855, 375);
+    cmdDelete = place(button(QStringLiteral("DELETE"), Picture1), 1080, 3480, 975, 375);
+    cmdAdd = place(button(QStringLiteral("ADD"), Picture1), 1080, 3000, 975, 375);
+    txtPhoneNo = place(new DigitBox(Picture1), 1080, 2520, 1935, 285);
+    txtPhoneNo->setObjectName(QStringLiteral("txtPhoneNo"));
+    txtPhoneNo->setMaxLength(25);
+    txtName = place(new QLineEdit(Picture1), 1080, 1920, 1935, 285);
+    txtName->setObjectName(QStringLiteral("txtName"));
+    txtName->setMaxLength(30);
+    Label2 = place(label(QStringLiteral("Phone No."), Picture1), 1080, 2280, 975, 375);
+    Label1 = place(label(QStringLiteral("Name"), Picture1), 1080, 1680, 975, 255);
+    Picture2 = place(new PictureBox(Picture1), 3840, 120, 180, 180);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    Picture2->setCursor(Qt::PointingHandCursor);
+
+    setTabOrder(lstPhoneBook, cmdEdit);
+    setTabOrder(cmdEdit, cmdCall);
+    setTabOrder(cmdCall, cmdDelete);
+    setTabOrder(cmdDelete, cmdAdd);
+    setTabOrder(cmdAdd, txtPhoneNo);
+    setTabOrder(txtPhoneNo, txtName);
+    lstPhoneBook->setFocus();
+
+    // A click, and a change of the selection by keyboard, both select the row.
+    connect(lstPhoneBook, &QListWidget::itemClicked, this, &frmPhoneBook::lstPhoneBook_Click);
+    connect(lstPhoneBook, &QListWidget::currentRowChanged, this, &frmPhoneBook::lstPhoneBook_Click);
+    connect(cmdAdd, &QPushButton::clicked, this, &frmPhoneBook::cmdAdd_Click);
+    connect(cmdEdit, &QPushButton::clicked, this, &frmPhoneBook::cmdEdit_Click);
+    connect(cmdDelete, &QPushButton::clicked, this, &frmPhoneBook::cmdDelete_Click);
+    connect(cmdCall, &QPushButton::clicked, this, &frmPhoneBook::cmdCall_Click);
+    connect(Picture2, &PictureBox::clicked, this, &frmPhoneBook::Picture2_Click);
+    connect(txtPhoneNo, &DigitBox::refused, this, [] { platform::showInputError(); });
+}
+
+void frmPhoneBook::Form_Load() {
+    ShapeFromSkin();
+    AddRow(placeholderRow());
+    readFile();
+    FormInitialState();
+}
+
+void frmPhoneBook::ShapeFromSkin() {
+    initSkinResources();
+    Picture1->setPicture(QImage(QStringLiteral(":/skin/phonebook.png")));
+    Picture2->setPicture(QImage(QStringLiteral(":/skin/phonebook-close.png")));
+    shapeFromPicture(this, Picture1->picture());
+}
+
+void frmPhoneBook::AddRow(const QString &text, const QByteArray &bytes) {
+    auto *item = new QListWidgetItem(text);
+    if (!bytes.isNull())
+        item->setData(kBytesRole, bytes);
+    lstPhoneBook->addItem(item);
+}
+
+void frmPhoneBook::readFile() {
+    // Painting and the engine's events go on while a long file is read; the user's input waits
+    // until the window is open.
+    phonebook::readFileLines(
+        m_path, [this](const phonebook::Line &line) { AddRow(line.text, line.bytes); },
+        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+}
+
+bool frmPhoneBook::WriteFile() {
+    QList<QByteArray> lines;
+    lines.reserve(lstPhoneBook->count());
+    for (int i = 1; i < lstPhoneBook->count(); ++i) {
+        const QListWidgetItem *item = lstPhoneBook->item(i);
+        const QVariant bytes = item->data(kBytesRole);
+        lines << (bytes.isValid() ? bytes.toByteArray() : item->text().toLocal8Bit());
+    }
+    QString error;
+    if (phonebook::writeFileLines(m_path, lines, &error))
+        return true;
+    platform::showMessage(
+        QStringLiteral("The phone book could not be saved to %1: %2\n\nThe file still holds the "
+                       "phone book as it was before this change. The change shows in the list "
+                       "until the window closes and is saved with the next change that can be "
+                       "written.")
+            .arg(QDir::toNativeSeparators(m_path), error),
+        QString(), platform::MessageIcon::Warning);
+    return false;
+}
+
+void frmPhoneBook::FormInitialState() {
+    txtName->clear();
+    txtPhoneNo->clear();
+    cmdEdit->setEnabled(false);
+    cmdDelete->setEnabled(false);
+    cmdCall->setEnabled(false);
+    cmdAdd->setEnabled(true);
+    lstPhoneBook->setCurrentRow(0);
+}
+
+int frmPhoneBook::SelectedIndex() const {
+    return lstPhoneBook->currentRow();
+}
+
+void frmPhoneBook::lstPhoneBook_Click() {
+    const int index = SelectedIndex();
+    if (index < 0)
+        return;
+    if (index == 0) {
+        FormInitialState();
+        return;
+    }
+    strCurrentRow = lstPhoneBook->item(index)->text();
+    const phonebook::RowParts parts = phonebook::splitRow(strCurrentRow);
+    txtName->setText(parts.name);
+    txtPhoneNo->setText(parts.number);
+    cmdAdd->setEnabled(false);
+    cmdEdit->setEnabled(true);
+    cmdDelete->setEnabled(true);
+    cmdCall->setEnabled(true);
+}
+
+bool frmPhoneBook::EntryIsComplete() {
+    if (txtName->text().isEmpty()) {
+        platform::showMessage(QStringLiteral("Enter Name."));
+        txtName->setFocus();
+        return false;
+    }
+    if (txtPhoneNo->text().isEmpty()) {
+        platform::showMessage(QStringLiteral("Enter Phone Number."));
+        txtPhoneNo->setFocus();
+        return false;
+    }
+    return true;
+}
+
+void frmPhoneBook::cmdAdd_Click() {
+    if (!EntryIsComplete())
+        return;
+    strCurrentRow = phonebook::composeRow(txtName->text(), txtPhoneNo->text());
+    {
+        const QSignalBlocker quiet(lstPhoneBook);
+        AddRow(strCurrentRow);
+    }
+    WriteFile();
+    FormInitialState();
+}
+
+void frmPhoneBook::cmdEdit_Click() {
+    if (!EntryIsComplete())
+        return;
+    const int index = SelectedIndex();
+    if (index < 1)
+        return; // EDIT is only enabled with an entry selected
+    strCurrentRow = phonebook::composeRow(txtName->text(), txtPhoneNo->text());
+    {
+        const QSignalBlocker quiet(lstPhoneBook);
+        delete lstPhoneBook->takeItem(index);
+        lstPhoneBook->insertItem(index, strCurrentRow);
+    }
+    WriteFile();
+    FormInitialState();
+}
+
+void frmPhoneBook::cmdDelete_Click() {
+    const int index = SelectedIndex();
+    if (index < 1) {
+        platform::showMessage(QStringLiteral("Can't Delete."));
+        return;
+    }
+    {
+        const QSignalBlocker quiet(lstPhoneBook);
+        delete lstPhoneBook->takeItem(index);
+    }
+    WriteFile();
+    FormInitialState();
+}
+
+void frmPhoneBook::cmdCall_Click() {
+    if (m_numberBox)
+        m_numberBox->setEditText(txtPhoneNo->text());
+    accept();
+}
+
+void frmPhoneBook::Picture2_Click() {
+    reject();
+}

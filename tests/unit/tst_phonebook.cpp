@@ -1,0 +1,384 @@
+#include "dialogdriver.h"
+#include "digitbox.h"
+#include "fakertcclient.h"
+#include "frmkirrow.h"
+#include "frmphonebook.h"
+#include "logindriver.h"
+#include "phonebookfile.h"
+#include "picturebox.h"
+#include "scratchmount.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QtTest>
+
+// The phone book window over its file: the initial state, selecting, adding, editing, deleting,
+// handing a number to the main window, the number box's filter, and failures of the disk.
+class TestPhoneBook : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QComboBox m_numberBox;
+
+    QString path() const { return m_dir.filePath("PhoneBook.txt"); }
+    QByteArray contents() const {
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    void write(const QByteArray &bytes) {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    }
+    static QStringList rows(const frmPhoneBook &book) {
+        QStringList texts;
+        for (int i = 0; i < book.lstPhoneBook->count(); ++i)
+            texts << book.lstPhoneBook->item(i)->text();
+        return texts;
+    }
+    static void select(frmPhoneBook &book, int row) {
+        QListWidget *list = book.lstPhoneBook;
+        const QRect at = list->visualItemRect(list->item(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at.center());
+    }
+    static bool initialState(const frmPhoneBook &book) {
+        return book.lstPhoneBook->currentRow() == 0 && book.txtName->text().isEmpty() &&
+               book.txtPhoneNo->text().isEmpty() && book.cmdAdd->isEnabled() &&
+               !book.cmdEdit->isEnabled() && !book.cmdDelete->isEnabled() &&
+               !book.cmdCall->isEnabled();
+    }
+    static void add(frmPhoneBook &book, const QString &name, const QString &number) {
+        book.txtName->setText(name);
+        book.txtPhoneNo->setText(number);
+        book.cmdAdd->click();
+    }
+
+private slots:
+    void init() {
+        QFile::remove(path());
+        m_numberBox.setEditable(true);
+        m_numberBox.setEditText(QString());
+    }
+
+    void aMissingFileOpensEmptyAndIsCreated() {
+        frmPhoneBook book(&m_numberBox, path());
+        QCOMPARE(rows(book), QStringList{"NEW ITEM"});
+        QVERIFY(initialState(book));
+        QVERIFY(book.lstPhoneBook->item(0)->isSelected());
+        QCOMPARE(contents(), QByteArray());
+        QVERIFY(book.lstPhoneBook->font().fixedPitch() ||
+                QFontInfo(book.lstPhoneBook->font()).fixedPitch());
+    }
+
+    void layoutAndTabOrder() {
+        frmPhoneBook book(&m_numberBox, path());
+        QCOMPARE(book.size(), QSize(440, 389));
+        QCOMPARE(book.lstPhoneBook->geometry(), QRect(32, 32, 217, 72));
+        QCOMPARE(book.cmdEdit->geometry(), QRect(144, 232, 57, 25));
+        QCOMPARE(book.cmdAdd->geometry(), QRect(72, 200, 65, 25));
+        QCOMPARE(book.txtName->geometry(), QRect(72, 128, 129, 19));
+        QCOMPARE(book.Picture2->geometry(), QRect(256, 8, 12, 12));
+        QCOMPARE(book.txtName->maxLength(), 30);
+        QCOMPARE(book.txtPhoneNo->maxLength(), 25);
+        const QList<QWidget *> order{book.lstPhoneBook, book.cmdEdit, book.cmdCall,
+                                     book.cmdDelete,    book.cmdAdd,  book.txtPhoneNo,
+                                     book.txtName};
+        auto nextTabStop = [](QWidget *w) {
+            do
+                w = w->nextInFocusChain();
+            while (!(w->focusPolicy() & Qt::TabFocus));
+            return w;
+        };
+        for (int i = 0; i + 1 < order.size(); ++i)
+            QCOMPARE(nextTabStop(order[i]), order[i + 1]);
+        // Shaped from its picture: the corner of the skin outside the outline is cut away.
+        QVERIFY(!book.mask().isEmpty());
+        QVERIFY(!book.mask().contains(QPoint(279, 295)));
+        QVERIFY(book.mask().contains(QPoint(140, 150)));
+    }
+
+    void rowsAsTheyStandAndAnAddUndoneByADeleteGivesTheSameBytes() {
+        // The second line is not valid text here (written by an older system): kept byte for byte.
+        const QByteArray original = "Anna--0301\r\nM\xfcller--0302\r\n";
+        write(original);
+        frmPhoneBook book(&m_numberBox, path());
+        QCOMPARE(rows(book).size(), 3);
+        QCOMPARE(rows(book).at(1), QStringLiteral("Anna--0301"));
+        add(book, "Carl", "0303");
+        QCOMPARE(contents(), original + "Carl--0303\r\n");
+        QVERIFY(initialState(book));
+        select(book, 3);
+        QCOMPARE(book.txtName->text(), QStringLiteral("Carl"));
+        book.cmdDelete->click();
+        QCOMPARE(contents(), original);
+        QVERIFY(initialState(book));
+    }
+
+    void deletingTheOnlyEntryLeavesAnEmptyFile() {
+        write("Anna--0301\r\n");
+        frmPhoneBook book(&m_numberBox, path());
+        select(book, 1);
+        book.cmdDelete->click();
+        QCOMPARE(rows(book), QStringList{"NEW ITEM"});
+        QVERIFY(QFileInfo::exists(path()));
+        QCOMPARE(contents(), QByteArray());
+    }
+
+    void addTrimsTheNameAndTheNumber() {
+        write("Anna--0301\r\n");
+        frmPhoneBook book(&m_numberBox, path());
+        add(book, "  Bob ", "123");
+        QCOMPARE(contents(), QByteArray("Anna--0301\r\nBob--123\r\n"));
+        // A name of spaces only is a name: its row has an empty name part.
+        add(book, "   ", "456");
+        QCOMPARE(contents(), QByteArray("Anna--0301\r\nBob--123\r\n--456\r\n"));
+    }
+
+    void selectingSplitsAtTheFirstSeparator() {
+        write("A--B--C\r\njust a note\r\n\r\n");
+        frmPhoneBook book(&m_numberBox, path());
+        select(book, 1);
+        QCOMPARE(book.txtName->text(), QStringLiteral("A"));
+        QCOMPARE(book.txtPhoneNo->text(), QStringLiteral("B"));
+        QVERIFY(!book.cmdAdd->isEnabled());
+        QVERIFY(book.cmdEdit->isEnabled() && book.cmdDelete->isEnabled() &&
+                book.cmdCall->isEnabled());
+        // A row without a separator shows as a name; an empty row empties both boxes.
+        select(book, 2);
+        QCOMPARE(book.txtName->text(), QStringLiteral("just a note"));
+        QCOMPARE(book.txtPhoneNo->text(), QString());
+        book.lstPhoneBook->setCurrentRow(3); // as the arrow keys select it
+        QCOMPARE(book.txtName->text(), QString());
+        QVERIFY(book.cmdEdit->isEnabled());
+        select(book, 0);
+        QVERIFY(initialState(book));
+    }
+
+    void aLastLineWithoutCrLfIsReadAndRewrittenWithOne() {
+        write("Anna--0301\r\nBob--0302");
+        frmPhoneBook book(&m_numberBox, path());
+        QCOMPARE(rows(book), (QStringList{"NEW ITEM", "Anna--0301", "Bob--0302"}));
+        select(book, 2);
+        book.cmdEdit->click(); // unchanged
+        QCOMPARE(contents(), QByteArray("Anna--0301\r\nBob--0302\r\n"));
+        QVERIFY(initialState(book));
+    }
+
+    void editKeepsThePlace() {
+        write("Anna--0301\r\nBob--0302\r\nCarl--0303\r\n");
+        frmPhoneBook book(&m_numberBox, path());
+        select(book, 2);
+        book.txtName->setText("Robert");
+        book.txtPhoneNo->setText("0399");
+        book.cmdEdit->click();
+        QCOMPARE(rows(book), (QStringList{"NEW ITEM", "Anna--0301", "Robert--0399", "Carl--0303"}));
+        QCOMPARE(contents(), QByteArray("Anna--0301\r\nRobert--0399\r\nCarl--0303\r\n"));
+        QVERIFY(initialState(book));
+    }
+
+    void messagesForWhatCannotBeDone() {
+        write("Anna--0301\r\n");
+        frmPhoneBook book(&m_numberBox, path());
+        book.show();
+        QVERIFY(QTest::qWaitForWindowActive(&book));
+        MessageCatcher messages;
+        book.cmdDelete->setEnabled(true); // even if it could be pressed on the placeholder row
+        book.cmdDelete->click();
+        QCOMPARE(messages.texts(), QStringList{"Can't Delete."});
+        QCOMPARE(rows(book).size(), 2);
+
+        messages.clear();
+        book.cmdAdd->setFocus();
+        book.cmdAdd->click(); // both boxes empty
+        QCOMPARE(messages.texts(), QStringList{"Enter Name."});
+        QCOMPARE(QApplication::focusWidget(), book.txtName);
+
+        messages.clear();
+        book.txtName->setText("Bob");
+        book.cmdAdd->setFocus();
+        book.cmdAdd->click();
+        QCOMPARE(messages.texts(), QStringList{"Enter Phone Number."});
+        QCOMPARE(QApplication::focusWidget(), book.txtPhoneNo);
+
+        messages.clear();
+        select(book, 1);
+        book.txtName->clear();
+        book.cmdEdit->click();
+        QCOMPARE(messages.texts(), QStringList{"Enter Name."});
+        QCOMPARE(contents(), QByteArray("Anna--0301\r\n"));
+        QCOMPARE(rows(book).size(), 2);
+    }
+
+    void theNumberBoxTakesDigitsOnly() {
+        frmPhoneBook book(&m_numberBox, path());
+        book.show();
+        QVERIFY(QTest::qWaitForWindowActive(&book));
+        DigitBox *box = book.txtPhoneNo;
+        box->setFocus();
+        MessageCatcher messages;
+        QTest::keyClicks(box, "12");
+        QCOMPARE(box->text(), QStringLiteral("12"));
+        QVERIFY(messages.texts().isEmpty());
+
+        QApplication::clipboard()->setText("999");
+        QTest::keyClick(box, Qt::Key_A);
+        QTest::keyClick(box, Qt::Key_Space);
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(box->text(), QStringLiteral("12"));
+        QCOMPARE(messages.texts(), QStringList(4, "Numbers 0 to 9 only, please!"));
+
+        messages.clear();
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QCOMPARE(box->text(), QStringLiteral("1"));
+        // The name box takes anything.
+        QTest::keyClicks(book.txtName, "Anna 2");
+        QCOMPARE(book.txtName->text(), QStringLiteral("Anna 2"));
+        QVERIFY(messages.texts().isEmpty());
+    }
+
+    void pastingThroughTheContextMenuIsFilteredToo() {
+        frmPhoneBook book(&m_numberBox, path());
+        book.show();
+        QVERIFY(QTest::qWaitForWindowActive(&book));
+        DigitBox *box = book.txtPhoneNo;
+        box->setText("5");
+        MessageCatcher messages;
+        auto pasteFromMenu = [box](const QString &clip) {
+            QApplication::clipboard()->setText(clip);
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                    box->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(box, &event);
+            QMenu *menu = nullptr;
+            QTRY_VERIFY((menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())));
+            QAction *paste = nullptr;
+            for (QAction *action : menu->actions())
+                if (action->text().contains("Paste"))
+                    paste = action;
+            QVERIFY(paste && paste->isEnabled());
+            paste->trigger();
+            menu->close();
+        };
+        pasteFromMenu("12a");
+        QCOMPARE(box->text(), QStringLiteral("5"));
+        QCOMPARE(messages.texts(), QStringList{"Numbers 0 to 9 only, please!"});
+        messages.clear();
+        box->end(false);
+        pasteFromMenu("123");
+        QCOMPARE(box->text(), QStringLiteral("5123"));
+        QVERIFY(messages.texts().isEmpty());
+        // Shift+Insert pastes the same way.
+        QApplication::clipboard()->setText("4 5");
+        QTest::keyClick(box, Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(box->text(), QStringLiteral("5123"));
+        QCOMPARE(messages.texts(), QStringList{"Numbers 0 to 9 only, please!"});
+    }
+
+    void callHandsTheEditedNumberOverAndCloses() {
+        write("Anna--0301\r\n");
+        m_numberBox.setEditText("777");
+        frmPhoneBook book(&m_numberBox, path());
+        book.show();
+        select(book, 1);
+        book.txtPhoneNo->setText("03019"); // changed after selecting
+        book.cmdCall->click();
+        QCOMPARE(m_numberBox.currentText(), QStringLiteral("03019"));
+        QVERIFY(!book.isVisible());
+        QCOMPARE(book.result(), int(QDialog::Accepted));
+        QCOMPARE(contents(), QByteArray("Anna--0301\r\n")); // the change was not saved
+    }
+
+    void theCloseImageClosesAndKeepsTheFileAsLastWritten() {
+        write("Anna--0301\r\n");
+        m_numberBox.setEditText("777");
+        frmPhoneBook book(&m_numberBox, path());
+        book.show();
+        add(book, "Bob", "0302");
+        book.txtName->setText("typed but not added");
+        QTest::mouseClick(book.Picture2, Qt::LeftButton);
+        QVERIFY(!book.isVisible());
+        QCOMPARE(m_numberBox.currentText(), QStringLiteral("777"));
+        QCOMPARE(contents(), QByteArray("Anna--0301\r\nBob--0302\r\n"));
+    }
+
+    void aFailedSaveIsToldAndTheOldFileKept() {
+        ScratchMount disk;
+        if (!disk.mounted())
+            QSKIP("mounting a small file system needs root");
+        const QString file = disk.filePath("PhoneBook.txt");
+        const QByteArray before = "Anna--0301\r\nBob--0302\r\n";
+        {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(before);
+        }
+        QVERIFY(disk.fill() > 0);
+        frmPhoneBook book(&m_numberBox, file);
+        MessageCatcher messages;
+        add(book, "Carl", "0303");
+        QCOMPARE(messages.texts().size(), 1);
+        QVERIFY(messages.texts().first().contains("could not be saved"));
+        QVERIFY(messages.texts().first().contains(file));
+        QCOMPARE(rows(book).last(), QStringLiteral("Carl--0303")); // the list keeps the change
+        QFile in(file);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QCOMPARE(in.readAll(), before);
+        in.close();
+
+        // Read-only: the same.
+        QFile::remove(disk.filePath("filler"));
+        QVERIFY(disk.makeReadOnly());
+        messages.clear();
+        select(book, 1);
+        book.cmdDelete->click();
+        QCOMPARE(messages.texts().size(), 1);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QCOMPARE(in.readAll(), before);
+    }
+
+    void aFileThatCannotBeReadGivesAnEmptyBook() {
+        QVERIFY(QDir().mkpath(m_dir.filePath("folder")));
+        frmPhoneBook book(&m_numberBox, m_dir.filePath("folder"));
+        QCOMPARE(rows(book), QStringList{"NEW ITEM"});
+        QVERIFY(initialState(book));
+    }
+
+    // From the main window's button, over a scripted engine: CALL fills the number box and no
+    // call starts.
+    void theMainWindowsButtonOpensItAndNoCallStarts() {
+        QTemporaryDir home;
+        qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
+        std::shared_ptr<FakeRTCClient> client;
+        frmKirrow window([&client] { return client = std::make_shared<FakeRTCClient>(); });
+        LoginAnswer answer;
+        answer.server = "sip.example.net";
+        answer.account = "1001";
+        answer.password = "pw";
+        answerNextLoginDialog(answer);
+        QVERIFY(window.Form_Load());
+        client->raiseRegistration(2);
+        const int before = client->calls.size();
+
+        const QString book = phonebook::phoneBookPath();
+        QFile out(book);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write("Anna--0301\r\n");
+        out.close();
+        bool shown = false;
+        whenModalShows<frmPhoneBook>([&shown](frmPhoneBook *dialog) {
+            shown = true;
+            dialog->lstPhoneBook->setCurrentRow(1);
+            dialog->cmdCall->click();
+        });
+        window.Picture11_Click();
+        QVERIFY(shown);
+        QCOMPARE(window.cmbPhoneNo->currentText(), QStringLiteral("0301"));
+        QCOMPARE(client->calls.size(), before);
+        QFile::remove(book);
+    }
+};
+
+QTEST_MAIN(TestPhoneBook)
+#include "tst_phonebook.moc"

@@ -1,0 +1,223 @@
+#include "digitbox.h"
+#include "phonebookfile.h"
+#include "scratchmount.h"
+
+#include <QBuffer>
+#include <QKeyEvent>
+#include <QtTest>
+
+using phonebook::Line;
+
+namespace {
+
+// A file that gives its first bytes and then fails, as a disk with a bad sector does.
+class FailingDevice : public QIODevice {
+public:
+    FailingDevice(QByteArray data, qint64 goodBytes) : m_data(std::move(data)), m_good(goodBytes) {
+        open(QIODevice::ReadOnly);
+    }
+    qint64 size() const override { return m_data.size(); }
+    int reads = 0;
+
+protected:
+    qint64 readData(char *to, qint64 max) override {
+        ++reads;
+        const qint64 at = pos();
+        if (at >= m_good)
+            return -1;
+        const qint64 n = qMin(max, m_good - at);
+        memcpy(to, m_data.constData() + at, n);
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    qint64 m_good;
+};
+
+QStringList textsOf(QIODevice &device, bool *complete = nullptr, int *yields = nullptr) {
+    QStringList texts;
+    int count = 0;
+    const bool done = phonebook::readLines(
+        device, [&](const Line &line) { texts << line.text; }, [&] { ++count; });
+    if (complete)
+        *complete = done;
+    if (yields)
+        *yields = count;
+    return texts;
+}
+
+QStringList textsOf(const QByteArray &bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return textsOf(buffer);
+}
+
+QByteArray contents(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+// The phone book's file format, its rows, and the digits-only number box's rules.
+class TestPhoneBookFile : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+private slots:
+    void rowsAreTrimmedNameSeparatorTrimmedNumber() {
+        QCOMPARE(phonebook::composeRow("  Anna Berg ", " 0123 "),
+                 QStringLiteral("Anna Berg--0123"));
+        QCOMPARE(phonebook::composeRow("   ", "123"), QStringLiteral("--123"));
+    }
+
+    void splittingTakesTheFirstTwoPieces() {
+        auto parts = phonebook::splitRow("A--B--C");
+        QCOMPARE(parts.name, QStringLiteral("A"));
+        QCOMPARE(parts.number, QStringLiteral("B"));
+        parts = phonebook::splitRow("Anna--");
+        QCOMPARE(parts.name, QStringLiteral("Anna"));
+        QCOMPARE(parts.number, QString());
+        // Hand-edited rows without a separator, and empty rows, are all name.
+        parts = phonebook::splitRow("just a note");
+        QCOMPARE(parts.name, QStringLiteral("just a note"));
+        QCOMPARE(parts.number, QString());
+        parts = phonebook::splitRow("");
+        QCOMPARE(parts.name, QString());
+        QCOMPARE(parts.number, QString());
+        parts = phonebook::splitRow("Anna-Maria - Work--555");
+        QCOMPARE(parts.name, QStringLiteral("Anna-Maria - Work"));
+        QCOMPARE(parts.number, QStringLiteral("555"));
+    }
+
+    void linesAreReadAsTheyStand() {
+        QCOMPARE(textsOf("Anna--1\r\nBob--2\r\n"), (QStringList{"Anna--1", "Bob--2"}));
+        // The last line without CR LF is read whole.
+        QCOMPARE(textsOf("Anna--1\r\nBob--2"), (QStringList{"Anna--1", "Bob--2"}));
+        // Nothing is trimmed or parsed; empty lines are empty rows.
+        QCOMPARE(textsOf(" Anna -- 1 \r\n\r\nno separator\r\n"),
+                 (QStringList{" Anna -- 1 ", "", "no separator"}));
+        // Files edited on this system end lines in LF alone; a lone CR ends a line as well.
+        QCOMPARE(textsOf("Anna--1\nBob--2\n"), (QStringList{"Anna--1", "Bob--2"}));
+        QCOMPARE(textsOf("Anna--1\rBob--2\r"), (QStringList{"Anna--1", "Bob--2"}));
+        QCOMPARE(textsOf(""), QStringList());
+    }
+
+    void readingYieldsBetweenLines() {
+        QBuffer buffer;
+        buffer.setData("a--1\r\nb--2\r\nc--3\r\n");
+        buffer.open(QIODevice::ReadOnly);
+        int yields = 0;
+        bool complete = false;
+        QCOMPARE(textsOf(buffer, &complete, &yields).size(), 3);
+        QVERIFY(complete);
+        QCOMPARE(yields, 3);
+    }
+
+    void aReadErrorStopsWithTheRowsBeforeIt() {
+        const QByteArray data = "Anna--1\r\nBob--2\r\nCarl--3\r\n";
+        // Fails in the middle of "Bob--2": that line was not read and is not handed on.
+        FailingDevice device(data, data.indexOf("Bob") + 3);
+        bool complete = true;
+        QCOMPARE(textsOf(device, &complete), QStringList{"Anna--1"});
+        QVERIFY(!complete);
+        QVERIFY(device.reads < 10); // stopped, not retrying for ever
+    }
+
+    void aMissingFileIsCreatedEmpty() {
+        const QString path = m_dir.filePath("PhoneBook.txt");
+        QFile::remove(path);
+        int rows = 0;
+        QVERIFY(phonebook::readFileLines(path, [&](const Line &) { ++rows; }, {}));
+        QCOMPARE(rows, 0);
+        QVERIFY(QFileInfo::exists(path));
+        QCOMPARE(QFileInfo(path).size(), 0);
+    }
+
+    void aFileThatCannotBeOpenedGivesNoRows() {
+        // A folder where the file should be can be neither read nor created.
+        const QString path = m_dir.filePath("folder-in-the-way");
+        QVERIFY(QDir().mkpath(path));
+        int rows = 0;
+        QVERIFY(!phonebook::readFileLines(path, [&](const Line &) { ++rows; }, {}));
+        QCOMPARE(rows, 0);
+    }
+
+    void bytesThatAreNotTextInTheUsersEncodingSurviveARewrite() {
+        const QString path = m_dir.filePath("latin1.txt");
+        const QByteArray original = "M\xfcller--0301\r\n\xc5sa--0302\r\n";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(original);
+        file.close();
+        QList<QByteArray> lines;
+        QVERIFY(phonebook::readFileLines(path, [&](const Line &line) { lines << line.bytes; }, {}));
+        QCOMPARE(lines.size(), 2);
+        QString error;
+        QVERIFY(phonebook::writeFileLines(path, lines, &error));
+        QCOMPARE(contents(path), original);
+    }
+
+    void everyLineIsWrittenWithCrLfAndNoneIsAnEmptyFile() {
+        const QString path = m_dir.filePath("written.txt");
+        QString error;
+        QVERIFY(phonebook::writeFileLines(path, {"Anna--1", "Bob--2"}, &error));
+        QCOMPARE(contents(path), QByteArray("Anna--1\r\nBob--2\r\n"));
+        QVERIFY(phonebook::writeFileLines(path, {}, &error));
+        QCOMPARE(contents(path), QByteArray());
+    }
+
+    void aFailedWriteLeavesTheOldFile() {
+        ScratchMount disk;
+        if (!disk.mounted())
+            QSKIP("mounting a small file system needs root");
+        const QString path = disk.filePath("PhoneBook.txt");
+        const QByteArray before = "Anna--1\r\nBob--2\r\n";
+        QString error;
+        QVERIFY(phonebook::writeFileLines(path, {"Anna--1", "Bob--2"}, &error));
+        QVERIFY(disk.fill() > 0);
+        QVERIFY(
+            !phonebook::writeFileLines(path, {"Anna--1", "Bob--2", QByteArray(4096, '9')}, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(contents(path), before);
+        // Nothing of the attempt is left beside the file.
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+        QVERIFY(disk.makeReadOnly());
+        error.clear();
+        QVERIFY(!phonebook::writeFileLines(path, {"Carl--3"}, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(contents(path), before);
+    }
+
+    void numberBoxKeys() {
+        auto typed = [](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+                        const QString &text = QString()) {
+            const QKeyEvent event(QEvent::KeyPress, key, modifiers, text);
+            return typedCharacter(event);
+        };
+        QCOMPARE(typed(Qt::Key_V, Qt::ControlModifier, "\x16"), QChar(22));
+        QCOMPARE(typed(Qt::Key_V, Qt::ControlModifier), QChar(22)); // however the text came
+        QCOMPARE(typed(Qt::Key_Return), QChar('\r'));
+        QCOMPARE(typed(Qt::Key_Backspace), QChar('\b'));
+        QCOMPARE(typed(Qt::Key_5, Qt::NoModifier, "5"), QChar('5'));
+        QCOMPARE(typed(Qt::Key_Space, Qt::NoModifier, " "), QChar(' '));
+        QVERIFY(!typed(Qt::Key_Left));
+        QVERIFY(!typed(Qt::Key_Delete));
+        QVERIFY(!typed(Qt::Key_Tab, Qt::NoModifier, "\t"));
+        // AltGr is Ctrl+Alt on some keyboards: it types what the layout gives.
+        QCOMPARE(typed(Qt::Key_Q, Qt::ControlModifier | Qt::AltModifier, "@"), QChar('@'));
+
+        QVERIFY(isNumberKey('0') && isNumberKey('9') && isNumberKey('\b'));
+        QVERIFY(!isNumberKey('a') && !isNumberKey(' ') && !isNumberKey('\r') && !isNumberKey('+'));
+        QVERIFY(isDigitsOnly("0123456789"));
+        QVERIFY(!isDigitsOnly("12a") && !isDigitsOnly("") && !isDigitsOnly(" 12") &&
+                !isDigitsOnly("\xd9\xa3")); // an Arabic-Indic three is not a dial digit
+    }
+};
+
+QTEST_MAIN(TestPhoneBookFile)
+#include "tst_phonebookfile.moc"
