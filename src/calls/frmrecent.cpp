@@ -41,6 +41,11 @@ void frmRecent::CreateControls() {
     Recentlist->setObjectName(QStringLiteral("Recentlist"));
     Recentlist->setGeometry(twipsRect(300, 480, 2655, 1620));
     Recentlist->setSelectionMode(QAbstractItemView::SingleSelection);
+    // A whole line, "number--Duration: h:m:s", fits the list's width.
+    QFont small = Recentlist->font();
+    small.setPixelSize(11);
+    small.setStretch(QFont::SemiCondensed);
+    Recentlist->setFont(small);
     QPalette listPalette = Recentlist->palette();
     listPalette.setColor(QPalette::Base, kListColour);
     listPalette.setColor(QPalette::Text, Qt::black);

@@ -58,6 +58,9 @@ QLabel *label(const QString &text, QWidget *parent) {
     l->setFont(smallFont(QStringLiteral("Verdana"), QFont::SansSerif, true));
     l->setAttribute(Qt::WA_TranslucentBackground);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A caption lies under the boxes it overlaps and takes no clicks from them.
+    l->setAttribute(Qt::WA_TransparentForMouseEvents);
+    l->lower();
     return l;
 }
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "twips.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QWidget>
 
@@ -46,6 +47,13 @@ struct Outline {
 
 std::vector<Outline> &outlines() {
     static std::vector<Outline> shown;
+    // Outlines still up when the program ends (it quit in the middle of a drag) go with the
+    // application, not after it, when windows can no longer be destroyed.
+    static const bool clearedAtExit = [] {
+        qAddPostRoutine([] { outlines().clear(); });
+        return true;
+    }();
+    Q_UNUSED(clearedAtExit);
     return shown;
 }
 

@@ -82,6 +82,9 @@ private slots:
         QCOMPARE(book.Picture2->geometry(), QRect(256, 8, 12, 12));
         QCOMPARE(book.txtName->maxLength(), 30);
         QCOMPARE(book.txtPhoneNo->maxLength(), 25);
+        // The "Phone No." caption overlaps the top of its box; a click there reaches the box.
+        QVERIFY(book.Label2->geometry().contains(QPoint(80, 170)));
+        QCOMPARE(book.childAt(QPoint(80, 170)), book.txtPhoneNo);
         const QList<QWidget *> order{book.lstPhoneBook, book.cmdEdit, book.cmdCall,
                                      book.cmdDelete,    book.cmdAdd,  book.txtPhoneNo,
                                      book.txtName};
