@@ -1,0 +1,178 @@
+// Opening a large phone book: from creating the window (which reads the whole file into its
+// list, letting the event loop run between lines) to the window shown on the X server and its
+// event loop free again; and what one change then costs, since every change rewrites the file.
+//
+//     bench_phonebook [--entries N] [--runs N] [--warmup N] [--samples FILE]
+//
+// Needs an X display (bench/run gives it a private Xvfb). Prints one line per run and the medians.
+
+#include "benchcommon.h"
+#include "digitbox.h"
+#include "frmphonebook.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
+
+using bench::Clock;
+using bench::err;
+using bench::msBetween;
+using bench::out;
+
+namespace {
+
+// A phone book as people keep one: names of varied length, numbers of 3 to 15 digits.
+QByteArray phoneBookOf(int entries) {
+    static const char *const first[] = {"Anna", "Bob", "Carla", "Dmitri", "Eva", "Farid",
+                                        "Grete", "Hugo", "Ines", "Jonas", "Kai", "Lena"};
+    static const char *const last[] = {"Berg", "Schmidt", "Okafor", "Novak", "Lindqvist",
+                                       "Moreau", "Tanaka", "Silva", "Kowalski", "Brennan"};
+    QByteArray file;
+    file.reserve(entries * 32);
+    for (int i = 0; i < entries; ++i) {
+        const QByteArray number = QByteArray::number(1000003LL * (i + 7)).left(3 + i % 13);
+        file += QByteArray(first[i % 12]) + ' ' + last[(i / 12) % 10] + ' ' +
+                QByteArray::number(i) + "--" + number + "\r\n";
+    }
+    return file;
+}
+
+// Turns the event loop until done() or ms have passed; false on time-out.
+template <class F> bool waitFor(F done, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+struct Run {
+    double loaded = 0; // constructor done: file read, list filled, initial state
+    double usable = 0; // shown, exposed, and a posted event handled
+    double save = 0;   // ADD of one entry: list changed, whole file rewritten
+    qint64 rows = 0;
+};
+
+bool openOnce(const QString &path, const QByteArray &file, Run &run) {
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(file) != file.size())
+        return false;
+    out.close();
+    QComboBox numberBox;
+    numberBox.setEditable(true);
+
+    const auto start = Clock::now();
+    frmPhoneBook book(&numberBox, path);
+    run.loaded = msBetween(start, Clock::now());
+    book.show();
+    if (!waitFor([&] { return book.windowHandle() && book.windowHandle()->isExposed(); }, 60000))
+        return false;
+    bool handled = false;
+    QTimer::singleShot(0, &book, [&handled] { handled = true; });
+    if (!waitFor([&] { return handled; }, 60000))
+        return false;
+    run.usable = msBetween(start, Clock::now());
+    run.rows = book.lstPhoneBook->count();
+
+    book.txtName->setText(QStringLiteral("New Entry"));
+    book.txtPhoneNo->setText(QStringLiteral("0301555"));
+    const auto add = Clock::now();
+    book.cmdAdd->click();
+    run.save = msBetween(add, Clock::now());
+    book.close();
+    return book.lstPhoneBook->count() == run.rows + 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption entriesOption(QStringLiteral("entries"),
+                                           QStringLiteral("Entries in the phone book."),
+                                           QStringLiteral("n"), QStringLiteral("32000"));
+    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Measured runs."),
+                                        QStringLiteral("n"), QStringLiteral("7"));
+    const QCommandLineOption warmupOption(QStringLiteral("warmup"),
+                                          QStringLiteral("Runs before those, not counted."),
+                                          QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption samplesOption(
+        QStringLiteral("samples"),
+        QStringLiteral("Append each measured value to this file (tab-separated)."),
+        QStringLiteral("file"));
+    parser.addOptions({entriesOption, runsOption, warmupOption, samplesOption});
+    parser.process(app);
+    const int entries = std::max(0, parser.value(entriesOption).toInt());
+    const int runs = std::max(1, parser.value(runsOption).toInt());
+    const int warmup = std::max(0, parser.value(warmupOption).toInt());
+
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        err() << "bench_phonebook: no temporary folder\n";
+        return 1;
+    }
+    const QString path = dir.filePath(QStringLiteral("PhoneBook.txt"));
+    const QByteArray file = phoneBookOf(entries);
+    out() << entries << " entries, " << file.size() / 1024 << " KiB; " << warmup
+          << " warm-up and " << runs << " measured runs (ms)\n";
+    out() << "run       loaded    usable    ADD+save\n";
+
+    QList<double> loaded, usable, save;
+    for (int i = 0; i < warmup + runs; ++i) {
+        Run run;
+        if (!openOnce(path, file, run) || run.rows != entries + 1) {
+            err() << "bench_phonebook: run " << i + 1 << " failed (" << run.rows << " rows)\n";
+            return 1;
+        }
+        const bool counted = i >= warmup;
+        out() << QStringLiteral("%1 %2 %3 %4\n")
+                     .arg(counted ? QString::number(i - warmup + 1) : QStringLiteral("warm-up"),
+                          -8)
+                     .arg(run.loaded, 8, 'f', 1)
+                     .arg(run.usable, 9, 'f', 1)
+                     .arg(run.save, 11, 'f', 1);
+        out().flush();
+        if (counted) {
+            loaded << run.loaded;
+            usable << run.usable;
+            save << run.save;
+        }
+    }
+    out() << QStringLiteral("median   %1 %2 %3\n")
+                 .arg(bench::median(loaded), 8, 'f', 1)
+                 .arg(bench::median(usable), 9, 'f', 1)
+                 .arg(bench::median(save), 11, 'f', 1);
+
+    if (parser.isSet(samplesOption)) {
+        QFile samples(parser.value(samplesOption));
+        if (!samples.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            err() << "bench_phonebook: cannot write " << samples.fileName() << "\n";
+            return 1;
+        }
+        QTextStream to(&samples);
+        const QString entriesText = QString::number(entries);
+        for (int i = 0; i < runs; ++i) {
+            to << "phone book\topen " << entriesText << " -> usable (ms)\tKirrow\t" << usable[i]
+               << "\n";
+            to << "phone book\topen " << entriesText << " -> list filled (ms)\tKirrow\t"
+               << loaded[i] << "\n";
+            to << "phone book\tone change saved (ms)\tKirrow\t" << save[i] << "\n";
+        }
+    }
+    return 0;
+}
