@@ -68,6 +68,20 @@ class TestPhoneBookFile : public QObject {
     QTemporaryDir m_dir;
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void fileGoesBesideTheProgramOrToTheUsersDataFolder() {
+        QCOMPARE(phonebook::phoneBookPathFor(m_dir.path()), m_dir.filePath("PhoneBook.txt"));
+        ScratchMount installed;
+        if (!installed.mounted() || !installed.makeReadOnly())
+            QSKIP("mounting a small file system needs root");
+        // An installed program's folder that cannot be written, even by root.
+        const QString fallback = phonebook::phoneBookPathFor(installed.path());
+        QCOMPARE(QFileInfo(fallback).absolutePath(),
+                 QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        QCOMPARE(QFileInfo(fallback).fileName(), QStringLiteral("PhoneBook.txt"));
+    }
+
     void rowsAreTrimmedNameSeparatorTrimmedNumber() {
         QCOMPARE(phonebook::composeRow("  Anna Berg ", " 0123 "),
                  QStringLiteral("Anna Berg--0123"));
