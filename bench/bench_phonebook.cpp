@@ -34,10 +34,10 @@ namespace {
 
 // A phone book as people keep one: names of varied length, numbers of 3 to 15 digits.
 QByteArray phoneBookOf(int entries) {
-    static const char *const first[] = {"Anna", "Bob", "Carla", "Dmitri", "Eva", "Farid",
-                                        "Grete", "Hugo", "Ines", "Jonas", "Kai", "Lena"};
-    static const char *const last[] = {"Berg", "Schmidt", "Okafor", "Novak", "Lindqvist",
-                                       "Moreau", "Tanaka", "Silva", "Kowalski", "Brennan"};
+    static const char *const first[] = {"Anna",  "Bob",  "Carla", "Dmitri", "Eva", "Farid",
+                                        "Grete", "Hugo", "Ines",  "Jonas",  "Kai", "Lena"};
+    static const char *const last[] = {"Berg",   "Schmidt", "Okafor", "Novak",    "Lindqvist",
+                                       "Moreau", "Tanaka",  "Silva",  "Kowalski", "Brennan"};
     QByteArray file;
     file.reserve(entries * 32);
     for (int i = 0; i < entries; ++i) {
@@ -128,8 +128,8 @@ int main(int argc, char *argv[]) {
     }
     const QString path = dir.filePath(QStringLiteral("PhoneBook.txt"));
     const QByteArray file = phoneBookOf(entries);
-    out() << entries << " entries, " << file.size() / 1024 << " KiB; " << warmup
-          << " warm-up and " << runs << " measured runs (ms)\n";
+    out() << entries << " entries, " << file.size() / 1024 << " KiB; " << warmup << " warm-up and "
+          << runs << " measured runs (ms)\n";
     out() << "run       loaded    usable    ADD+save\n";
 
     QList<double> loaded, usable, save;
@@ -141,8 +141,7 @@ int main(int argc, char *argv[]) {
         }
         const bool counted = i >= warmup;
         out() << QStringLiteral("%1 %2 %3 %4\n")
-                     .arg(counted ? QString::number(i - warmup + 1) : QStringLiteral("warm-up"),
-                          -8)
+                     .arg(counted ? QString::number(i - warmup + 1) : QStringLiteral("warm-up"), -8)
                      .arg(run.loaded, 8, 'f', 1)
                      .arg(run.usable, 9, 'f', 1)
                      .arg(run.save, 11, 'f', 1);
