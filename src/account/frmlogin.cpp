@@ -5,34 +5,22 @@
 #include "picturebox.h"
 #include "region.h"
 #include "settingsstore.h"
+#include "skinnedform.h"
 #include "skinresources.h"
-#include "twips.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-using platform::twipsRect;
-using platform::twipsToPixelsX;
-using platform::twipsToPixelsY;
-
 namespace {
 constexpr int kClientWidthTwips = 4440;
 constexpr int kClientHeightTwips = 4680;
 const QColor kBackColour(165, 203, 221);
 
-template <class W> W *place(W *widget, int left, int top, int width, int height) {
-    widget->setGeometry(twipsRect(left, top, width, height));
-    return widget;
-}
-
 QLabel *whiteLabel(const QString &text, QWidget *parent) {
     auto *label = new QLabel(text, parent);
-    label->setAutoFillBackground(true);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    label->setPalette(palette);
+    fillBackground(label, Qt::white);
     return label;
 }
 } // namespace
@@ -44,37 +32,31 @@ frmLogin::frmLogin(QLabel *exitMarker, QWidget *parent)
 }
 
 void frmLogin::CreateControls() {
-    setObjectName(QStringLiteral("frmLogin"));
-    setWindowTitle(QStringLiteral("Please Enter Your Pin"));
-    // The outline is the skin's; a window manager's frame cannot be cut, so there is none.
-    setWindowFlag(Qt::FramelessWindowHint);
-    setFixedSize(twipsToPixelsX(kClientWidthTwips), twipsToPixelsY(kClientHeightTwips));
+    setUpSkinnedDialog(this, QStringLiteral("frmLogin"), QStringLiteral("Please Enter Your Pin"),
+                       kClientWidthTwips, kClientHeightTwips);
     // The layout was drawn for a small dialog font; labels must fit their boxes.
     QFont small = font();
     small.setPixelSize(10);
     setFont(small);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, kBackColour);
-    setPalette(palette);
+    fillBackground(this, kBackColour);
 
-    Picture1 = place(new PictureBox(this), 0, 0, 3240, 3420);
+    Picture1 = placeTwips(new PictureBox(this), 0, 0, 3240, 3420);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Label1 = place(whiteLabel(QStringLiteral("Sip IP/Domain"), Picture1), 240, 480, 1095, 255);
-    txtSip = place(new QLineEdit(Picture1), 1440, 480, 1575, 285);
-    Label3 = place(whiteLabel(QStringLiteral("Account/Pin"), Picture1), 240, 840, 1095, 255);
-    txtAcctNo = place(new QLineEdit(Picture1), 1440, 840, 1575, 285);
+    Label1 = placeTwips(whiteLabel(QStringLiteral("Sip IP/Domain"), Picture1), 240, 480, 1095, 255);
+    txtSip = placeTwips(new QLineEdit(Picture1), 1440, 480, 1575, 285);
+    Label3 = placeTwips(whiteLabel(QStringLiteral("Account/Pin"), Picture1), 240, 840, 1095, 255);
+    txtAcctNo = placeTwips(new QLineEdit(Picture1), 1440, 840, 1575, 285);
     txtAcctNo->setMaxLength(15);
-    Label2 = place(whiteLabel(QStringLiteral("Password"), Picture1), 360, 1200, 975, 255);
-    txtPassword = place(new QLineEdit(Picture1), 1440, 1200, 1575, 285);
+    Label2 = placeTwips(whiteLabel(QStringLiteral("Password"), Picture1), 360, 1200, 975, 255);
+    txtPassword = placeTwips(new QLineEdit(Picture1), 1440, 1200, 1575, 285);
     // The password shows as typed, as it always has.
     chkbxSaveSettings =
-        place(new QCheckBox(QStringLiteral("Save "), Picture1), 2040, 1680, 855, 255);
+        placeTwips(new QCheckBox(QStringLiteral("Save "), Picture1), 2040, 1680, 855, 255);
     chkbxSaveSettings->setAutoFillBackground(true);
     chkbxSaveSettings->setPalette(Label1->palette());
     chkbxSaveSettings->setChecked(true);
-    cmdLogin = place(new QPushButton(QStringLiteral("LOGIN"), Picture1), 600, 2160, 800, 300);
-    cmdExit = place(new QPushButton(QStringLiteral("EXIT"), Picture1), 1800, 2160, 800, 300);
+    cmdLogin = placeTwips(new QPushButton(QStringLiteral("LOGIN"), Picture1), 600, 2160, 800, 300);
+    cmdExit = placeTwips(new QPushButton(QStringLiteral("EXIT"), Picture1), 1800, 2160, 800, 300);
     // Enter and Esc have no special effect.
     cmdLogin->setAutoDefault(false);
     cmdExit->setAutoDefault(false);

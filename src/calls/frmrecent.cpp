@@ -3,17 +3,13 @@
 #include "picturebox.h"
 #include "recentlog.h"
 #include "region.h"
+#include "skinnedform.h"
 #include "skinresources.h"
-#include "twips.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QListWidget>
 #include <QPushButton>
-
-using platform::twipsRect;
-using platform::twipsToPixelsX;
-using platform::twipsToPixelsY;
 
 namespace {
 constexpr int kClientWidthTwips = 5175;
@@ -28,31 +24,23 @@ frmRecent::frmRecent(QComboBox *numberBox, const QString &path, QWidget *parent)
 }
 
 void frmRecent::CreateControls() {
-    setObjectName(QStringLiteral("frmRecent"));
-    setWindowTitle(QStringLiteral("Form1"));
-    // Shaped from its picture, with no frame a window manager would draw around the outline.
-    setWindowFlag(Qt::FramelessWindowHint);
-    setFixedSize(twipsToPixelsX(kClientWidthTwips), twipsToPixelsY(kClientHeightTwips));
+    setUpSkinnedDialog(this, QStringLiteral("frmRecent"), QStringLiteral("Form1"),
+                       kClientWidthTwips, kClientHeightTwips);
 
-    Picture1 = new PictureBox(this);
+    Picture1 = placeTwips(new PictureBox(this), 0, 0, 3240, 3420);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(twipsRect(0, 0, 3240, 3420));
-    Recentlist = new QListWidget(Picture1);
+    Recentlist = placeTwips(new QListWidget(Picture1), 300, 480, 2655, 1620);
     Recentlist->setObjectName(QStringLiteral("Recentlist"));
-    Recentlist->setGeometry(twipsRect(300, 480, 2655, 1620));
     Recentlist->setSelectionMode(QAbstractItemView::SingleSelection);
     // A whole line, "number--Duration: h:m:s", fits the list's width.
     QFont small = Recentlist->font();
     small.setPixelSize(11);
     small.setStretch(QFont::SemiCondensed);
     Recentlist->setFont(small);
-    QPalette listPalette = Recentlist->palette();
-    listPalette.setColor(QPalette::Base, kListColour);
-    listPalette.setColor(QPalette::Text, Qt::black);
-    Recentlist->setPalette(listPalette);
-    CLOSE = new QPushButton(QStringLiteral("CLOSE"), Picture1);
+    setColour(Recentlist, QPalette::Base, kListColour);
+    setColour(Recentlist, QPalette::Text, Qt::black);
+    CLOSE = placeTwips(new QPushButton(QStringLiteral("CLOSE"), Picture1), 960, 2400, 1215, 375);
     CLOSE->setObjectName(QStringLiteral("CLOSE"));
-    CLOSE->setGeometry(twipsRect(960, 2400, 1215, 375));
     CLOSE->setAutoDefault(false);
 
     connect(Recentlist, &QListWidget::itemDoubleClicked, this, &frmRecent::Recentlist_DblClick);

@@ -5,8 +5,8 @@
 #include "phonebookfile.h"
 #include "picturebox.h"
 #include "region.h"
+#include "skinnedform.h"
 #include "skinresources.h"
-#include "twips.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -15,10 +15,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
-
-using platform::twipsRect;
-using platform::twipsToPixelsX;
-using platform::twipsToPixelsY;
 
 namespace {
 constexpr int kClientWidthTwips = 6600;
@@ -30,11 +26,6 @@ constexpr int kSmallFontPixels = 11;
 
 // The raw bytes a row was read with, so that a rewrite gives them back unchanged.
 constexpr int kBytesRole = Qt::UserRole;
-
-template <class W> W *place(W *widget, int left, int top, int width, int height) {
-    widget->setGeometry(twipsRect(left, top, width, height));
-    return widget;
-}
 
 QFont smallFont(const QString &family, QFont::StyleHint hint, bool bold) {
     QFont font(family);
@@ -72,40 +63,32 @@ frmPhoneBook::frmPhoneBook(QComboBox *numberBox, const QString &path, QWidget *p
 }
 
 void frmPhoneBook::CreateControls() {
-    setObjectName(QStringLiteral("frmPhoneBook"));
-    setWindowTitle(QStringLiteral("Phone Book"));
-    // The outline is the skin's; a window manager's frame cannot be cut, so there is none.
-    setWindowFlag(Qt::FramelessWindowHint);
-    setFixedSize(twipsToPixelsX(kClientWidthTwips), twipsToPixelsY(kClientHeightTwips));
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, kBackColour);
-    setPalette(palette);
+    setUpSkinnedDialog(this, QStringLiteral("frmPhoneBook"), QStringLiteral("Phone Book"),
+                       kClientWidthTwips, kClientHeightTwips);
+    fillBackground(this, kBackColour);
 
-    Picture1 = place(new PictureBox(this), 0, 0, 4200, 4440);
+    Picture1 = placeTwips(new PictureBox(this), 0, 0, 4200, 4440);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    lstPhoneBook = place(new QListWidget(Picture1), 480, 480, 3255, 1080);
+    lstPhoneBook = placeTwips(new QListWidget(Picture1), 480, 480, 3255, 1080);
     lstPhoneBook->setObjectName(QStringLiteral("lstPhoneBook"));
     lstPhoneBook->setFont(smallFont(QStringLiteral("Courier New"), QFont::TypeWriter, false));
     lstPhoneBook->setUniformItemSizes(true);
     lstPhoneBook->setSelectionMode(QAbstractItemView::SingleSelection);
-    QPalette listPalette = lstPhoneBook->palette();
-    listPalette.setColor(QPalette::Base, kListColour);
-    listPalette.setColor(QPalette::Text, Qt::black);
-    lstPhoneBook->setPalette(listPalette);
-    cmdEdit = place(button(QStringLiteral("EDIT"), Picture1), 2160, 3480, 855, 375);
-    cmdCall = place(button(QStringLiteral("CALL"), Picture1), 2160, 3000, 855, 375);
-    cmdDelete = place(button(QStringLiteral("DELETE"), Picture1), 1080, 3480, 975, 375);
-    cmdAdd = place(button(QStringLiteral("ADD"), Picture1), 1080, 3000, 975, 375);
-    txtPhoneNo = place(new DigitBox(Picture1), 1080, 2520, 1935, 285);
+    setColour(lstPhoneBook, QPalette::Base, kListColour);
+    setColour(lstPhoneBook, QPalette::Text, Qt::black);
+    cmdEdit = placeTwips(button(QStringLiteral("EDIT"), Picture1), 2160, 3480, 855, 375);
+    cmdCall = placeTwips(button(QStringLiteral("CALL"), Picture1), 2160, 3000, 855, 375);
+    cmdDelete = placeTwips(button(QStringLiteral("DELETE"), Picture1), 1080, 3480, 975, 375);
+    cmdAdd = placeTwips(button(QStringLiteral("ADD"), Picture1), 1080, 3000, 975, 375);
+    txtPhoneNo = placeTwips(new DigitBox(Picture1), 1080, 2520, 1935, 285);
     txtPhoneNo->setObjectName(QStringLiteral("txtPhoneNo"));
     txtPhoneNo->setMaxLength(25);
-    txtName = place(new QLineEdit(Picture1), 1080, 1920, 1935, 285);
+    txtName = placeTwips(new QLineEdit(Picture1), 1080, 1920, 1935, 285);
     txtName->setObjectName(QStringLiteral("txtName"));
     txtName->setMaxLength(30);
-    Label2 = place(label(QStringLiteral("Phone No."), Picture1), 1080, 2280, 975, 375);
-    Label1 = place(label(QStringLiteral("Name"), Picture1), 1080, 1680, 975, 255);
-    Picture2 = place(new PictureBox(Picture1), 3840, 120, 180, 180);
+    Label2 = placeTwips(label(QStringLiteral("Phone No."), Picture1), 1080, 2280, 975, 375);
+    Label1 = placeTwips(label(QStringLiteral("Name"), Picture1), 1080, 1680, 975, 255);
+    Picture2 = placeTwips(new PictureBox(Picture1), 3840, 120, 180, 180);
     Picture2->setObjectName(QStringLiteral("Picture2"));
     Picture2->setCursor(Qt::PointingHandCursor);
 

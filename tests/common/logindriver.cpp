@@ -2,6 +2,8 @@
 
 #include "dialogdriver.h"
 
+#include "fakertcclient.h"
+#include "frmkirrow.h"
 #include "frmlogin.h"
 #include "messagebox.h"
 
@@ -61,4 +63,20 @@ QStringList MessageCatcher::texts() const {
 
 void MessageCatcher::clear() {
     caught().clear();
+}
+
+std::unique_ptr<frmKirrow> startOverFakeEngine(std::shared_ptr<FakeRTCClient> *client) {
+    auto window = std::make_unique<frmKirrow>([client] {
+        auto made = std::make_shared<FakeRTCClient>();
+        if (client)
+            *client = made;
+        return made;
+    });
+    LoginAnswer answer;
+    answer.server = QStringLiteral("sip.example.net");
+    answer.account = QStringLiteral("1001");
+    answer.password = QStringLiteral("pw");
+    answerNextLoginDialog(answer);
+    window->Form_Load();
+    return window;
 }

@@ -2,6 +2,11 @@
 
 #include <QString>
 
+#include <memory>
+
+class FakeRTCClient;
+class frmKirrow;
+
 // Answers the next login dialog that opens modally, from inside its own event loop, the way a
 // user would: types the given values and clicks LOGIN, or clicks EXIT.
 struct LoginAnswer {
@@ -23,3 +28,7 @@ public:
     QStringList texts() const;
     void clear();
 };
+
+// A main window over a scripted engine, started and logged in as 1001 at sip.example.net (not
+// registered yet). client, when given, receives the engine it created.
+std::unique_ptr<frmKirrow> startOverFakeEngine(std::shared_ptr<FakeRTCClient> *client = nullptr);

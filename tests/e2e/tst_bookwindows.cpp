@@ -1,6 +1,7 @@
 #include "dialogdriver.h"
 #include "digitbox.h"
 #include "fakertcclient.h"
+#include "filebytes.h"
 #include "frmkirrow.h"
 #include "frmphonebook.h"
 #include "frmrecent.h"
@@ -73,13 +74,7 @@ private slots:
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
                  "needs a real X server (scripts/test starts one)");
         qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
-        m_window = std::make_unique<frmKirrow>([] { return std::make_shared<FakeRTCClient>(); });
-        LoginAnswer answer;
-        answer.server = "sip.example.net";
-        answer.account = "1001";
-        answer.password = "pw";
-        answerNextLoginDialog(answer);
-        QVERIFY(m_window->Form_Load());
+        m_window = startOverFakeEngine();
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     }
@@ -91,10 +86,7 @@ private slots:
     }
 
     void phoneBookIsShapedAndTakesDigitsOnlyFromTheKeyboard() {
-        QFile book(phonebook::phoneBookPath());
-        QVERIFY(book.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        book.write("Anna Berg--0301555\r\nOffice--600\r\n");
-        book.close();
+        QVERIFY(writeBytes(phonebook::phoneBookPath(), "Anna Berg--0301555\r\nOffice--600\r\n"));
         MessageCatcher messages;
         const QImage before = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
         openWith<frmPhoneBook>(m_window->Picture11, [&](frmPhoneBook *dialog) {

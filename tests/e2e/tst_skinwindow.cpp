@@ -53,13 +53,7 @@ private slots:
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
                  "needs a real X server (scripts/test starts one)");
         qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
-        m_window = std::make_unique<frmKirrow>([] { return std::make_shared<FakeRTCClient>(); });
-        LoginAnswer answer;
-        answer.server = "sip.example.net";
-        answer.account = "1001";
-        answer.password = "pw";
-        answerNextLoginDialog(answer);
-        m_window->Form_Load();
+        m_window = startOverFakeEngine();
         // What the desktop shows where the window's transparent corner will be.
         m_desktopBehindCorner = screenPixel(m_window->geometry().topLeft() + QPoint(1, 1));
         m_window->show();

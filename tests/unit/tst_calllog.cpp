@@ -1,4 +1,5 @@
 #include "callclock.h"
+#include "filebytes.h"
 #include "recentlog.h"
 #include "scratchmount.h"
 
@@ -12,15 +13,8 @@ class TestCallLog : public QObject {
     QTemporaryDir m_dir;
 
     QString path() const { return m_dir.filePath("recentcall.txt"); }
-    QByteArray contents() const {
-        QFile file(path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-    void write(const QByteArray &bytes) {
-        QFile file(path());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
+    QByteArray contents() const { return readBytes(path()); }
+    void write(const QByteArray &bytes) { QVERIFY(writeBytes(path(), bytes)); }
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }

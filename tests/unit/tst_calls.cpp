@@ -42,14 +42,7 @@ private slots:
     void init() {
         m_tones.clear();
         QFile::remove(calls::recentLogPath());
-        m_window = std::make_unique<frmKirrow>(
-            [this] { return m_client = std::make_shared<FakeRTCClient>(); });
-        LoginAnswer answer;
-        answer.server = "sip.example.net";
-        answer.account = "1001";
-        answer.password = "pw";
-        answerNextLoginDialog(answer);
-        m_window->Form_Load();
+        m_window = startOverFakeEngine(&m_client);
         QCOMPARE(m_client->calls.size(), 6);
     }
 

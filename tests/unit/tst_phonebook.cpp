@@ -1,6 +1,7 @@
 #include "dialogdriver.h"
 #include "digitbox.h"
 #include "fakertcclient.h"
+#include "filebytes.h"
 #include "frmkirrow.h"
 #include "frmphonebook.h"
 #include "logindriver.h"
@@ -23,15 +24,8 @@ class TestPhoneBook : public QObject {
     QComboBox m_numberBox;
 
     QString path() const { return m_dir.filePath("PhoneBook.txt"); }
-    QByteArray contents() const {
-        QFile file(path());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-    void write(const QByteArray &bytes) {
-        QFile file(path());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
+    QByteArray contents() const { return readBytes(path()); }
+    void write(const QByteArray &bytes) { QVERIFY(writeBytes(path(), bytes)); }
     static QStringList rows(const frmPhoneBook &book) {
         QStringList texts;
         for (int i = 0; i < book.lstPhoneBook->count(); ++i)
@@ -312,11 +306,7 @@ private slots:
             QSKIP("mounting a small file system needs root");
         const QString file = disk.filePath("PhoneBook.txt");
         const QByteArray before = "Anna--0301\r\nBob--0302\r\n";
-        {
-            QFile out(file);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(before);
-        }
+        QVERIFY(writeBytes(file, before));
         QVERIFY(disk.fill() > 0);
         frmPhoneBook book(&m_numberBox, file);
         MessageCatcher messages;
@@ -325,10 +315,7 @@ private slots:
         QVERIFY(messages.texts().first().contains("could not be saved"));
         QVERIFY(messages.texts().first().contains(file));
         QCOMPARE(rows(book).last(), QStringLiteral("Carl--0303")); // the list keeps the change
-        QFile in(file);
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        QCOMPARE(in.readAll(), before);
-        in.close();
+        QCOMPARE(readBytes(file), before);
 
         // Read-only: the same.
         QFile::remove(disk.filePath("filler"));
@@ -337,8 +324,7 @@ private slots:
         select(book, 1);
         book.cmdDelete->click();
         QCOMPARE(messages.texts().size(), 1);
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        QCOMPARE(in.readAll(), before);
+        QCOMPARE(readBytes(file), before);
     }
 
     void aFileThatCannotBeReadGivesAnEmptyBook() {
@@ -354,30 +340,22 @@ private slots:
         QTemporaryDir home;
         qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
         std::shared_ptr<FakeRTCClient> client;
-        frmKirrow window([&client] { return client = std::make_shared<FakeRTCClient>(); });
-        LoginAnswer answer;
-        answer.server = "sip.example.net";
-        answer.account = "1001";
-        answer.password = "pw";
-        answerNextLoginDialog(answer);
-        QVERIFY(window.Form_Load());
+        const auto window = startOverFakeEngine(&client);
+        QVERIFY(client);
         client->raiseRegistration(2);
         const int before = client->calls.size();
 
         const QString book = phonebook::phoneBookPath();
-        QFile out(book);
-        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write("Anna--0301\r\n");
-        out.close();
+        QVERIFY(writeBytes(book, "Anna--0301\r\n"));
         bool shown = false;
         whenModalShows<frmPhoneBook>([&shown](frmPhoneBook *dialog) {
             shown = true;
             dialog->lstPhoneBook->setCurrentRow(1);
             dialog->cmdCall->click();
         });
-        window.Picture11_Click();
+        window->Picture11_Click();
         QVERIFY(shown);
-        QCOMPARE(window.cmbPhoneNo->currentText(), QStringLiteral("0301"));
+        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("0301"));
         QCOMPARE(client->calls.size(), before);
         QFile::remove(book);
     }

@@ -1,4 +1,5 @@
 #include "digitbox.h"
+#include "filebytes.h"
 #include "phonebookfile.h"
 #include "scratchmount.h"
 
@@ -53,11 +54,6 @@ QStringList textsOf(const QByteArray &bytes) {
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     return textsOf(buffer);
-}
-
-QByteArray contents(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -163,25 +159,22 @@ private slots:
     void bytesThatAreNotTextInTheUsersEncodingSurviveARewrite() {
         const QString path = m_dir.filePath("latin1.txt");
         const QByteArray original = "M\xfcller--0301\r\n\xc5sa--0302\r\n";
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(original);
-        file.close();
+        QVERIFY(writeBytes(path, original));
         QList<QByteArray> lines;
         QVERIFY(phonebook::readFileLines(path, [&](const Line &line) { lines << line.bytes; }, {}));
         QCOMPARE(lines.size(), 2);
         QString error;
         QVERIFY(phonebook::writeFileLines(path, lines, &error));
-        QCOMPARE(contents(path), original);
+        QCOMPARE(readBytes(path), original);
     }
 
     void everyLineIsWrittenWithCrLfAndNoneIsAnEmptyFile() {
         const QString path = m_dir.filePath("written.txt");
         QString error;
         QVERIFY(phonebook::writeFileLines(path, {"Anna--1", "Bob--2"}, &error));
-        QCOMPARE(contents(path), QByteArray("Anna--1\r\nBob--2\r\n"));
+        QCOMPARE(readBytes(path), QByteArray("Anna--1\r\nBob--2\r\n"));
         QVERIFY(phonebook::writeFileLines(path, {}, &error));
-        QCOMPARE(contents(path), QByteArray());
+        QCOMPARE(readBytes(path), QByteArray());
     }
 
     void aFailedWriteLeavesTheOldFile() {
@@ -196,7 +189,7 @@ private slots:
         QVERIFY(
             !phonebook::writeFileLines(path, {"Anna--1", "Bob--2", QByteArray(4096, '9')}, &error));
         QVERIFY(!error.isEmpty());
-        QCOMPARE(contents(path), before);
+        QCOMPARE(readBytes(path), before);
         // Nothing of the attempt is left beside the file.
         QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 
@@ -204,7 +197,7 @@ private slots:
         error.clear();
         QVERIFY(!phonebook::writeFileLines(path, {"Carl--3"}, &error));
         QVERIFY(!error.isEmpty());
-        QCOMPARE(contents(path), before);
+        QCOMPARE(readBytes(path), before);
     }
 
     void numberBoxKeys() {

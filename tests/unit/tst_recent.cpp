@@ -1,5 +1,6 @@
 #include "dialogdriver.h"
 #include "fakertcclient.h"
+#include "filebytes.h"
 #include "frmkirrow.h"
 #include "frmrecent.h"
 #include "logindriver.h"
@@ -17,11 +18,7 @@ class TestRecent : public QObject {
     QComboBox m_numberBox;
 
     QString path() const { return m_dir.filePath("recentcall.txt"); }
-    void write(const QByteArray &bytes) {
-        QFile file(path());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
+    void write(const QByteArray &bytes) { QVERIFY(writeBytes(path(), bytes)); }
     static QStringList rows(const frmRecent &recent) {
         QStringList texts;
         for (int i = 0; i < recent.Recentlist->count(); ++i)
@@ -99,13 +96,7 @@ private slots:
     void theMainWindowsButtonOpensTheLog() {
         QTemporaryDir home;
         qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
-        frmKirrow window([] { return std::make_shared<FakeRTCClient>(); });
-        LoginAnswer answer;
-        answer.server = "sip.example.net";
-        answer.account = "1001";
-        answer.password = "pw";
-        answerNextLoginDialog(answer);
-        QVERIFY(window.Form_Load());
+        const auto window = startOverFakeEngine();
         QFile::remove(calls::recentLogPath());
         QVERIFY(calls::addRecentCall(calls::recentLogPath(), "600--Duration: 0:0:4"));
         QVERIFY(calls::addRecentCall(calls::recentLogPath(), "0301--Duration: 0:1:0"));
@@ -115,9 +106,9 @@ private slots:
             dialog->Recentlist->setCurrentRow(1);
             emit dialog->Recentlist->itemDoubleClicked(dialog->Recentlist->item(1));
         });
-        window.Picture3_Click();
+        window->Picture3_Click();
         QCOMPARE(seen, (QStringList{"0301--Duration: 0:1:0", "600--Duration: 0:0:4"}));
-        QCOMPARE(window.cmbPhoneNo->currentText(), QStringLiteral("600"));
+        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("600"));
         QFile::remove(calls::recentLogPath());
     }
 };
