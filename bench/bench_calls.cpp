@@ -669,17 +669,15 @@ int main(int argc, char *argv[]) {
     out().flush();
 
     if (parser.isSet(samplesOption)) {
-        QFile file(parser.value(samplesOption));
-        if (!file.open(QIODevice::Append | QIODevice::Text)) {
-            err() << "bench_calls: cannot write " << file.fileName() << "\n";
-            return 1;
-        }
-        QTextStream samples(&file);
+        QList<bench::TableSample> samples;
         for (const QString &measure : measures)
             for (const auto &[client, list] : values[measure])
                 for (double value : list)
-                    samples << "calls\t" << measure << "\t" << client << "\t"
-                            << QString::number(value, 'f', 2) << "\n";
+                    samples << bench::TableSample{QStringLiteral("calls"), measure, client, value,
+                                                  2};
+        if (!bench::appendSamples(parser.value(samplesOption), samples,
+                                  QStringLiteral("bench_calls")))
+            return 1;
     }
 
     linphonec.stop();

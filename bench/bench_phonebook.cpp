@@ -158,20 +158,19 @@ int main(int argc, char *argv[]) {
                  .arg(bench::median(save), 11, 'f', 1);
 
     if (parser.isSet(samplesOption)) {
-        QFile samples(parser.value(samplesOption));
-        if (!samples.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            err() << "bench_phonebook: cannot write " << samples.fileName() << "\n";
-            return 1;
-        }
-        QTextStream to(&samples);
-        const QString entriesText = QString::number(entries);
+        const QString section = QStringLiteral("phone book");
+        const QString opening = QStringLiteral("open %1 -> ").arg(entries);
+        QList<bench::TableSample> samples;
         for (int i = 0; i < runs; ++i) {
-            to << "phone book\topen " << entriesText << " -> usable (ms)\tKirrow\t" << usable[i]
-               << "\n";
-            to << "phone book\topen " << entriesText << " -> list filled (ms)\tKirrow\t"
-               << loaded[i] << "\n";
-            to << "phone book\tone change saved (ms)\tKirrow\t" << save[i] << "\n";
+            const QString kirrow = QStringLiteral("Kirrow");
+            samples << bench::TableSample{section, opening + "usable (ms)", kirrow, usable[i]}
+                    << bench::TableSample{section, opening + "list filled (ms)", kirrow, loaded[i]}
+                    << bench::TableSample{section, QStringLiteral("one change saved (ms)"), kirrow,
+                                          save[i]};
         }
+        if (!bench::appendSamples(parser.value(samplesOption), samples,
+                                  QStringLiteral("bench_phonebook")))
+            return 1;
     }
     return 0;
 }

@@ -408,17 +408,15 @@ int main(int argc, char *argv[]) {
     out().flush();
 
     if (parser.isSet(samplesOption)) {
-        QFile file(parser.value(samplesOption));
-        if (!file.open(QIODevice::Append | QIODevice::Text)) {
-            err() << "bench_register: cannot write " << file.fileName() << "\n";
-            return 1;
-        }
-        QTextStream samples(&file);
-        for (const Series *series : all) {
+        QList<bench::TableSample> samples;
+        for (const Series *series : all)
             for (double value : series->values)
-                samples << "registration\t" << series->measure << " (ms)\t" << series->client
-                        << "\t" << QString::number(value, 'f', 1) << "\n";
-        }
+                samples << bench::TableSample{QStringLiteral("registration"),
+                                              series->measure + QStringLiteral(" (ms)"),
+                                              series->client, value};
+        if (!bench::appendSamples(parser.value(samplesOption), samples,
+                                  QStringLiteral("bench_register")))
+            return 1;
     }
     return failures == 0 ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include "kamailioserver.h"
 #endif
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -105,6 +106,19 @@ int Exchange::liveContacts(const QString &user) const {
 
 void Exchange::forget(const QString &user) const {
     rpc({QStringLiteral("ul.rm"), QStringLiteral("location"), QStringLiteral("s:") + user});
+}
+
+bool appendSamples(const QString &path, const QList<TableSample> &samples, const QString &program) {
+    QFile file(path);
+    if (!file.open(QIODevice::Append | QIODevice::Text)) {
+        err() << program << ": cannot write " << path << "\n";
+        return false;
+    }
+    QTextStream to(&file);
+    for (const TableSample &sample : samples)
+        to << sample.section << "\t" << sample.measure << "\t" << sample.client << "\t"
+           << QString::number(sample.value, 'f', sample.decimals) << "\n";
+    return true;
 }
 
 double median(QList<double> values) {

@@ -51,6 +51,18 @@ private:
 #endif
 };
 
+// One measured value, as bench/run's table reads it: section, measure, client, value.
+struct TableSample {
+    QString section;
+    QString measure;
+    QString client;
+    double value;
+    int decimals = 1;
+};
+// Appends the samples to the file, one tab-separated line each. When it cannot, says so on
+// stderr with the program's name and returns false.
+bool appendSamples(const QString &path, const QList<TableSample> &samples, const QString &program);
+
 // The middle value (the mean of the two middle ones for an even count); -1 for none.
 double median(QList<double> values);
 
