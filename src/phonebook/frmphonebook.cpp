@@ -37,7 +37,6 @@ QFont smallFont(const QString &family, QFont::StyleHint hint, bool bold) {
 
 QPushButton *button(const QString &caption, QWidget *parent) {
     auto *b = new QPushButton(caption, parent);
-    b->setObjectName(caption);
     b->setFont(smallFont(QStringLiteral("MS Sans Serif"), QFont::SansSerif, true));
     // Enter is not a shortcut for any button here.
     b->setAutoDefault(false);
@@ -80,6 +79,10 @@ void frmPhoneBook::CreateControls() {
     cmdCall = placeTwips(button(QStringLiteral("CALL"), Picture1), 2160, 3000, 855, 375);
     cmdDelete = placeTwips(button(QStringLiteral("DELETE"), Picture1), 1080, 3480, 975, 375);
     cmdAdd = placeTwips(button(QStringLiteral("ADD"), Picture1), 1080, 3000, 975, 375);
+    cmdEdit->setObjectName(QStringLiteral("cmdEdit"));
+    cmdCall->setObjectName(QStringLiteral("cmdCall"));
+    cmdDelete->setObjectName(QStringLiteral("cmdDelete"));
+    cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
     txtPhoneNo = placeTwips(new DigitBox(Picture1), 1080, 2520, 1935, 285);
     txtPhoneNo->setObjectName(QStringLiteral("txtPhoneNo"));
     txtPhoneNo->setMaxLength(25);
