@@ -532,44 +532,30 @@ int main(int argc, char *argv[]) {
     parser.setApplicationDescription(QStringLiteral(
         "Call set-up, key-to-wire and in-call CPU/memory of Kirrow's engine and of linphonec."));
     parser.addHelpOption();
-    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Measured runs."),
-                                        QStringLiteral("n"), QStringLiteral("7"));
-    const QCommandLineOption warmupOption(QStringLiteral("warmup"),
-                                          QStringLiteral("Runs before those, not counted."),
-                                          QStringLiteral("n"), QStringLiteral("1"));
+    const bench::CommonOptions common;
+    common.addTo(parser, true);
     const QCommandLineOption secondsOption(QStringLiteral("call-seconds"),
                                            QStringLiteral("How long each call lasts (CPU, RSS)."),
                                            QStringLiteral("s"), QStringLiteral("60"));
-    const QCommandLineOption serverOption(QStringLiteral("server"),
-                                          QStringLiteral("A running exchange (127.0.0.1:port)."),
-                                          QStringLiteral("address"));
-    const QCommandLineOption ctlOption(QStringLiteral("ctl"),
-                                       QStringLiteral("Its control socket, as kamcmd -s takes it."),
-                                       QStringLiteral("socket"));
     const QCommandLineOption linphonecOption(
         QStringLiteral("linphonec"),
         QStringLiteral("The linphonec program; \"none\" to leave it out."),
         QStringLiteral("program"), QStringLiteral("linphonec"));
-    const QCommandLineOption samplesOption(
-        QStringLiteral("samples"),
-        QStringLiteral("Append each measured value to this file (tab-separated)."),
-        QStringLiteral("file"));
-    parser.addOptions({runsOption, warmupOption, secondsOption, serverOption, ctlOption,
-                       linphonecOption, samplesOption});
+    parser.addOptions({secondsOption, linphonecOption});
     parser.process(app);
 
-    const int runs = std::max(1, parser.value(runsOption).toInt());
-    const int warmup = std::max(0, parser.value(warmupOption).toInt());
+    const int runs = common.runCount(parser);
+    const int warmup = common.warmupCount(parser);
     const int callSeconds = std::max(1, parser.value(secondsOption).toInt());
     const bool withLinphonec = parser.value(linphonecOption) != QLatin1String("none");
-    if (parser.isSet(serverOption) != parser.isSet(ctlOption)) {
+    if (parser.isSet(common.server) != parser.isSet(common.ctl)) {
         err() << "bench_calls: --server and --ctl go together\n";
         return 2;
     }
 
     Exchange exchange;
     QString error;
-    if (!exchange.start(parser.value(serverOption), parser.value(ctlOption),
+    if (!exchange.start(parser.value(common.server), parser.value(common.ctl),
                         {kKirrow, kCallee, kLinphonec}, &error)) {
         err() << "bench_calls: " << error << "\n";
         return 1;
@@ -668,14 +654,14 @@ int main(int argc, char *argv[]) {
     }
     out().flush();
 
-    if (parser.isSet(samplesOption)) {
+    if (parser.isSet(common.samples)) {
         QList<bench::TableSample> samples;
         for (const QString &measure : measures)
             for (const auto &[client, list] : values[measure])
                 for (double value : list)
                     samples << bench::TableSample{QStringLiteral("calls"), measure, client, value,
                                                   2};
-        if (!bench::appendSamples(parser.value(samplesOption), samples,
+        if (!bench::appendSamples(parser.value(common.samples), samples,
                                   QStringLiteral("bench_calls")))
             return 1;
     }

@@ -103,23 +103,16 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
+    const bench::CommonOptions common;
+    common.addTo(parser, false);
     const QCommandLineOption entriesOption(QStringLiteral("entries"),
                                            QStringLiteral("Entries in the phone book."),
                                            QStringLiteral("n"), QStringLiteral("32000"));
-    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Measured runs."),
-                                        QStringLiteral("n"), QStringLiteral("7"));
-    const QCommandLineOption warmupOption(QStringLiteral("warmup"),
-                                          QStringLiteral("Runs before those, not counted."),
-                                          QStringLiteral("n"), QStringLiteral("1"));
-    const QCommandLineOption samplesOption(
-        QStringLiteral("samples"),
-        QStringLiteral("Append each measured value to this file (tab-separated)."),
-        QStringLiteral("file"));
-    parser.addOptions({entriesOption, runsOption, warmupOption, samplesOption});
+    parser.addOptions({entriesOption});
     parser.process(app);
     const int entries = std::max(0, parser.value(entriesOption).toInt());
-    const int runs = std::max(1, parser.value(runsOption).toInt());
-    const int warmup = std::max(0, parser.value(warmupOption).toInt());
+    const int runs = common.runCount(parser);
+    const int warmup = common.warmupCount(parser);
 
     QTemporaryDir dir;
     if (!dir.isValid()) {
@@ -157,7 +150,7 @@ int main(int argc, char *argv[]) {
                  .arg(bench::median(usable), 9, 'f', 1)
                  .arg(bench::median(save), 11, 'f', 1);
 
-    if (parser.isSet(samplesOption)) {
+    if (parser.isSet(common.samples)) {
         const QString section = QStringLiteral("phone book");
         const QString opening = QStringLiteral("open %1 -> ").arg(entries);
         QList<bench::TableSample> samples;
@@ -168,7 +161,7 @@ int main(int argc, char *argv[]) {
                     << bench::TableSample{section, QStringLiteral("one change saved (ms)"), kirrow,
                                           save[i]};
         }
-        if (!bench::appendSamples(parser.value(samplesOption), samples,
+        if (!bench::appendSamples(parser.value(common.samples), samples,
                                   QStringLiteral("bench_phonebook")))
             return 1;
     }

@@ -271,37 +271,23 @@ int main(int argc, char *argv[]) {
     parser.setApplicationDescription(
         QStringLiteral("Registration time of Kirrow's engine and of baresip, side by side."));
     parser.addHelpOption();
-    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Measured runs."),
-                                        QStringLiteral("n"), QStringLiteral("7"));
-    const QCommandLineOption warmupOption(QStringLiteral("warmup"),
-                                          QStringLiteral("Runs before those, not counted."),
-                                          QStringLiteral("n"), QStringLiteral("1"));
-    const QCommandLineOption serverOption(QStringLiteral("server"),
-                                          QStringLiteral("A running exchange (127.0.0.1:port)."),
-                                          QStringLiteral("address"));
-    const QCommandLineOption ctlOption(QStringLiteral("ctl"),
-                                       QStringLiteral("Its control socket, as kamcmd -s takes it."),
-                                       QStringLiteral("socket"));
+    const bench::CommonOptions common;
+    common.addTo(parser, true);
     const QCommandLineOption baresipOption(
         QStringLiteral("baresip"), QStringLiteral("The baresip program; \"none\" to leave it out."),
         QStringLiteral("program"), QStringLiteral("baresip"));
-    const QCommandLineOption samplesOption(
-        QStringLiteral("samples"),
-        QStringLiteral("Append each measured value to this file (tab-separated)."),
-        QStringLiteral("file"));
     const QCommandLineOption timeoutOption(
         QStringLiteral("timeout"), QStringLiteral("Longest wait for one registration, in ms."),
         QStringLiteral("ms"), QStringLiteral("20000"));
-    parser.addOptions({runsOption, warmupOption, serverOption, ctlOption, baresipOption,
-                       samplesOption, timeoutOption});
+    parser.addOptions({baresipOption, timeoutOption});
     parser.process(app);
 
-    const int runs = std::max(1, parser.value(runsOption).toInt());
-    const int warmup = std::max(0, parser.value(warmupOption).toInt());
+    const int runs = common.runCount(parser);
+    const int warmup = common.warmupCount(parser);
     const int timeoutMs = std::max(1000, parser.value(timeoutOption).toInt());
     const QString baresip = parser.value(baresipOption);
     const bool withBaresip = baresip != QLatin1String("none");
-    if (parser.isSet(serverOption) != parser.isSet(ctlOption)) {
+    if (parser.isSet(common.server) != parser.isSet(common.ctl)) {
         err() << "bench_register: --server and --ctl go together\n";
         return 2;
     }
@@ -310,7 +296,7 @@ int main(int argc, char *argv[]) {
     const Account baresipAccount{QStringLiteral("1002"), QStringLiteral("kirrow1002")};
     Exchange exchange;
     QString error;
-    if (!exchange.start(parser.value(serverOption), parser.value(ctlOption),
+    if (!exchange.start(parser.value(common.server), parser.value(common.ctl),
                         {kirrowAccount, baresipAccount}, &error)) {
         err() << "bench_register: " << error << "\n";
         return 1;
@@ -407,14 +393,14 @@ int main(int argc, char *argv[]) {
              "process start -> its 200 OK line\n";
     out().flush();
 
-    if (parser.isSet(samplesOption)) {
+    if (parser.isSet(common.samples)) {
         QList<bench::TableSample> samples;
         for (const Series *series : all)
             for (double value : series->values)
                 samples << bench::TableSample{QStringLiteral("registration"),
                                               series->measure + QStringLiteral(" (ms)"),
                                               series->client, value};
-        if (!bench::appendSamples(parser.value(samplesOption), samples,
+        if (!bench::appendSamples(parser.value(common.samples), samples,
                                   QStringLiteral("bench_register")))
             return 1;
     }

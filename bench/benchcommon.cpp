@@ -4,6 +4,7 @@
 #include "kamailioserver.h"
 #endif
 
+#include <QCommandLineParser>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -30,6 +31,33 @@ QTextStream &out() {
 QTextStream &err() {
     static QTextStream stream(stderr);
     return stream;
+}
+
+CommonOptions::CommonOptions()
+    : runs(QStringLiteral("runs"), QStringLiteral("Measured runs."), QStringLiteral("n"),
+           QStringLiteral("7")),
+      warmup(QStringLiteral("warmup"), QStringLiteral("Runs before those, not counted."),
+             QStringLiteral("n"), QStringLiteral("1")),
+      samples(QStringLiteral("samples"),
+              QStringLiteral("Append each measured value to this file (tab-separated)."),
+              QStringLiteral("file")),
+      server(QStringLiteral("server"), QStringLiteral("A running exchange (127.0.0.1:port)."),
+             QStringLiteral("address")),
+      ctl(QStringLiteral("ctl"), QStringLiteral("Its control socket, as kamcmd -s takes it."),
+          QStringLiteral("socket")) {}
+
+void CommonOptions::addTo(QCommandLineParser &parser, bool withExchange) const {
+    parser.addOptions({runs, warmup, samples});
+    if (withExchange)
+        parser.addOptions({server, ctl});
+}
+
+int CommonOptions::runCount(const QCommandLineParser &parser) const {
+    return std::max(1, parser.value(runs).toInt());
+}
+
+int CommonOptions::warmupCount(const QCommandLineParser &parser) const {
+    return std::max(0, parser.value(warmup).toInt());
 }
 
 quint16 freeLoopbackUdpPort() {

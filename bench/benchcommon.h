@@ -3,9 +3,12 @@
 // What the benchmarks share: clocks and output, free loopback ports, the kamailio exchange they
 // measure against (started here, or one already running), and the median.
 
+#include <QCommandLineOption>
 #include <QList>
 #include <QString>
 #include <QTextStream>
+
+class QCommandLineParser;
 
 #include <chrono>
 #include <memory>
@@ -24,6 +27,22 @@ QTextStream &err();
 
 // A UDP port on 127.0.0.1 that nothing is bound to right now.
 quint16 freeLoopbackUdpPort();
+
+// The options every benchmark takes: --runs, --warmup and --samples; and, for those measured
+// against an exchange, --server and --ctl (a running one; without them the benchmark starts its
+// own).
+struct CommonOptions {
+    CommonOptions();
+    void addTo(QCommandLineParser &parser, bool withExchange) const;
+    int runCount(const QCommandLineParser &parser) const;    // at least 1
+    int warmupCount(const QCommandLineParser &parser) const; // at least 0
+
+    QCommandLineOption runs;
+    QCommandLineOption warmup;
+    QCommandLineOption samples;
+    QCommandLineOption server;
+    QCommandLineOption ctl;
+};
 
 struct Account {
     QString user;
