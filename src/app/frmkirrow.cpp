@@ -130,10 +130,6 @@ void frmKirrow::CreateControls() {
     TrayIcon = picture(QStringLiteral("TrayIcon"), this, QString());
     TrayIcon->setFrameShape(QFrame::Box);
 
-    tmrConnected = new QTimer(this);
-    tmrConnected->setObjectName(QStringLiteral("tmrConnected"));
-    tmrConnected->setInterval(1000);
-
     mnuSettings = new QMenu(this);
     mnuSettings->setObjectName(QStringLiteral("mnuSettings"));
     mnuLoginAs = mnuSettings->addAction(QStringLiteral("&Login As..."));
@@ -150,7 +146,6 @@ void frmKirrow::CreateControls() {
 
     connect(Picture40, &PictureBox::clicked, this, &frmKirrow::Picture40_Click);
     connect(Picture13, &PictureBox::clicked, this, &frmKirrow::Picture13_Click);
-    connect(Picture11, &PictureBox::clicked, this, &frmKirrow::Picture11_Click);
     connect(mnuLoginAs, &QAction::triggered, this, &frmKirrow::mnuLoginAs_Click);
     // The settings menu opens from the status line, where "please select Menu - LoginAs" is read.
     lblMsg->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -225,6 +220,7 @@ void frmKirrow::InitRTCClient() {
         g_objRTCClient->Initialize();
         g_objRTCClient->setEventFilter(rtc::RTCEF_CLIENT | rtc::RTCEF_REGISTRATION_STATE_CHANGE |
                                        rtc::RTCEF_SESSION_STATE_CHANGE | rtc::RTCEF_MEDIA);
+        m_calls->setClient(g_objRTCClient);
         g_objRTCClientWithEvents = g_objRTCClient;
         connect(g_objRTCClientWithEvents.get(), &rtc::IRTCClient::Event, this,
                 &frmKirrow::g_objRTCClientWithEvents_Event);
@@ -241,7 +237,16 @@ void frmKirrow::SetIdleControls() {
     Picture13->setEnabled(true);
     Picture8->setEnabled(false);
     cmbPhoneNo->setEnabled(true);
-    tmrConnected->stop();
+}
+
+// A call rings here: Call answers it, End declines it, and the number shown is the caller's.
+void frmKirrow::SetRingingControls() {
+    Picture6->setEnabled(true);
+    Picture16->setEnabled(false);
+    Picture17->setEnabled(false);
+    Picture13->setEnabled(true);
+    Picture8->setEnabled(true);
+    cmbPhoneNo->setEnabled(false);
 }
 
 void frmKirrow::SetInCallControls() {
@@ -253,26 +258,12 @@ void frmKirrow::SetInCallControls() {
     cmbPhoneNo->setEnabled(false);
 }
 
-bool frmKirrow::IsActiveCall() const {
-    const QString state = lblMsg->text();
-    return state == QLatin1String("INCOMING") || state == QLatin1String("ANSWERING") ||
-           state == QLatin1String("INPROGRESS") || state == QLatin1String("CONNECTED") ||
-           state.startsWith(QLatin1String("CONNECTED "));
-}
-
-void frmKirrow::EndActiveCall() {
-    if (!IsActiveCall() || !g_objSession)
-        return;
-    // Leaving must not be stopped by a call that cannot be ended cleanly.
-    platform::skipOnError([this] { g_objSession->Terminate(rtc::RTCTR_SHUTDOWN); });
-}
-
 void frmKirrow::Picture40_Click() {
     if (m_shuttingDown)
         return;
     m_shuttingDown = true;
     RemoveTrayIcon();
-    EndActiveCall();
+    m_calls->EndActiveCall();
     strSaveFlag = account::readEntry(account::kSaveApp);
     if (strSaveFlag == QLatin1String("no")) {
         try {
@@ -290,7 +281,7 @@ void frmKirrow::Picture40_Click() {
 void frmKirrow::ExitApplication() {
     m_shuttingDown = true;
     RemoveTrayIcon();
-    EndActiveCall();
+    m_calls->EndActiveCall();
     UnloadWindow();
 }
 
@@ -310,6 +301,20 @@ void frmKirrow::closeEvent(QCloseEvent *event) {
     if (!m_shuttingDown)
         Picture40_Click();
     event->accept();
+}
+
+// A window that is no longer the one the user works in (another program's took over, or a
+// dialog of ours blocks it) keeps no lit button and no hold on the pointer.
+void frmKirrow::changeEvent(QEvent *event) {
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        EndHover();
+    QWidget::changeEvent(event);
+}
+
+bool frmKirrow::event(QEvent *event) {
+    if (event->type() == QEvent::WindowBlocked)
+        EndHover();
+    return QWidget::event(event);
 }
 
 // A new login dialog whose values are only saved, for the next "Login As..." or the next start.

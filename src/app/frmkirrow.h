@@ -1,5 +1,6 @@
 #pragma once
 
+#include "callcontroller.h"
 #include "rtcclient.h"
 
 #include <QRect>
@@ -11,13 +12,15 @@ class QLabel;
 class QMenu;
 class QAction;
 class QTimer;
+class DigitBox;
 class KnobBox;
 class PictureBox;
 class QDialog;
 
 // The main window: the telephone itself. Loading it brings the whole program up (Form_Load), and
-// it owns the program-wide state: the communications client, the current call, the registration
-// state and the account in use.
+// it owns the program-wide state: the communications client, the registration state and the
+// account in use. Its calls are kept by a calls::CallController; the window shows what the
+// controller says and forwards its buttons and keys to it.
 class frmKirrow : public QWidget {
     Q_OBJECT
 public:
@@ -36,15 +39,13 @@ public:
     // Read by other windows.
     QString strXMLProfile;
     QString strSIPIP;
-    qint16 intConnectedSeconds = 0;
-    qint16 timehr = 0;
-    qint16 timemin = 0;
 
     // Read-only views of the private state, for other windows and for tests.
     const QString &RegState() const { return strRegState; }
     const QString &DisplayName() const { return strDisplayName; }
     const rtc::IRTCClientPtr &Client() const { return g_objRTCClient; }
     const rtc::IRTCProfilePtr &Profile() const { return g_objProfile; }
+    calls::CallController &Calls() const { return *m_calls; }
     bool HasEnded() const { return m_ended; }
     bool Hovering() const { return blnHovering; }
     const QRect &KnobRect() const { return rcKnob; }
@@ -57,6 +58,7 @@ public:
     PictureBox *Picture3 = nullptr;
     PictureBox *Picture2 = nullptr;
     QComboBox *cmbPhoneNo = nullptr;
+    DigitBox *txtNumber = nullptr; // cmbPhoneNo's text box
     PictureBox *Picture16 = nullptr;
     PictureBox *Picture17 = nullptr;
     QFrame *Frame1 = nullptr;
@@ -78,22 +80,12 @@ public:
     PictureBox *logOn = nullptr;
     PictureBox *logOff = nullptr;
     PictureBox *TrayIcon = nullptr;
-    QTimer *tmrConnected = nullptr;
     QMenu *mnuSettings = nullptr;
     QAction *mnuLoginAs = nullptr;
     QAction *mnuVOICE = nullptr;
 
-    // Plays a key's tone here, or sends it to the far end while a call is connected.
-    void PlayTone(const QString &name);
-    void MakeCall();
-
 public slots:
     void Picture40_Click();
-    void Picture6_Click();
-    void Picture8_Click();
-    void Picture16_Click();
-    void Picture17_Click();
-    void tmrConnected_Timer();
     void mnuLoginAs_Click();
     void Picture13_Click();
     // The recent calls and the phone book, each in a modal window that may fill the number box.
@@ -105,7 +97,8 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void CreateControls();
@@ -123,6 +116,7 @@ private:
     void WireSkinDragging();
     void ImageButton_MouseMove(const ImageButton &B, QPointF position);
     void ImageButton_MouseUp(const ImageButton &B);
+    // Puts a lit button back and lets the pointer go.
     void EndHover();
     QPixmap Holder(const QString &name) const;
     // Shows a dialog modally; a lit button gives up the pointer first, or the dialog would get
@@ -130,17 +124,17 @@ private:
     int ShowModal(QDialog &dialog);
     void Form_Unload();
     void ExitApplication();
-    void EndActiveCall();
     void UnloadWindow();
 
     void SetIdleControls();
+    void SetRingingControls();
     void SetInCallControls();
+    void ShowArrangement(calls::Arrangement arrangement);
     void GetLoginSettings();
     void InitRTCClient();
     void RegisterProfile();
 
     void OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent);
-    void OnSessionStateChange(const rtc::IRTCEventPtr &pevent);
     void OnMediaEvent(const rtc::IRTCEventPtr &pevent);
 
     // Start-up steps whose subsystems come later; each is one call in Form_Load's order.
@@ -154,13 +148,7 @@ private:
     void ReleaseMixerAndTooltips();
 
     void ReadTrackGeometry();
-    bool IsActiveCall() const;
-    bool IsConnected() const;
     void WireCallControls();
-    void DialPadClick(QChar key);
-    bool cmbPhoneNo_KeyPress(int &KeyAscii);
-    void LogEndedCall();
-    rtc::IRTCSession &CurrentSession() const;
 
     rtc::RTCClientFactory m_clientFactory;
     bool m_ended = false;
@@ -172,9 +160,8 @@ private:
     QString strSipServer;
     QString strSaveFlag;
     rtc::IRTCClientPtr g_objRTCClient;
-    rtc::IRTCSessionPtr g_objSession;
-    rtc::IRTCParticipantPtr g_objParticipant;
     rtc::IRTCProfilePtr g_objProfile;
+    calls::CallController *m_calls = nullptr;
     rtc::IRTCClientProvisioning *g_objProvisioning = nullptr;
     float sngWaveScale = 0, sngMicScale = 0, sngWavInScale = 0;
     float sngLineInScale = 0, sngCDScale = 0, sngMidScale = 0;

@@ -7,7 +7,6 @@
 #include "skinresources.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -52,8 +51,7 @@ void frmRecent::Form_Load() {
     Picture1->setPicture(QImage(QStringLiteral(":/skin/recent.png")));
     shapeFromPicture(this, Picture1->picture());
     // The log is kept newest first, so its order is the list's.
-    Recentlist->addItems(calls::readRecentCalls(
-        m_path, [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }));
+    Recentlist->addItems(calls::readRecentCalls(m_path));
 }
 
 void frmRecent::Recentlist_DblClick() {

@@ -8,8 +8,8 @@ namespace calls {
 
 namespace {
 
-// Reads every line, keeping the first five; count says how many there were.
-QStringList readLines(const QString &path, int &count, const std::function<void()> &yield) {
+// Reads the first five lines; count says how many there were, up to one more than five.
+QStringList readLines(const QString &path, int &count) {
     count = 0;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -22,7 +22,7 @@ QStringList readLines(const QString &path, int &count, const std::function<void(
             return {};
     }
     QStringList lines;
-    while (!file.atEnd()) {
+    while (count <= kRecentCalls && !file.atEnd()) {
         QByteArray line = file.readLine();
         if (line.isEmpty() && file.error() != QFileDevice::NoError)
             break;
@@ -30,8 +30,6 @@ QStringList readLines(const QString &path, int &count, const std::function<void(
             line.chop(1);
         if (++count <= kRecentCalls)
             lines << QString::fromLocal8Bit(line);
-        if (yield)
-            yield();
     }
     return lines;
 }
@@ -46,14 +44,14 @@ QString recentLogPath() {
     return platform::programFilePath(QStringLiteral("recentcall.txt"));
 }
 
-QStringList readRecentCalls(const QString &path, const std::function<void()> &yield) {
+QStringList readRecentCalls(const QString &path) {
     int count = 0;
-    return readLines(path, count, yield);
+    return readLines(path, count);
 }
 
-bool addRecentCall(const QString &path, const QString &line, const std::function<void()> &yield) {
+bool addRecentCall(const QString &path, const QString &line) {
     int count = 0;
-    QStringList lines = readLines(path, count, yield);
+    QStringList lines = readLines(path, count);
     // A log longer than the program writes it (edited by hand) keeps its first five lines and
     // takes no new one.
     if (count <= kRecentCalls)

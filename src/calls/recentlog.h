@@ -2,11 +2,9 @@
 
 #include <QStringList>
 
-#include <functional>
-
 namespace calls {
 
-// The last five calls ended with the End button, newest first, one "number--Duration: h:m:s"
+// The last five calls, newest first, one "number--Duration: h:m:s"
 // line each, lines ending in CR LF.
 constexpr int kRecentCalls = 5;
 
@@ -17,13 +15,13 @@ QString recentLogPath();
 QString recentLogPathFor(const QString &programFolder);
 
 // Reads up to five lines, creating the file empty when it is missing. A file that can neither be
-// read nor created gives no lines at once. yield runs between lines.
-QStringList readRecentCalls(const QString &path, const std::function<void()> &yield = {});
+// read nor created gives no lines at once. No more than six lines are ever read, so a huge file
+// costs no more than a full log.
+QStringList readRecentCalls(const QString &path);
 
 // Puts line at the top, dropping the sixth; a file longer than five lines (edited by hand) is cut
 // to its first five and takes no new line. Written whole to a temporary file and renamed over the
 // old one, so a failure leaves the old log. Returns false when the log could not be written.
-bool addRecentCall(const QString &path, const QString &line,
-                   const std::function<void()> &yield = {});
+bool addRecentCall(const QString &path, const QString &line);
 
 } // namespace calls

@@ -33,20 +33,23 @@ std::optional<QChar> typedCharacter(const QKeyEvent &event) {
     return text.at(0);
 }
 
-bool isNumberKey(QChar key) {
-    return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == QLatin1Char('\b');
+bool isNumberKey(QChar key, const QString &extra) {
+    return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == QLatin1Char('\b') ||
+           extra.contains(key);
 }
 
-bool isDigitsOnly(const QString &text) {
+bool isDigitsOnly(const QString &text, const QString &extra) {
     if (text.isEmpty())
         return false;
     for (QChar c : text)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+        if ((c < QLatin1Char('0') || c > QLatin1Char('9')) &&
+            (c.category() == QChar::Other_Control || !extra.contains(c)))
             return false;
     return true;
 }
 
-DigitBox::DigitBox(QWidget *parent) : QLineEdit(parent) {
+DigitBox::DigitBox(QWidget *parent, const QString &extraKeys)
+    : QLineEdit(parent), m_extraKeys(extraKeys) {
     // Dropped text would bypass the filter; a number box takes none.
     setAcceptDrops(false);
 }
@@ -62,8 +65,12 @@ void DigitBox::keyPressEvent(QKeyEvent *event) {
         QLineEdit::keyPressEvent(event);
         return;
     }
-    if (!isNumberKey(*typed)) {
+    if (!isNumberKey(*typed, m_extraKeys)) {
         emit refused();
+        return;
+    }
+    if (m_keyHandler && !m_keyHandler(*typed)) {
+        event->accept();
         return;
     }
     QLineEdit::keyPressEvent(event);
@@ -92,7 +99,7 @@ void DigitBox::mouseReleaseEvent(QMouseEvent *event) {
 
 void DigitBox::inputMethodEvent(QInputMethodEvent *event) {
     const QString text = event->commitString();
-    if (!text.isEmpty() && !isDigitsOnly(text)) {
+    if (!text.isEmpty() && !isDigitsOnly(text, m_extraKeys)) {
         emit refused();
         event->accept();
         return;
@@ -106,7 +113,7 @@ void DigitBox::pasteDigits(QClipboard::Mode mode) {
     const QString text = QApplication::clipboard()->text(mode);
     if (text.isEmpty())
         return;
-    if (!isDigitsOnly(text)) {
+    if (!isDigitsOnly(text, m_extraKeys)) {
         emit refused();
         return;
     }

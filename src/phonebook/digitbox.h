@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QLineEdit>
 
+#include <functional>
 #include <optional>
 
 class QKeyEvent;
@@ -12,18 +13,28 @@ class QKeyEvent;
 // Tab, Esc, function keys) give none.
 std::optional<QChar> typedCharacter(const QKeyEvent &event);
 
-// A digit or Backspace.
-bool isNumberKey(QChar key);
-// Text that may go into a number box as it stands: one or more digits and nothing else.
-bool isDigitsOnly(const QString &text);
+// A digit, Backspace, or one of extra.
+bool isNumberKey(QChar key, const QString &extra = QString());
+// Text that may go into a number box as it stands: one or more digits (or characters of extra
+// that are not control characters) and nothing else.
+bool isDigitsOnly(const QString &text, const QString &extra = QString());
 
 // A text box that takes digits only, however they come: typed, pasted with the keyboard or the
 // context menu, pasted with the middle button, or composed by an input method. Anything else is
-// refused whole and the box stays as it was.
+// refused whole and the box stays as it was. The filter lives in the box's own event handlers,
+// so it holds also where a combo box hands the box its keys by calling event() directly.
 class DigitBox : public QLineEdit {
     Q_OBJECT
 public:
-    explicit DigitBox(QWidget *parent = nullptr);
+    // extraKeys: characters taken besides the digits and Backspace, e.g. "*#" and '\r' (Enter)
+    // for a telephone's number.
+    explicit DigitBox(QWidget *parent = nullptr, const QString &extraKeys = QString());
+
+    // Sees every key the box takes, before the box applies it; returning false keeps the box as
+    // it is.
+    void setKeyHandler(std::function<bool(QChar key)> handler) {
+        m_keyHandler = std::move(handler);
+    }
 
 signals:
     // Something other than digits was offered.
@@ -37,4 +48,7 @@ protected:
 
 private:
     void pasteDigits(QClipboard::Mode mode);
+
+    QString m_extraKeys;
+    std::function<bool(QChar)> m_keyHandler;
 };

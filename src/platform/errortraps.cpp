@@ -3,8 +3,6 @@
 #include "messagebox.h"
 #include "rtcclient.h"
 
-#include <QLabel>
-
 namespace platform {
 
 QString formLoadErrorText() {
@@ -34,14 +32,14 @@ bool stopAndShow(const std::function<void()> &step) {
     }
 }
 
-bool showInStatusLine(QLabel *statusLine, const std::function<void()> &step, ErrorText text) {
+bool showInStatusLine(const std::function<void(const QString &)> &show,
+                      const std::function<void()> &step, ErrorText text) {
     try {
         step();
         return true;
     } catch (const std::exception &error) {
-        statusLine->setText(QStringLiteral("Error:  ") + (text == ErrorText::Number
-                                                              ? errorNumber(error)
-                                                              : errorDescription(error)));
+        show(QStringLiteral("Error:  ") +
+             (text == ErrorText::Number ? errorNumber(error) : errorDescription(error)));
         return false;
     }
 }

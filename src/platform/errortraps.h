@@ -5,8 +5,6 @@
 #include <exception>
 #include <functional>
 
-class QLabel;
-
 namespace platform {
 
 // The three ways the program deals with a step that fails. Each runs the step and reports
@@ -15,11 +13,12 @@ namespace platform {
 // Start-up, client creation, profile building: stop here and tell the user in a message box.
 bool stopAndShow(const std::function<void()> &step);
 
-// Call handlers: put "Error:  " and what failed in the status line, and go on. The error is
-// told by its number (an engine error's negative number) or by its description.
+// Call handlers: put "Error:  " and what failed in the status line (show puts it there), and
+// go on. The error is told by its number (an engine error's negative number) or by its
+// description.
 enum class ErrorText { Number, Description };
-bool showInStatusLine(QLabel *statusLine, const std::function<void()> &step,
-                      ErrorText text = ErrorText::Description);
+bool showInStatusLine(const std::function<void(const QString &)> &show,
+                      const std::function<void()> &step, ErrorText text = ErrorText::Description);
 
 // Event handlers and key tones: skip the failed step silently.
 bool skipOnError(const std::function<void()> &step);

@@ -89,12 +89,26 @@ QString fromC(const char *text) {
 
 // Engine messages go to the kirrow.engine logging category: quiet unless the user enables it
 // (QT_LOGGING_RULES="kirrow.engine.debug=true").
+// Every callback the engine calls keeps exceptions on this side: one that crossed the engine's C
+// frames would be undefined behaviour.
+template <class F> void atTheBoundary(F &&callback) noexcept {
+    try {
+        callback();
+    } catch (const std::exception &error) {
+        qCWarning(lcEngine) << "an engine callback failed:" << error.what();
+    } catch (...) {
+        qCWarning(lcEngine) << "an engine callback failed";
+    }
+}
+
 void engineLog(LinphoneLoggingService *, const char *, LinphoneLogLevel level,
                const char *message) {
-    if (level == LinphoneLogLevelFatal)
-        qCWarning(lcEngine) << message;
-    else
-        qCDebug(lcEngine) << message;
+    atTheBoundary([&] {
+        if (level == LinphoneLogLevelFatal)
+            qCWarning(lcEngine) << message;
+        else
+            qCDebug(lcEngine) << message;
+    });
 }
 
 void installLogHandler() {
@@ -123,14 +137,18 @@ QString engineFolder(const QString &leaf) {
 
 void accountRegistrationChanged(LinphoneCore *core, LinphoneAccount *account,
                                 LinphoneRegistrationState state, const char *) {
-    if (auto *client = static_cast<LinphoneClient *>(linphone_core_get_user_data(core)))
-        client->onAccountRegistrationState(account, state);
+    atTheBoundary([&] {
+        if (auto *client = static_cast<LinphoneClient *>(linphone_core_get_user_data(core)))
+            client->onAccountRegistrationState(account, state);
+    });
 }
 
 void callStateChanged(LinphoneCore *core, LinphoneCall *call, LinphoneCallState state,
                       const char *) {
-    if (auto *client = static_cast<LinphoneClient *>(linphone_core_get_user_data(core)))
-        client->onCallState(call, state);
+    atTheBoundary([&] {
+        if (auto *client = static_cast<LinphoneClient *>(linphone_core_get_user_data(core)))
+            client->onCallState(call, state);
+    });
 }
 
 // Whether the far end's audio offer carries telephone events. The engine keeps one value per
@@ -194,6 +212,15 @@ public:
     LinphoneCall *call() const { return m_call; }
 
     RTC_SESSION_STATE State() const override { return m_state; }
+    QString RemoteURI() const override {
+        const LinphoneAddress *remote = m_call ? linphone_call_get_remote_address(m_call) : nullptr;
+        if (!remote)
+            return {};
+        char *uri = linphone_address_as_string_uri_only(remote);
+        const QString text = fromC(uri);
+        ortp_free(uri);
+        return text;
+    }
     void setState(RTC_SESSION_STATE state) { m_state = state; }
 
     IRTCParticipantPtr AddParticipant(const QString &userUri, const QString &name) override {

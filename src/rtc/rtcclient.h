@@ -58,6 +58,8 @@ class IRTCSession {
 public:
     virtual ~IRTCSession() = default;
     virtual RTC_SESSION_STATE State() const = 0;
+    // The address of the other party ("sip:1003@example.net"), empty while there is none.
+    virtual QString RemoteURI() const = 0;
     virtual IRTCParticipantPtr AddParticipant(const QString &userUri, const QString &name) = 0;
     virtual void Answer() = 0;
     virtual void Terminate(RTC_TERMINATE_REASON reason) = 0;

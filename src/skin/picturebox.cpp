@@ -49,3 +49,22 @@ void PictureBox::mouseReleaseEvent(QMouseEvent *event) {
     if (click)
         emit clicked();
 }
+
+void PictureBox::changeEvent(QEvent *event) {
+    if (event->type() == QEvent::EnabledChange && !isEnabled())
+        letGoOfPointer();
+    QLabel::changeEvent(event);
+}
+
+void PictureBox::hideEvent(QHideEvent *event) {
+    letGoOfPointer();
+    QLabel::hideEvent(event);
+}
+
+void PictureBox::letGoOfPointer() {
+    m_pressed = false;
+    if (mouseGrabber() != this)
+        return;
+    releaseMouse();
+    emit pointerLost();
+}

@@ -21,13 +21,20 @@ signals:
     void mousePressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF position);
     void mouseMoved(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPointF position);
     void mouseReleased(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF position);
+    // The box was disabled or hidden while it held the pointer, and has let it go: a widget that
+    // takes no pointer events could never give it back.
+    void pointerLost();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
+    void letGoOfPointer();
+
     bool m_pressed = false;
     QImage m_picture;
 };

@@ -32,8 +32,11 @@ public:
         : m_record(std::move(record)) {}
     rtc::RTC_SESSION_STATE State() const override { return m_state; }
     void setState(long state) { m_state = static_cast<rtc::RTC_SESSION_STATE>(state); }
+    QString RemoteURI() const override { return m_remote; }
+    void setRemote(const QString &uri) { m_remote = uri; }
     rtc::IRTCParticipantPtr AddParticipant(const QString &uri, const QString &name) override {
         m_record(QStringLiteral("AddParticipant %1 %2").arg(uri, name));
+        m_remote = uri;
         return std::make_shared<FakeParticipant>(uri);
     }
     void Answer() override { m_record(QStringLiteral("Answer")); }
@@ -44,6 +47,7 @@ public:
 private:
     std::function<void(const QString &)> m_record;
     rtc::RTC_SESSION_STATE m_state = rtc::RTCSS_IDLE;
+    QString m_remote;
 };
 
 class FakeSessionEvent final : public rtc::IRTCSessionStateChangeEvent {
@@ -129,8 +133,10 @@ rtc::IRTCSessionPtr FakeRTCClient::CreateSession(rtc::RTC_SESSION_TYPE type, con
     return lastSession = newSession();
 }
 
-rtc::IRTCSessionPtr FakeRTCClient::newSession() {
-    return std::make_shared<FakeSession>([this](const QString &call) { record(call); });
+rtc::IRTCSessionPtr FakeRTCClient::newSession(const QString &remote) {
+    auto session = std::make_shared<FakeSession>([this](const QString &call) { record(call); });
+    session->setRemote(remote);
+    return session;
 }
 
 void FakeRTCClient::PlayRing(rtc::RTC_RING_TYPE type, bool play) {

@@ -31,8 +31,8 @@ public:
     void raiseRegistration(long state);
     // A session event; the session's own state follows it. Without a session, the last made.
     void raiseSession(long state, rtc::IRTCSessionPtr session = {});
-    // A session as an incoming call makes it.
-    rtc::IRTCSessionPtr newSession();
+    // A session as an incoming call from remote makes it.
+    rtc::IRTCSessionPtr newSession(const QString &remote = QString());
     rtc::IRTCSessionPtr lastSession;
     void raiseMedia(long eventType, long mediaType);
     void raise(long type, const rtc::IRTCEventPtr &event);

@@ -46,9 +46,7 @@ private slots:
         write("1--Duration: 0:0:1\r\n2--Duration: 0:0:2\r\n3--Duration: 0:0:3\r\n4--Duration: "
               "0:0:4\r\n"
               "5--Duration: 0:0:5\r\n");
-        int yields = 0;
-        QVERIFY(calls::addRecentCall(path(), "*9#--Duration: 0:0:0", [&] { ++yields; }));
-        QCOMPARE(yields, 5); // the handler lets other events in between lines
+        QVERIFY(calls::addRecentCall(path(), "*9#--Duration: 0:0:0"));
         QCOMPARE(contents(),
                  QByteArray("*9#--Duration: 0:0:0\r\n1--Duration: 0:0:1\r\n2--Duration: 0:0:2\r\n"
                             "3--Duration: 0:0:3\r\n4--Duration: 0:0:4\r\n"));

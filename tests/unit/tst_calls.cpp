@@ -1,61 +1,82 @@
+#include "callcontroller.h"
 #include "fakertcclient.h"
-#include "frmkirrow.h"
 #include "keytone.h"
 #include "logindriver.h"
-#include "picturebox.h"
+#include "profiletext.h"
 #include "recentlog.h"
-#include "settingsstore.h"
 
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
-#include <QTimer>
+#include <QSignalSpy>
 #include <QtTest>
 
-// The window's calls over a scripted client: states, placing, answering, ending, number entry.
+using calls::Arrangement;
+using calls::CallState;
+
+// The telephone's calls over a scripted engine, without a window: dialling, the one call held,
+// answering and ending, the clock, touch tones and the recent-call log.
 class TestCalls : public QObject {
     Q_OBJECT
     QTemporaryDir m_home;
     std::shared_ptr<FakeRTCClient> m_client;
-    std::unique_ptr<frmKirrow> m_window;
+    std::unique_ptr<calls::CallController> m_calls;
     QStringList m_tones;
+    QString m_status;
 
-    // Calls made since the window finished starting.
-    QStringList calls() const { return m_client->calls.mid(6); }
-    QLabel *status() const { return m_window->lblMsg; }
+    QString logPath() const { return m_home.filePath("recentcall.txt"); }
+    QStringList log() const { return calls::readRecentCalls(logPath()); }
+    QStringList engine(const QString &prefix) const { return m_client->calls.filter(prefix); }
 
-    void registered() { m_client->raiseRegistration(2); }
-    void connectedCall() {
+    void registered() { m_calls->setRegState("REGISTERED"); }
+    // Dials number and waits until the call is placed.
+    void dial(const QString &number) {
         registered();
-        m_window->cmbPhoneNo->setEditText("600");
-        m_window->Picture6_Click();
+        m_calls->setNumber(number);
+        m_calls->Picture6_Click();
+        QTRY_VERIFY(!m_calls->isDialling());
+    }
+    void connectedCall(int seconds = 0) {
+        dial("600");
+        m_client->raiseSession(rtc::RTCSS_INPROGRESS);
         m_client->raiseSession(rtc::RTCSS_CONNECTED);
+        for (int i = 0; i < seconds; ++i)
+            m_calls->tmrConnected_Timer();
+    }
+    rtc::IRTCSessionPtr ringing() {
+        auto session = m_client->newSession("sip:1003@sip.example.net;transport=udp");
+        m_client->raiseSession(rtc::RTCSS_INCOMING, session);
+        return session;
     }
 
 private slots:
     void initTestCase() {
-        qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
         calls::setLocalTonePlayer([this](const QString &tone) { m_tones << tone; });
     }
 
     void init() {
         m_tones.clear();
-        QFile::remove(calls::recentLogPath());
-        m_window = startOverFakeEngine(&m_client);
-        QCOMPARE(m_client->calls.size(), 6);
+        QFile::remove(logPath());
+        m_client = std::make_shared<FakeRTCClient>();
+        m_client->Initialize();
+        m_client->setEventFilter(rtc::RTCEF_SESSION_STATE_CHANGE);
+        m_client->calls.clear();
+        m_calls = std::make_unique<calls::CallController>();
+        m_calls->setClient(m_client);
+        m_calls->setServer("sip.example.net");
+        m_calls->setLogPath(logPath());
+        connect(
+            m_client.get(), &rtc::IRTCClient::Event, m_calls.get(),
+            [this](long, const rtc::IRTCEventPtr &event) { m_calls->OnSessionStateChange(event); });
+        connect(m_calls.get(), &calls::CallController::statusChanged, this,
+                [this](const QString &text) { m_status = text; });
     }
-
-    void cleanup() { m_window.reset(); }
 
     void notRegisteredRefusesBeforeAnything() {
         MessageCatcher messages;
-        m_window->cmbPhoneNo->setEditText("12a4");
-        m_window->Picture6_Click();
+        m_calls->setNumber("12a4");
+        m_calls->Picture6_Click();
         QCOMPARE(messages.texts(),
                  QStringList{"Sorry, you are not registered, please select Menu - LoginAs"});
-        QVERIFY(m_tones.isEmpty());
-        QVERIFY(calls().isEmpty());
+        QVERIFY(!m_calls->isDialling());
+        QVERIFY(m_tones.isEmpty() && m_client->calls.isEmpty());
     }
 
     void sessionTypeFollowsTheNumbersLength_data() {
@@ -65,160 +86,206 @@ private slots:
                              << "CreateSession 0 none 0";
         QTest::newRow("nine") << "012345678"
                               << "CreateSession 1 profile 1";
-        QTest::newRow("eleven") << "01234567890"
-                                << "CreateSession 1 profile 1";
         QTest::newRow("empty") << ""
                                << "CreateSession 1 profile 1";
     }
     void sessionTypeFollowsTheNumbersLength() {
         QFETCH(QString, number);
         QFETCH(QString, creation);
-        registered();
-        m_window->cmbPhoneNo->setEditText(number);
-        m_window->Picture6_Click();
-        QCOMPARE(calls(), (QStringList{creation, "AddParticipant sip:" + number +
-                                                     "@sip.example.net Any Name"}));
+        m_calls->setProfile(m_client->CreateProfile(
+            account::BuildProfileText("1001", "1001", "pw", "sip.example.net")));
+        m_client->calls.clear();
+        dial(number);
+        QCOMPARE(m_client->calls, (QStringList{creation, "AddParticipant sip:" + number +
+                                                             "@sip.example.net Any Name"}));
         QCOMPARE(m_tones.size(), number.size());
-        QVERIFY(!m_window->Picture6->isEnabled());
-        QVERIFY(m_window->Picture8->isEnabled());
+        QCOMPARE(m_calls->arrangement(), Arrangement::InCall);
     }
 
-    void oddCharactersWarnButDialAsTyped() {
+    // The number's tones are paced by a timer: the window goes on meanwhile, and pressing Call or
+    // Enter again while dialling places nothing more.
+    void diallingDoesNotBlockAndPlacesOnce() {
         MessageCatcher messages;
         registered();
-        m_window->cmbPhoneNo->setEditText("12a4");
+        m_calls->setNumber("12a4");
         QElapsedTimer dialling;
         dialling.start();
-        m_window->Picture6_Click();
+        m_calls->Picture6_Click();
+        QVERIFY(m_calls->isDialling());
+        QCOMPARE(m_calls->arrangement(), Arrangement::InCall);
+        m_calls->Picture6_Click();
+        m_calls->MakeCall();
+        QTRY_VERIFY(!m_calls->isDialling());
         QVERIFY(dialling.elapsed() >= 400); // a pause after each of the four characters
         QCOMPARE(messages.texts(), QStringList{"Numbers 0 to 9 only, please!"});
         QCOMPARE(m_tones, (QStringList{"Tone1.wav", "Tone2.wav", "Tone4.wav"}));
-        QCOMPARE(calls().last(),
-                 QStringLiteral("AddParticipant sip:12a4@sip.example.net Any Name"));
+        QCOMPARE(engine("AddParticipant"),
+                 QStringList{"AddParticipant sip:12a4@sip.example.net Any Name"});
+    }
+
+    void endWhileDiallingPlacesNothing() {
+        registered();
+        m_calls->setNumber("0123456789");
+        m_calls->Picture6_Click();
+        m_calls->Picture8_Click();
+        QVERIFY(!m_calls->isDialling());
+        QCOMPARE(m_calls->arrangement(), Arrangement::Idle);
+        QTest::qWait(200); // the dialling timer must have been stopped, not merely outrun
+        QVERIFY(engine("CreateSession").isEmpty());
+    }
+
+    void enterDialsTenCharactersOrMore() {
+        registered();
+        QVERIFY(m_calls->cmbPhoneNo_KeyPress('*'));
+        QCOMPARE(m_tones, QStringList{"Tonestar.wav"});
+        m_calls->setNumber("123456789");
+        QVERIFY(m_calls->cmbPhoneNo_KeyPress('\r'));
+        QVERIFY(!m_calls->isDialling());
+        m_calls->setNumber("1234567890");
+        QVERIFY(!m_calls->cmbPhoneNo_KeyPress('\r'));
+        QVERIFY(m_calls->isDialling());
     }
 
     void callThatCannotBePlacedLeavesTheWindowReady() {
-        registered();
         m_client->failOn = "AddParticipant";
-        m_window->cmbPhoneNo->setEditText("600");
-        m_window->Picture6_Click();
-        QVERIFY(status()->text().startsWith("Error:  -"));
-        QVERIFY(m_window->Picture6->isEnabled());
-        QVERIFY(!m_window->Picture8->isEnabled());
-        QVERIFY(m_window->cmbPhoneNo->isEnabled());
+        dial("600");
+        QVERIFY(m_status.startsWith("Error:  -"));
+        QCOMPARE(m_calls->arrangement(), Arrangement::Idle);
+        QVERIFY(!m_calls->session());
+        m_client->failOn.clear();
+        dial("601"); // nothing is held: the next call goes out
+        QCOMPARE(engine("AddParticipant").size(), 2);
     }
 
-    void stateEventsDriveTextRingTimerAndControls() {
-        const auto ringing = m_client->newSession();
-        m_client->raiseSession(rtc::RTCSS_INCOMING, ringing);
-        QCOMPARE(status()->text(), QStringLiteral("INCOMING"));
-        QCOMPARE(calls(), QStringList{"PlayRing 0 1"});
-        m_window->Picture6_Click(); // answers
-        QCOMPARE(calls().last(), QStringLiteral("Answer"));
-        m_client->raiseSession(rtc::RTCSS_ANSWERING, ringing);
-        QCOMPARE(calls().last(), QStringLiteral("PlayRing 0 0"));
-        m_window->timehr = 3;
-        m_client->raiseSession(rtc::RTCSS_CONNECTED, ringing);
-        QCOMPARE(status()->text(), QStringLiteral("CONNECTED"));
-        QCOMPARE(m_window->timehr, qint16(0));
-        QVERIFY(m_window->tmrConnected->isActive());
-        QVERIFY(!m_window->cmbPhoneNo->isEnabled());
+    void incomingCallRingsIsAnsweredCountsAndIsLogged() {
+        QSignalSpy numbers(m_calls.get(), &calls::CallController::numberChanged);
+        const auto call = ringing();
+        QCOMPARE(m_status, QStringLiteral("INCOMING"));
+        QCOMPARE(m_calls->arrangement(), Arrangement::Ringing);
+        QCOMPARE(numbers.last().first().toString(), QStringLiteral("1003"));
+        QCOMPARE(m_client->calls, QStringList{"PlayRing 0 1"});
+        m_calls->Picture6_Click();
+        QCOMPARE(m_client->calls.last(), QStringLiteral("Answer"));
+        m_client->raiseSession(rtc::RTCSS_ANSWERING, call);
+        QCOMPARE(m_client->calls.last(), QStringLiteral("PlayRing 0 0"));
+        m_client->raiseSession(rtc::RTCSS_CONNECTED, call);
+        QCOMPARE(m_status, QStringLiteral("CONNECTED"));
+        QVERIFY(m_calls->tmrConnected->isActive());
         for (int i = 0; i < 61; ++i)
-            m_window->tmrConnected_Timer();
-        QCOMPARE(status()->text(), QStringLiteral("CONNECTED 0:1:1"));
-        // A second caller while connected is left alone.
-        const int before = m_client->calls.size();
-        m_client->raiseSession(rtc::RTCSS_INCOMING, m_client->newSession());
-        QCOMPARE(status()->text(), QStringLiteral("CONNECTED 0:1:1"));
-        QCOMPARE(m_client->calls.size(), before);
-        m_client->raiseSession(7, ringing); // later states change nothing
-        QCOMPARE(status()->text(), QStringLiteral("CONNECTED 0:1:1"));
-        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, ringing);
-        QCOMPARE(status()->text(), QStringLiteral("DISCONNECTED"));
-        QVERIFY(!m_window->tmrConnected->isActive());
-        QVERIFY(m_window->Picture6->isEnabled());
-        QVERIFY(!m_window->Picture8->isEnabled());
-        // The clock keeps the last call's time for the log.
-        QCOMPARE(m_window->timemin, qint16(1));
+            m_calls->tmrConnected_Timer();
+        QCOMPARE(m_status, QStringLiteral("CONNECTED 0:1:1"));
+        m_client->raiseSession(7, call); // later states change nothing
+        QCOMPARE(m_status, QStringLiteral("CONNECTED 0:1:1"));
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, call); // the far end hung up
+        QCOMPARE(m_status, QStringLiteral("DISCONNECTED"));
+        QVERIFY(!m_calls->tmrConnected->isActive());
+        QCOMPARE(m_calls->arrangement(), Arrangement::Idle);
+        QCOMPARE(log(), QStringList{"1003--Duration: 0:1:1"});
     }
 
-    void incomingDuringAnOutgoingCallBecomesTheCurrentOne() {
-        registered();
-        m_window->cmbPhoneNo->setEditText("600");
-        m_window->Picture6_Click();
+    // A caller while a call of ours is set up or connected is left ringing at their end, and
+    // nothing they do touches the call the window holds.
+    void secondCallerChangesNothing_data() {
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("connected") << true;
+        QTest::newRow("ringing out") << false;
+    }
+    void secondCallerChangesNothing() {
+        QFETCH(bool, connected);
+        dial("600");
         m_client->raiseSession(rtc::RTCSS_INPROGRESS);
-        m_client->raiseSession(rtc::RTCSS_INCOMING, m_client->newSession());
-        QCOMPARE(status()->text(), QStringLiteral("INCOMING"));
-        m_window->Picture8_Click(); // rejects the ringing one
-        QCOMPARE(calls().mid(calls().size() - 2), (QStringList{"Terminate 3", "PlayRing 0 0"}));
+        const auto first = m_calls->session();
+        if (connected)
+            m_client->raiseSession(rtc::RTCSS_CONNECTED);
+        m_calls->tmrConnected_Timer();
+        const QString before = m_status;
+        m_client->calls.clear();
+        const auto second = ringing();
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, second); // gives up
+        QCOMPARE(m_status, before);
+        QCOMPARE(m_calls->session(), first);
+        QCOMPARE(m_calls->tmrConnected->isActive(), connected);
+        QCOMPARE(m_calls->arrangement(), Arrangement::InCall);
+        QVERIFY(m_client->calls.isEmpty()); // no ring, no answer
+        QVERIFY(log().isEmpty());
+        m_calls->Picture8_Click();
+        QCOMPARE(m_client->calls, QStringList{"Terminate 0"});
     }
 
-    void endHangsUpAndLogsTheCall() {
-        connectedCall();
-        for (int i = 0; i < 5; ++i)
-            m_window->tmrConnected_Timer();
-        m_window->Picture8_Click();
-        QCOMPARE(calls().last(), QStringLiteral("Terminate 0"));
-        QCOMPARE(calls::readRecentCalls(calls::recentLogPath()),
-                 QStringList{"600--Duration: 0:0:5"});
+    void endDeclinesARingingCallAndStopsTheRing() {
+        const auto call = ringing();
+        m_calls->Picture8_Click();
+        QCOMPARE(m_client->calls.mid(1), (QStringList{"Terminate 3", "PlayRing 0 0"}));
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, call);
+        QCOMPARE(log(), QStringList{"1003--Duration: 0:0:0"});
     }
 
-    void endWithoutACallSaysSoAndStopsTheRing() {
-        m_window->Picture8_Click();
-        QVERIFY(status()->text().startsWith("Error:  "));
-        QCOMPARE(calls(), QStringList{"PlayRing 0 0"});
-        QCOMPARE(calls::readRecentCalls(calls::recentLogPath()), QStringList{"--Duration: 0:0:0"});
+    // One press of End: one Terminate and, once the engine says the call ended, one log line.
+    void endOncePerCallAndOneLogLine() {
+        connectedCall(5);
+        m_calls->Picture8_Click();
+        m_calls->Picture8_Click();
+        QCOMPARE(engine("Terminate"), QStringList{"Terminate 0"});
+        QVERIFY(log().isEmpty());
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
+        QCOMPARE(log(), QStringList{"600--Duration: 0:0:5"});
     }
 
-    void keysSendTouchTonesWhileConnected() {
-        connectedCall();
+    // Calls that end without End are logged too, with the time they were connected: an unanswered
+    // call after a connected one does not inherit its clock, and a caller who gave up stops the
+    // ring.
+    void everyEndedCallIsLoggedWithItsOwnTime() {
+        connectedCall(7);
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
+        dial("601");
+        m_client->raiseSession(rtc::RTCSS_INPROGRESS);
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
+        m_client->calls.clear();
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, ringing());
+        QCOMPARE(m_client->calls, (QStringList{"PlayRing 0 1", "PlayRing 0 0"}));
+        QCOMPARE(log(), (QStringList{"1003--Duration: 0:0:0", "601--Duration: 0:0:0",
+                                     "600--Duration: 0:0:7"}));
+    }
+
+    void keysSendTouchTonesOnlyWhileConnected() {
+        dial("600");
+        m_client->raiseSession(rtc::RTCSS_INPROGRESS);
         m_tones.clear();
-        m_window->tmrConnected_Timer(); // "CONNECTED 0:0:1" still counts as connected
-        m_window->Picture37->clicked();
-        m_window->Picture26->clicked();
-        QCOMPARE(calls().mid(calls().size() - 2), (QStringList{"SendDTMF 11", "SendDTMF 5"}));
-        QVERIFY(m_tones.isEmpty());
-        QCOMPARE(m_window->cmbPhoneNo->currentText(), QStringLiteral("600#5"));
-    }
-
-    void keyboardTakesKeypadKeysOnly() {
-        MessageCatcher messages;
-        m_window->show();
-        QLineEdit *edit = m_window->cmbPhoneNo->lineEdit();
-        QTest::keyClicks(edit, "1*a");
-        QCOMPARE(edit->text(), QStringLiteral("1*"));
-        QCOMPARE(messages.texts(), QStringList{"Numbers 0 to 9 only, please!"});
-        QCOMPARE(m_tones, (QStringList{"Tone1.wav", "Tonestar.wav"}));
-        // Enter dials only a number of ten characters or more.
-        registered();
-        QTest::keyClicks(edit, "2345678");
-        QTest::keyClick(edit, Qt::Key_Return);
-        QVERIFY(calls().filter("CreateSession").isEmpty());
-        QTest::keyClick(edit, Qt::Key_Backspace);
-        QTest::keyClicks(edit, "89");
-        QTest::keyClick(edit, Qt::Key_Return);
-        QCOMPARE(calls().filter("AddParticipant"),
-                 QStringList{"AddParticipant sip:1*23456789@sip.example.net Any Name"});
-        QCOMPARE(m_window->cmbPhoneNo->count(), 0); // the list is never filled
+        m_calls->DialPadClick('5');
+        QCOMPARE(m_tones, QStringList{"Tone5.wav"});
+        m_client->raiseSession(rtc::RTCSS_CONNECTED);
+        m_calls->DialPadClick('#');
+        m_calls->DialPadClick('*');
+        QCOMPARE(engine("SendDTMF"), (QStringList{"SendDTMF 11", "SendDTMF 10"}));
+        QCOMPARE(m_tones.size(), 1);
+        QCOMPARE(m_calls->number(), QStringLiteral("6005#*"));
     }
 
     void clearAndDeleteLast() {
-        m_window->cmbPhoneNo->setEditText("12#");
-        m_window->Picture17_Click();
-        QCOMPARE(m_window->cmbPhoneNo->currentText(), QStringLiteral("12"));
-        m_window->Picture16_Click();
-        QCOMPARE(m_window->cmbPhoneNo->currentText(), QString());
-        QCOMPARE(status()->text(), QStringLiteral("Ready..."));
-        m_window->Picture17_Click();
-        QCOMPARE(m_window->cmbPhoneNo->currentText(), QString());
+        m_calls->setNumber("12#");
+        m_calls->Picture17_Click();
+        QCOMPARE(m_calls->number(), QStringLiteral("12"));
+        m_calls->Picture16_Click();
+        QCOMPARE(m_calls->number(), QString());
+        QCOMPARE(m_status, QStringLiteral("Ready..."));
+        m_calls->Picture17_Click();
+        QCOMPARE(m_calls->number(), QString());
     }
 
-    void closingEndsAConnectedCall() {
-        connectedCall();
-        for (int i = 0; i < 5; ++i)
-            m_window->tmrConnected_Timer();
-        m_window->Picture40_Click();
-        QCOMPARE(calls().last(), QStringLiteral("Terminate 5"));
+    void leavingEndsAndLogsTheCall() {
+        connectedCall(3);
+        m_calls->EndActiveCall();
+        QCOMPARE(m_client->calls.last(), QStringLiteral("Terminate 5"));
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
+        QCOMPARE(log(), QStringList{"600--Duration: 0:0:3"});
+    }
+
+    void callerNumberIsTheUserPart() {
+        QCOMPARE(calls::callerNumber("sip:1003@example.net;transport=udp"), QStringLiteral("1003"));
+        QCOMPARE(calls::callerNumber("\"Ann\" <sips:+4930123@example.net>"),
+                 QStringLiteral("+4930123"));
+        QCOMPARE(calls::callerNumber("tel:5551234;phone-context=x"), QStringLiteral("5551234"));
     }
 };
 

@@ -82,8 +82,8 @@ private slots:
         QVERIFY(window->Picture13->isEnabled());
         QVERIFY(!window->Picture8->isEnabled());
         QVERIFY(window->cmbPhoneNo->isEnabled());
-        QVERIFY(!window->tmrConnected->isActive());
-        QCOMPARE(window->tmrConnected->interval(), 1000);
+        QVERIFY(!window->Calls().tmrConnected->isActive());
+        QCOMPARE(window->Calls().tmrConnected->interval(), 1000);
         QVERIFY(window->lblBalance->isHidden());
     }
 

@@ -10,6 +10,7 @@
 #include "skinresources.h"
 #include "twips.h"
 
+#include <QCursor>
 #include <QDialog>
 #include <QIcon>
 #include <QImage>
@@ -77,6 +78,10 @@ void frmKirrow::WireImageButtons() {
                 [this, i](Qt::MouseButton, Qt::KeyboardModifiers, QPointF) {
                     ImageButton_MouseUp(m_imageButtons[i]);
                 });
+        connect(B.box, &PictureBox::pointerLost, this, [this, box = B.box] {
+            if (m_capturing == box)
+                EndHover();
+        });
     }
 }
 
@@ -101,7 +106,10 @@ void frmKirrow::ImageButton_MouseMove(const ImageButton &B, QPointF position) {
 }
 
 void frmKirrow::ImageButton_MouseUp(const ImageButton &B) {
-    if (!B.mouseUpStep)
+    // Only a button the pointer is still over, that can be pressed, takes it back: a disabled or
+    // hidden one gets no pointer events and would keep the whole screen's pointer.
+    if (!B.mouseUpStep || !B.box->isEnabled() || !B.box->isVisible() ||
+        !B.box->rect().contains(B.box->mapFromGlobal(QCursor::pos())))
         return;
     blnHovering = true;
     B.box->grabMouse();
@@ -113,7 +121,8 @@ void frmKirrow::ImageButton_MouseUp(const ImageButton &B) {
 void frmKirrow::EndHover() {
     if (!m_capturing)
         return;
-    m_capturing->releaseMouse();
+    if (QWidget::mouseGrabber() == m_capturing)
+        m_capturing->releaseMouse();
     for (const ImageButton &B : m_imageButtons)
         if (B.box == m_capturing)
             B.box->setPicture(Holder(B.normal));

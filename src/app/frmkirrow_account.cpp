@@ -45,6 +45,8 @@ void frmKirrow::RegisterProfile() {
             throw rtc::RtcError(rtc::RTC_E_NOT_INITIALIZED, QStringLiteral("There is no client."));
         g_objProvisioning = g_objRTCClient->provisioning();
         g_objProfile = g_objProvisioning->CreateProfile(strXMLProfile);
+        m_calls->setServer(strSIPIP);
+        m_calls->setProfile(g_objProfile);
         g_objProvisioning->EnableProfile(g_objProfile, rtc::RTCRF_REGISTER_ALL);
     });
 }
@@ -55,7 +57,7 @@ void frmKirrow::g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEve
         OnRegistrationStateChange(pevent);
         break;
     case rtc::RTCE_SESSION_STATE_CHANGE:
-        OnSessionStateChange(pevent);
+        m_calls->OnSessionStateChange(pevent);
         break;
     case rtc::RTCE_MEDIA:
         OnMediaEvent(pevent);
@@ -101,6 +103,7 @@ void frmKirrow::OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent) {
         return; // unregistering, errors and the rest leave the state as it was
     }
     strRegState = QLatin1String(word);
+    m_calls->setRegState(strRegState);
     lblMsg->setText(QLatin1String(caption));
 }
 

@@ -1,0 +1,340 @@
+#include "callcontroller.h"
+
+#include "errortraps.h"
+#include "keytone.h"
+#include "messagebox.h"
+#include "recentlog.h"
+#include "toneclips.h"
+
+namespace calls {
+
+namespace {
+
+// The dialling pace: each key's tone has sounded before the next one starts.
+constexpr int kDialPauseMs = 100;
+
+bool isKeypadKey(QChar c) {
+    return c.isDigit() || c == QLatin1Char('*') || c == QLatin1Char('#');
+}
+
+// The tone name of a keypad character, empty for any other.
+QString toneNameOf(QChar key) {
+    for (const KeyTone &tone : keyTones())
+        if (tone.key == key)
+            return tone.toneName;
+    return {};
+}
+
+} // namespace
+
+QString callerNumber(const QString &uri) {
+    QString rest = uri.trimmed();
+    if (const int open = rest.indexOf(QLatin1Char('<')); open >= 0)
+        rest = rest.mid(open + 1).section(QLatin1Char('>'), 0, 0);
+    if (const int colon = rest.indexOf(QLatin1Char(':')); colon >= 0)
+        rest = rest.mid(colon + 1);
+    if (const int at = rest.indexOf(QLatin1Char('@')); at >= 0)
+        rest.truncate(at);
+    return rest.section(QLatin1Char(';'), 0, 0);
+}
+
+CallController::CallController(QObject *parent) : QObject(parent), tmrConnected(new QTimer(this)) {
+    qRegisterMetaType<calls::Arrangement>();
+    tmrConnected->setObjectName(QStringLiteral("tmrConnected"));
+    tmrConnected->setInterval(1000);
+    connect(tmrConnected, &QTimer::timeout, this, &CallController::tmrConnected_Timer);
+    m_dialTimer.setSingleShot(true);
+    connect(&m_dialTimer, &QTimer::timeout, this, &CallController::DialNextCharacter);
+}
+
+CallController::~CallController() = default;
+
+bool CallController::IsActiveCall() const {
+    return g_objSession && (m_state == CallState::Incoming || m_state == CallState::Answering ||
+                            m_state == CallState::InProgress || m_state == CallState::Connected);
+}
+
+void CallController::setNumber(const QString &number) {
+    if (number == m_number)
+        return;
+    m_number = number;
+    emit numberChanged(m_number);
+}
+
+void CallController::setStatus(const QString &text) {
+    emit statusChanged(text);
+}
+
+void CallController::setState(CallState state, const QString &text) {
+    m_state = state;
+    setStatus(text);
+}
+
+void CallController::setArrangement(Arrangement arrangement) {
+    if (arrangement != Arrangement::InCall || !IsConnected())
+        tmrConnected->stop();
+    m_arrangement = arrangement;
+    emit arrangementChanged(arrangement);
+}
+
+bool CallController::showError(const std::function<void()> &step, bool byNumber) {
+    return platform::showInStatusLine([this](const QString &text) { setStatus(text); }, step,
+                                      byNumber ? platform::ErrorText::Number
+                                               : platform::ErrorText::Description);
+}
+
+// ---- session states ---------------------------------------------------------------------------
+
+void CallController::OnSessionStateChange(const rtc::IRTCEventPtr &pevent) {
+    std::shared_ptr<rtc::IRTCSessionStateChangeEvent> view;
+    long state = -1;
+    rtc::IRTCSessionPtr session;
+    platform::skipOnError([&] { view = rtc::eventView<rtc::IRTCSessionStateChangeEvent>(pevent); });
+    platform::skipOnError([&] {
+        if (view) {
+            state = view->State();
+            session = view->Session();
+        }
+    });
+    if (state == rtc::RTCSS_INCOMING) {
+        // The window holds one call: while one is being dialled, rings or is connected, a new
+        // caller goes on hearing it ring until they give up.
+        if (!g_objSession && !m_dialling.active && session)
+            TakeIncoming(session);
+        return;
+    }
+    // Events about calls the window does not hold (a second caller giving up) change nothing.
+    if (!session || session != g_objSession)
+        return;
+    switch (state) {
+    case rtc::RTCSS_IDLE:
+        setState(CallState::Idle, QStringLiteral("IDLE"));
+        break;
+    case rtc::RTCSS_ANSWERING:
+        setState(CallState::Answering, QStringLiteral("ANSWERING"));
+        StopRing();
+        break;
+    case rtc::RTCSS_INPROGRESS:
+        setState(CallState::InProgress, QStringLiteral("INPROGRESS"));
+        break;
+    case rtc::RTCSS_CONNECTED:
+        setState(CallState::Connected, QStringLiteral("CONNECTED"));
+        m_call.ringing = false;
+        m_clock = {};
+        tmrConnected->start();
+        setArrangement(Arrangement::InCall);
+        break;
+    case rtc::RTCSS_DISCONNECTED:
+        EndOfCall();
+        break;
+    default:
+        break; // hold, refer and later states change nothing
+    }
+}
+
+void CallController::TakeIncoming(const rtc::IRTCSessionPtr &session) {
+    setState(CallState::Incoming, QStringLiteral("INCOMING"));
+    platform::skipOnError([this] { g_objRTCClient->PlayRing(rtc::RTCRT_PHONE, true); });
+    g_objSession = session;
+    m_clock = {};
+    m_call = {};
+    m_call.ringing = true;
+    platform::skipOnError([&] { m_call.number = callerNumber(session->RemoteURI()); });
+    setNumber(m_call.number);
+    setArrangement(Arrangement::Ringing);
+}
+
+// The call the window holds has ended, whoever ended it.
+void CallController::EndOfCall() {
+    if (m_call.ringing)
+        StopRing(); // the caller gave up, or the call was declined
+    LogEndedCall();
+    g_objSession.reset();
+    g_objParticipant.reset();
+    m_call = {};
+    setState(CallState::Disconnected, QStringLiteral("DISCONNECTED"));
+    setArrangement(Arrangement::Idle);
+}
+
+void CallController::StopRing() {
+    m_call.ringing = false;
+    platform::skipOnError([this] { g_objRTCClient->PlayRing(rtc::RTCRT_PHONE, false); });
+}
+
+// Every call that ends goes to the top of the recent-call log once, with how long it was
+// connected (0:0:0 when it never was).
+void CallController::LogEndedCall() {
+    const QString line = m_call.number + QStringLiteral("--Duration: ") + durationText(m_clock);
+    const QString path = m_logPath.isEmpty() ? recentLogPath() : m_logPath;
+    platform::skipOnError([&] { addRecentCall(path, line); });
+}
+
+// ---- placing, answering, ending ---------------------------------------------------------------
+
+void CallController::MakeCall() {
+    if (m_dialling.active || g_objSession)
+        return;
+    if (strRegState != QLatin1String("REGISTERED")) {
+        platform::showMessage(
+            QStringLiteral("Sorry, you are not registered, please select Menu - LoginAs"));
+        return;
+    }
+    m_dialling = {true, m_number, 0};
+    setArrangement(Arrangement::InCall);
+    DialNextCharacter();
+}
+
+// One character of the number: its tone, or a warning for a character no keypad has (the number
+// is dialled as it stands all the same), then a pause before the next.
+void CallController::DialNextCharacter() {
+    if (!m_dialling.active)
+        return;
+    if (m_dialling.next >= m_dialling.number.size()) {
+        PlaceCall();
+        return;
+    }
+    const QChar c = m_dialling.number.at(m_dialling.next++);
+    if (isKeypadKey(c))
+        PlayTone(toneNameOf(c));
+    else if (c != QChar(8))
+        platform::showInputError();
+    if (m_dialling.active)
+        m_dialTimer.start(kDialPauseMs);
+}
+
+void CallController::PlaceCall() {
+    m_dialling.active = false;
+    const QString number = m_dialling.number;
+    const QString uri = QStringLiteral("sip:") + number + QLatin1Char('@') + strSIPIP;
+    m_clock = {};
+    m_call = {};
+    m_call.number = number;
+    const bool created = showError(
+        [&] {
+            g_objSession =
+                number.size() == 10
+                    ? g_objRTCClient->CreateSession(rtc::RTCST_PC_TO_PC, QString(), nullptr, 0)
+                    : g_objRTCClient->CreateSession(rtc::RTCST_PC_TO_PHONE, QString(), g_objProfile,
+                                                    rtc::RTCCS_FORCE_PROFILE);
+        },
+        true);
+    const bool added = created && showError(
+                                      [&] {
+                                          g_objParticipant = g_objSession->AddParticipant(
+                                              uri, QStringLiteral("Any Name"));
+                                      },
+                                      true);
+    if (added)
+        return; // the in-call arrangement stands; the engine's events follow
+    // A call that could not be placed leaves nothing to end: ready for the next one.
+    g_objSession.reset();
+    g_objParticipant.reset();
+    setArrangement(Arrangement::Idle);
+}
+
+void CallController::Picture6_Click() {
+    if (m_state == CallState::Incoming && g_objSession) {
+        showError([this] { g_objSession->Answer(); }, true);
+        return;
+    }
+    MakeCall();
+}
+
+void CallController::Picture8_Click() {
+    if (m_dialling.active) {
+        // Hung up before the number was dialled: nothing was placed.
+        m_dialling.active = false;
+        m_dialTimer.stop();
+        setArrangement(Arrangement::Idle);
+        return;
+    }
+    if (!g_objSession) {
+        setStatus(QStringLiteral("Error:  There is no call."));
+        StopRing();
+        setArrangement(Arrangement::Idle);
+        return;
+    }
+    if (m_call.ending)
+        return; // already ended; the engine's word that it has is on its way
+    // A state that cannot be read is taken for a ringing call, so the ring stops whatever happens.
+    bool incoming = true;
+    showError([&] { incoming = g_objSession->State() == rtc::RTCSS_INCOMING; }, false);
+    const rtc::IRTCSessionPtr session = g_objSession;
+    if (incoming) {
+        m_call.ending = showError([&] { session->Terminate(rtc::RTCTR_REJECT); }, false);
+        StopRing();
+    } else {
+        m_call.ending = showError([&] { session->Terminate(rtc::RTCTR_NORMAL); }, false);
+    }
+}
+
+void CallController::EndActiveCall() {
+    m_dialling.active = false;
+    m_dialTimer.stop();
+    if (!IsActiveCall())
+        return;
+    const rtc::IRTCSessionPtr session = g_objSession;
+    // Leaving must not be stopped by a call that cannot be ended cleanly.
+    platform::skipOnError([&] { session->Terminate(rtc::RTCTR_SHUTDOWN); });
+    if (m_call.ringing)
+        StopRing();
+    LogEndedCall();
+    g_objSession.reset();
+    g_objParticipant.reset();
+    m_call = {};
+    tmrConnected->stop();
+}
+
+void CallController::tmrConnected_Timer() {
+    tick(m_clock);
+    setStatus(connectedText(m_clock));
+}
+
+// ---- number entry -----------------------------------------------------------------------------
+
+void CallController::DialPadClick(QChar key) {
+    PlayTone(toneNameOf(key));
+    setNumber(m_number + key);
+}
+
+void CallController::Picture16_Click() {
+    setStatus(QStringLiteral("Ready..."));
+    setNumber(QString());
+    emit numberFocusWanted();
+}
+
+void CallController::Picture17_Click() {
+    if (!m_number.isEmpty())
+        setNumber(m_number.left(m_number.size() - 1));
+}
+
+bool CallController::cmbPhoneNo_KeyPress(QChar key) {
+    if (key == QLatin1Char('\r')) {
+        if (m_number.size() > 9) {
+            MakeCall();
+            return false;
+        }
+        return true;
+    }
+    if (isKeypadKey(key))
+        PlayTone(toneNameOf(key));
+    return true;
+}
+
+// ---- key tones --------------------------------------------------------------------------------
+
+void CallController::PlayTone(const QString &name) {
+    if (IsConnected()) {
+        for (const KeyTone &tone : keyTones()) {
+            if (tone.toneName == name) {
+                platform::skipOnError(
+                    [&] { g_objRTCClient->SendDTMF(static_cast<rtc::RTC_DTMF>(tone.dtmf)); });
+                return;
+            }
+        }
+        return;
+    }
+    platform::skipOnError([&] { playKeyToneLocally(name); });
+}
+
+} // namespace calls

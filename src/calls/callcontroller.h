@@ -1,0 +1,131 @@
+#pragma once
+
+#include "callclock.h"
+#include "rtcclient.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace calls {
+
+// What the window shows of the call, as the engine last reported it for the call the window holds.
+enum class CallState { None, Idle, Incoming, Answering, InProgress, Connected, Disconnected };
+
+// Which of the call controls the user may use.
+enum class Arrangement {
+    Idle,    // no call: Call, the number box, clear and back; End is off
+    Ringing, // a call rings here: Call answers, End declines; the number is the caller's
+    InCall,  // dialling, ringing out or connected: End only
+};
+
+// The number of a SIP or tel address: its user part ("sip:1003@example.net;x=y" -> "1003").
+QString callerNumber(const QString &uri);
+
+// The telephone's calls, without widgets: the one call the window holds and its state, the
+// number being entered, dialling it key by key, answering and ending, the connected-call clock,
+// key tones and touch tones, and the recent-call log. The window shows what it signals and
+// forwards its buttons and keys here.
+class CallController : public QObject {
+    Q_OBJECT
+public:
+    explicit CallController(QObject *parent = nullptr);
+    ~CallController() override;
+
+    // What calls are placed with, given as the account logs in.
+    void setClient(rtc::IRTCClientPtr client) { g_objRTCClient = std::move(client); }
+    void setRegState(const QString &word) { strRegState = word; }
+    void setServer(const QString &server) { strSIPIP = server; }
+    void setProfile(rtc::IRTCProfilePtr profile) { g_objProfile = std::move(profile); }
+    // Where the ended calls are written.
+    void setLogPath(const QString &path) { m_logPath = path; }
+
+    // The number being entered; the window's number box shows it.
+    QString number() const { return m_number; }
+    void setNumber(const QString &number);
+
+    CallState state() const { return m_state; }
+    Arrangement arrangement() const { return m_arrangement; }
+    bool IsConnected() const { return m_state == CallState::Connected; }
+    bool IsActiveCall() const;
+    bool isDialling() const { return m_dialling.active; }
+    const CallClock &clock() const { return m_clock; }
+    const rtc::IRTCSessionPtr &session() const { return g_objSession; }
+
+    // One session-state event of the engine.
+    void OnSessionStateChange(const rtc::IRTCEventPtr &pevent);
+    // Dials the number: its key tones 100 ms apart, then the call. Refuses while not registered;
+    // places nothing while a number is being dialled or a call is held.
+    void MakeCall();
+    // Call: answers a ringing call, otherwise dials.
+    void Picture6_Click();
+    // End: declines a ringing call, hangs up any other, stops a number being dialled.
+    void Picture8_Click();
+    // Clear the number, and delete its last character.
+    void Picture16_Click();
+    void Picture17_Click();
+    // A dial-pad button.
+    void DialPadClick(QChar key);
+    // A key the number box accepted, before the box applies it ('\r' for Enter). Returns false
+    // when the box must not apply it.
+    bool cmbPhoneNo_KeyPress(QChar key);
+    // A key's tone here, or its touch tone to the far end while connected.
+    void PlayTone(const QString &name);
+    // Ends the call the program is leaving, and logs it.
+    void EndActiveCall();
+
+    // The one-second clock of a connected call.
+    QTimer *const tmrConnected;
+    void tmrConnected_Timer();
+
+signals:
+    void statusChanged(const QString &text);
+    void arrangementChanged(calls::Arrangement arrangement);
+    void numberChanged(const QString &number);
+    // The user cleared the number and goes on typing.
+    void numberFocusWanted();
+
+private:
+    void setStatus(const QString &text);
+    void setState(CallState state, const QString &text);
+    void setArrangement(Arrangement arrangement);
+    void DialNextCharacter();
+    void PlaceCall();
+    void TakeIncoming(const rtc::IRTCSessionPtr &session);
+    void EndOfCall();
+    void LogEndedCall();
+    void StopRing();
+    bool showError(const std::function<void()> &step, bool byNumber);
+
+    rtc::IRTCClientPtr g_objRTCClient;
+    rtc::IRTCSessionPtr g_objSession;
+    rtc::IRTCParticipantPtr g_objParticipant;
+    rtc::IRTCProfilePtr g_objProfile;
+    QString strRegState;
+    QString strSIPIP;
+    QString m_logPath;
+
+    QString m_number;
+    CallState m_state = CallState::None;
+    Arrangement m_arrangement = Arrangement::Idle;
+    CallClock m_clock;
+
+    // The call the window holds: its number, whether it rang here, whether End has ended it.
+    struct HeldCall {
+        QString number;
+        bool ringing = false;
+        bool ending = false;
+    } m_call;
+
+    // A number being dialled: its key tones one after the other, then the call.
+    struct Dialling {
+        bool active = false;
+        QString number;
+        int next = 0;
+    } m_dialling;
+    QTimer m_dialTimer;
+};
+
+} // namespace calls
+
+Q_DECLARE_METATYPE(calls::Arrangement)
