@@ -110,32 +110,6 @@ void spin(int ms) {
     waitUntil([] { return false; }, ms);
 }
 
-// sipp answering as 1002 (at once, echoing RTP), registered on the exchange with its own port.
-std::unique_ptr<SippPeer> callee(const Exchange &exchange, int lifetimeMs, QString *error) {
-    SippPeer::Options answering;
-    answering.scenario = QStringLiteral("answer.xml");
-    answering.rtpEcho = true;
-    answering.timeoutMs = lifetimeMs;
-    auto peer = std::make_unique<SippPeer>(answering);
-    if (!peer->start(error))
-        return nullptr;
-    exchange.forget(kCallee.user);
-    SippPeer::Options registering;
-    registering.scenario = QStringLiteral("register.xml");
-    registering.remote = exchange.address();
-    registering.service = registering.authUser = kCallee.user;
-    registering.authPassword = kCallee.password;
-    registering.keys = {{QStringLiteral("expires"), QStringLiteral("600")},
-                        {QStringLiteral("contact_port"), QString::number(peer->port())}};
-    SippPeer registration(registering);
-    if (!registration.start(error) || !registration.waitForExit(20000) ||
-        registration.exitCode() != 0) {
-        *error = QStringLiteral("registering the callee failed: %1").arg(registration.log());
-        return nullptr;
-    }
-    return peer;
-}
-
 // Capture time (seconds since the epoch) of the first telephone-event packet sent to port.
 std::optional<double> firstEventTime(const SipCapture &capture, quint16 port) {
     QProcess tshark;
@@ -499,7 +473,7 @@ private:
 template <typename Phone>
 std::optional<CallSample> measureCall(Phone &phone, const Exchange &exchange, int callSeconds,
                                       QString *error) {
-    auto far = callee(exchange, callSeconds * 1000 + 120000, error);
+    auto far = bench::answeringPeer(exchange, kCallee, callSeconds * 1000 + 120000, error);
     if (!far)
         return std::nullopt;
     SipCapture capture;

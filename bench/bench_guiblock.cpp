@@ -72,31 +72,6 @@ bool waitUntil(const std::function<bool()> &done, int ms) {
     return done();
 }
 
-std::unique_ptr<SippPeer> callee(const bench::Exchange &exchange, QString *error) {
-    SippPeer::Options answering;
-    answering.scenario = QStringLiteral("answer.xml");
-    answering.rtpEcho = true;
-    answering.timeoutMs = 120000;
-    auto peer = std::make_unique<SippPeer>(answering);
-    if (!peer->start(error))
-        return nullptr;
-    exchange.forget(kCallee.user);
-    SippPeer::Options registering;
-    registering.scenario = QStringLiteral("register.xml");
-    registering.remote = exchange.address();
-    registering.service = registering.authUser = kCallee.user;
-    registering.authPassword = kCallee.password;
-    registering.keys = {{QStringLiteral("expires"), QStringLiteral("600")},
-                        {QStringLiteral("contact_port"), QString::number(peer->port())}};
-    SippPeer registration(registering);
-    if (!registration.start(error) || !registration.waitForExit(20000) ||
-        registration.exitCode() != 0) {
-        *error = QStringLiteral("registering the callee failed: %1").arg(registration.log());
-        return nullptr;
-    }
-    return peer;
-}
-
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -167,7 +142,7 @@ int main(int argc, char *argv[]) {
     out() << "exchange " << exchange.address() << ", " << warmup << " warm-up and " << runs
           << " measured runs\n";
     for (int i = 0; i < warmup + runs; ++i) {
-        auto far = callee(exchange, &error);
+        auto far = bench::answeringPeer(exchange, kCallee, 120000, &error);
         if (!far) {
             err() << "bench_guiblock: " << error << "\n";
             return 1;

@@ -2,6 +2,7 @@
 
 #ifdef KIRROW_BENCH_OWN_EXCHANGE
 #include "kamailioserver.h"
+#include "sipppeer.h"
 #endif
 
 #include <QCommandLineParser>
@@ -156,5 +157,33 @@ double median(QList<double> values) {
         return -1;
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
+
+#ifdef KIRROW_BENCH_OWN_EXCHANGE
+std::unique_ptr<SippPeer> answeringPeer(const Exchange &exchange, const Account &account,
+                                        int lifetimeMs, QString *error) {
+    SippPeer::Options answering;
+    answering.scenario = QStringLiteral("answer.xml");
+    answering.rtpEcho = true;
+    answering.timeoutMs = lifetimeMs;
+    auto peer = std::make_unique<SippPeer>(answering);
+    if (!peer->start(error))
+        return nullptr;
+    exchange.forget(account.user);
+    SippPeer::Options registering;
+    registering.scenario = QStringLiteral("register.xml");
+    registering.remote = exchange.address();
+    registering.service = registering.authUser = account.user;
+    registering.authPassword = account.password;
+    registering.keys = {{QStringLiteral("expires"), QStringLiteral("600")},
+                        {QStringLiteral("contact_port"), QString::number(peer->port())}};
+    SippPeer registration(registering);
+    if (!registration.start(error) || !registration.waitForExit(20000) ||
+        registration.exitCode() != 0) {
+        *error = QStringLiteral("registering %1 failed: %2").arg(account.user, registration.log());
+        return nullptr;
+    }
+    return peer;
+}
+#endif
 
 } // namespace bench

@@ -15,6 +15,7 @@ class QCommandLineParser;
 
 #ifdef KIRROW_BENCH_OWN_EXCHANGE
 class KamailioServer;
+class SippPeer;
 #endif
 
 namespace bench {
@@ -69,6 +70,13 @@ private:
     std::unique_ptr<KamailioServer> m_own;
 #endif
 };
+
+#ifdef KIRROW_BENCH_OWN_EXCHANGE
+// sipp answering as account (at once, echoing RTP), registered on the exchange with its own port;
+// it gives up after lifetimeMs.
+std::unique_ptr<SippPeer> answeringPeer(const Exchange &exchange, const Account &account,
+                                        int lifetimeMs, QString *error);
+#endif
 
 // One measured value, as bench/run's table reads it: section, measure, client, value.
 struct TableSample {
