@@ -4,10 +4,9 @@
 #include "modmoveform.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "xdo.h"
 
-#include <QCursor>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QScreen>
 #include <QSet>
 #include <QtTest>
@@ -22,13 +21,6 @@ class TestSkinWindow : public QObject {
     QRgb m_desktopBehindCorner = 0;
     static constexpr QPoint kOffButtons{150, 215}; // on the skin, away from every button
 
-    static void xdotool(const QStringList &args) {
-        QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), args), 0);
-    }
-    static void pointerTo(QPoint global) {
-        xdotool({"mousemove", QString::number(global.x()), QString::number(global.y())});
-        QTRY_COMPARE(QCursor::pos(), global);
-    }
     QPoint onWindow(int x, int y) const { return m_window->mapToGlobal(QPoint(x, y)); }
     static QRgb screenPixel(QPoint global) {
         return QGuiApplication::primaryScreen()
@@ -77,40 +69,38 @@ private slots:
                      skin.pixel(kOffButtons));
         // A click there goes to whatever is underneath, not to the window; one on the skin does.
         m_pressesOnWindow.clear();
-        pointerTo(outside);
-        xdotool({"click", "1"});
-        pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
-        xdotool({"click", "1"});
+        xdo::clickAt(outside);
+        xdo::clickAt(onWindow(kOffButtons.x(), kOffButtons.y()));
         QTRY_COMPARE(m_pressesOnWindow.size(), 1);
     }
 
     void keyLightsUnderThePointerAndGoesBack() {
         PictureBox *five = m_window->Picture26;
         PictureBox *six = m_window->Picture27;
-        pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
+        xdo::pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
         QVERIFY(showsPicture(five, ":/buttons/off5.png"));
-        pointerTo(five->mapToGlobal(QPoint(10, 10)));
+        xdo::pointerTo(five->mapToGlobal(QPoint(10, 10)));
         QTRY_VERIFY(showsPicture(five, ":/buttons/on5.png"));
         QVERIFY(m_window->Hovering());
         // The right and bottom edges still count as over the key.
-        pointerTo(five->mapToGlobal(QPoint(five->width(), five->height())));
+        xdo::pointerTo(five->mapToGlobal(QPoint(five->width(), five->height())));
         QTRY_VERIFY(m_window->Hovering());
         QVERIFY(showsPicture(five, ":/buttons/on5.png"));
         // Straight onto the next key: the first goes back, the next lights.
-        pointerTo(six->mapToGlobal(QPoint(10, 10)));
+        xdo::pointerTo(six->mapToGlobal(QPoint(10, 10)));
         QTRY_VERIFY(showsPicture(five, ":/buttons/off5.png"));
-        pointerTo(six->mapToGlobal(QPoint(12, 10)));
+        xdo::pointerTo(six->mapToGlobal(QPoint(12, 10)));
         QTRY_VERIFY(showsPicture(six, ":/buttons/on6.png"));
-        pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
+        xdo::pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
         QTRY_VERIFY(showsPicture(six, ":/buttons/off6.png"));
         QVERIFY(!m_window->Hovering());
         // A click keeps the key lit; moving away afterwards puts it back.
-        pointerTo(six->mapToGlobal(QPoint(10, 10)));
+        xdo::pointerTo(six->mapToGlobal(QPoint(10, 10)));
         QTRY_VERIFY(showsPicture(six, ":/buttons/on6.png"));
-        xdotool({"click", "1"});
+        xdo::run({"click", "1"});
         QTRY_VERIFY(m_window->Hovering());
         QVERIFY(showsPicture(six, ":/buttons/on6.png"));
-        pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
+        xdo::pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
         QTRY_VERIFY(showsPicture(six, ":/buttons/off6.png"));
         QVERIFY(!m_window->Hovering());
     }
@@ -118,9 +108,9 @@ private slots:
     void clearButtonsChangeWidthWhenLit() {
         PictureBox *clear = m_window->Picture16;
         QCOMPARE(clear->width(), 38);
-        pointerTo(clear->mapToGlobal(QPoint(5, 5)));
+        xdo::pointerTo(clear->mapToGlobal(QPoint(5, 5)));
         QTRY_COMPARE(clear->width(), 39);
-        pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
+        xdo::pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
         QTRY_COMPARE(clear->width(), 38);
         QCOMPARE(m_window->Picture17->width(), 39);
     }
@@ -129,21 +119,20 @@ private slots:
         const QPoint start = m_window->pos();
         const QPoint grip = onWindow(150, 395 - 30); // the skin's base, below the keypad
         QVERIFY(m_window->mask().contains(m_window->mapFromGlobal(grip)));
-        pointerTo(grip);
-        xdotool({"mousedown", "1"});
-        pointerTo(grip + QPoint(15, 10));
-        pointerTo(grip + QPoint(30, 20));
+        xdo::pointerTo(grip);
+        xdo::run({"mousedown", "1"});
+        xdo::pointerTo(grip + QPoint(15, 10));
+        xdo::pointerTo(grip + QPoint(30, 20));
         // While moving, only the outline moves.
         QTRY_COMPARE(modMoveForm::visibleOutlines().size(), 1);
         QTRY_COMPARE(modMoveForm::visibleOutlines().first().topLeft(),
                      m_window->frameGeometry().topLeft() + QPoint(30, 20));
         QCOMPARE(m_window->pos(), start);
-        xdotool({"mouseup", "1"});
+        xdo::run({"mouseup", "1"});
         QTRY_COMPARE(m_window->pos(), start + QPoint(30, 20));
         QVERIFY(modMoveForm::visibleOutlines().isEmpty());
         // A press and release without movement leaves it there.
-        pointerTo(onWindow(150, 395 - 30));
-        xdotool({"click", "1"});
+        xdo::clickAt(onWindow(150, 395 - 30));
         QTRY_VERIFY(modMoveForm::visibleOutlines().isEmpty());
         QCOMPARE(m_window->pos(), start + QPoint(30, 20));
     }
@@ -151,11 +140,11 @@ private slots:
     void rightButtonDragMovesWithoutOutline() {
         const QPoint start = m_window->pos();
         const QPoint grip = onWindow(150, 395 - 30);
-        pointerTo(grip);
-        xdotool({"mousedown", "3"});
-        pointerTo(grip + QPoint(-20, -10));
+        xdo::pointerTo(grip);
+        xdo::run({"mousedown", "3"});
+        xdo::pointerTo(grip + QPoint(-20, -10));
         QCOMPARE(m_window->pos(), start);
-        xdotool({"mouseup", "3"});
+        xdo::run({"mouseup", "3"});
         QTRY_COMPARE(m_window->pos(), start + QPoint(-20, -10));
         QVERIFY(modMoveForm::visibleOutlines().isEmpty());
     }

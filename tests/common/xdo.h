@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QWidget;
+
+// The test's hands on a real X server: the pointer and the keyboard driven by xdotool, so what
+// the program gets is what a user's mouse and keyboard give it, through the X server, and never
+// an event made up in the test. Each helper waits until the program can see what it did (the
+// pointer where it was moved, a window active) and records a test failure when xdotool fails.
+namespace xdo {
+
+// Runs xdotool with these arguments and checks that it exits with 0; returns what it printed.
+QString run(const QStringList &arguments);
+
+// Moves the pointer to a point of the screen and waits until the program sees it there.
+void pointerTo(QPoint global);
+
+// Moves the pointer to a point of the screen and clicks there: button 1 left, 2 middle, 3 right;
+// repeat clicks in a row make a double click.
+void clickAt(QPoint global, int button = 1, int repeat = 1);
+
+// The same at a point of a widget, in its own coordinates; by default its centre.
+void click(const QWidget *widget, std::optional<QPoint> at = std::nullopt, int button = 1,
+           int repeat = 1);
+
+// Presses and releases keys one after the other, as xdotool names them: "Return", "ctrl+a".
+void key(const QStringList &keys);
+
+// Types text key by key, as a user does.
+void type(const QString &text);
+
+// Gives the keyboard to the widget's window and waits until the program has made it the active
+// window. A window manager does this when a window is clicked; the test display has none.
+void focusWindow(const QWidget *widget);
+
+} // namespace xdo
