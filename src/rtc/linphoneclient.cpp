@@ -25,6 +25,10 @@ namespace rtc {
 namespace {
 
 constexpr int kIterateMs = 20;
+// A touch tone lasts 100 ms on the wire; the next starts after a short gap, as a far end's
+// detector needs.
+constexpr int kToneSpacingMs = 160;
+constexpr int kToneTries = 5;
 constexpr quint16 kStaticSipPort = 5060;
 
 // ---- event objects --------------------------------------------------------------------------
@@ -323,6 +327,9 @@ QString localAddressTowards(const QString &server) {
 LinphoneClient::LinphoneClient(QObject *parent) : IRTCClient(parent) {
     m_iterateTimer.setInterval(kIterateMs);
     connect(&m_iterateTimer, &QTimer::timeout, this, &LinphoneClient::iterate);
+    m_tonePacer.setSingleShot(true);
+    m_tonePacer.setInterval(kToneSpacingMs);
+    connect(&m_tonePacer, &QTimer::timeout, this, &LinphoneClient::sendNextTone);
 }
 
 LinphoneClient::~LinphoneClient() {
@@ -646,15 +653,31 @@ void LinphoneClient::SendDTMF(RTC_DTMF tone) {
     static const char keys[] = "0123456789*#ABCD!";
     if (tone < RTC_DTMF_0 || tone > RTC_DTMF_FLASH)
         throw RtcError(RTC_E_INVALIDARG, QStringLiteral("SendDTMF: no such tone %1.").arg(tone));
-    LinphoneCall *call = linphone_core_get_current_call(m_core);
-    if (!call)
+    if (!linphone_core_get_current_call(m_core))
         throw RtcError(RTC_E_INVALIDARG, QStringLiteral("SendDTMF: there is no call."));
+    m_tones.push_back(keys[tone]);
+    if (!m_tonePacer.isActive())
+        sendNextTone();
+}
+
+void LinphoneClient::sendNextTone() {
+    LinphoneCall *call = m_core ? linphone_core_get_current_call(m_core) : nullptr;
+    if (!call) {
+        m_tones.clear(); // the call is over: its tones with it
+        return;
+    }
+    if (m_tones.empty())
+        return;
     // RFC 2833 events to a far end that offered none are silently lost: send SIP INFO there.
     const bool events = offersTelephoneEvents(call);
     linphone_core_set_use_rfc2833_for_dtmf(m_core, events);
     linphone_core_set_use_info_for_dtmf(m_core, !events);
-    if (linphone_call_send_dtmf(call, keys[tone]) != 0)
-        throw RtcError(RTC_E_ENGINE, QStringLiteral("SendDTMF: the tone could not be sent."));
+    // A tone the engine will not take now is tried again on the next turn, a few times.
+    if (linphone_call_send_dtmf(call, m_tones.front()) == 0 || ++m_toneTries >= kToneTries) {
+        m_tones.pop_front();
+        m_toneTries = 0;
+    }
+    m_tonePacer.start();
 }
 
 void LinphoneClient::InvokeTuningWizard(QWidget *) {

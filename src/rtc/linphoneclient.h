@@ -62,9 +62,15 @@ private:
     void queueEvent(long type, IRTCEventPtr event);
     void applyTransports();
     void bindTo(const QString &address);
+    void sendNextTone();
 
     _LinphoneCore *m_core = nullptr;
     QTimer m_iterateTimer;
+    // Touch tones go out one at a time: the engine drops a tone asked for while the one before is
+    // still being sent, so keys pressed quickly wait here for their turn.
+    std::deque<char> m_tones;
+    QTimer m_tonePacer;
+    int m_toneTries = 0;
     long m_eventFilter = 0;
     long m_mediaTypes = RTCMT_AUDIO_SEND | RTCMT_AUDIO_RECEIVE;
     int m_sipPort = 0;

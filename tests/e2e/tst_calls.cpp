@@ -398,23 +398,18 @@ private slots:
     }
 
     void padKeysDuringACallGoAsTelephoneEvents() {
-        // Reading the capture after each key is slow on a busy machine: a long-lived far end.
-        auto far = callee("answer.xml", "1002", 240000);
+        auto far = callee("answer.xml");
         SipCapture capture;
         capture.addPort(far->mediaPort());
         capture.setTelephoneEventPayloadType(101);
         QString error;
         QVERIFY2(capture.start(&error), qPrintable(error));
         dialAndConnect("1002");
-        const QString keys = QStringLiteral("0123456789*#"); // events 0-9, 10 and 11
-        QList<int> expected;
-        for (int event = 0; event < keys.size(); ++event) {
-            clickPad(keys.at(event));
-            expected << event;
-            // One tone at a time, as a user presses them.
-            QCOMPARE(waitFor([&] { return capture.rtpEvents(far->mediaPort()); }, expected),
-                     expected);
-        }
+        // As fast as a user presses them: each key goes out, in order, though the one before is
+        // still being sent.
+        clickPad(QStringLiteral("0123456789*#"));
+        const QList<int> expected{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}; // 10 is *, 11 is #
+        QCOMPARE(waitFor([&] { return capture.rtpEvents(far->mediaPort()); }, expected), expected);
         endCall(*far);
     }
 
