@@ -223,6 +223,9 @@ private slots:
         QVERIFY(isDigitsOnly("0123456789"));
         QVERIFY(!isDigitsOnly("12a") && !isDigitsOnly("") && !isDigitsOnly(" 12") &&
                 !isDigitsOnly("\xd9\xa3")); // an Arabic-Indic three is not a dial digit
+        // The telephone's number box also takes * and # and Enter; Enter is typed, never pasted.
+        QVERIFY(isNumberKey('#', "*#\r") && isNumberKey('\r', "*#\r"));
+        QVERIFY(isDigitsOnly("*12#", "*#\r") && !isDigitsOnly("12\r", "*#\r"));
     }
 };
 
