@@ -49,7 +49,13 @@ frmKirrow::frmKirrow(rtc::RTCClientFactory clientFactory, QWidget *parent)
     CreateControls();
 }
 
-frmKirrow::~frmKirrow() = default;
+// The buttons outlive this class's part of the window and are hidden as the widget goes: they
+// must not report to it by then.
+frmKirrow::~frmKirrow() {
+    EndHover();
+    for (const ImageButton &B : m_imageButtons)
+        disconnect(B.box, nullptr, this, nullptr);
+}
 
 void frmKirrow::CreateControls() {
     setObjectName(QStringLiteral("frmKirrow"));
