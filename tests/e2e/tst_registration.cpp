@@ -5,6 +5,7 @@
 #include "logindriver.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "xdo.h"
 
 #include <QAction>
 #include <QLabel>
@@ -153,8 +154,10 @@ private slots:
         auto window = started(login("1002", "kirrow1002", save));
         QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
-        QTest::mouseClick(window->Picture40, Qt::LeftButton);
-        QVERIFY(window->HasEnded());
+        // The close button, clicked as a user does.
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        xdo::click(window->Picture40);
+        QTRY_VERIFY(window->HasEnded());
         QCOMPARE(readEntry(kAccountApp), save ? QStringLiteral("1002") : QString());
         QCOMPARE(readEntry(kPasswordApp), save ? QStringLiteral("kirrow1002") : QString());
         QCOMPARE(readEntry(kSipApp), save ? m_server->address() : QString());
