@@ -20,7 +20,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
-#include <QTimer>
 
 namespace {
 

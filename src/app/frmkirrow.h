@@ -11,7 +11,6 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QAction;
-class QTimer;
 class DigitBox;
 class KnobBox;
 class PictureBox;
