@@ -156,6 +156,8 @@ void frmKirrow::CreateControls() {
     lblMsg->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lblMsg, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { mnuSettings->popup(lblMsg->mapToGlobal(at)); });
+    // The menu takes the pointer, and with it the release of a press that began a drag.
+    connect(mnuSettings, &QMenu::aboutToShow, this, &frmKirrow::EndGestures);
 }
 
 bool frmKirrow::Form_Load() {
@@ -309,16 +311,16 @@ void frmKirrow::closeEvent(QCloseEvent *event) {
 }
 
 // A window that is no longer the one the user works in (another program's took over, or a
-// dialog of ours blocks it) keeps no lit button and no hold on the pointer.
+// dialog of ours blocks it) keeps no lit button, no hold on the pointer and no drag outline.
 void frmKirrow::changeEvent(QEvent *event) {
     if (event->type() == QEvent::ActivationChange && !isActiveWindow())
-        EndHover();
+        EndGestures();
     QWidget::changeEvent(event);
 }
 
 bool frmKirrow::event(QEvent *event) {
     if (event->type() == QEvent::WindowBlocked)
-        EndHover();
+        EndGestures();
     return QWidget::event(event);
 }
 

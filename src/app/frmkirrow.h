@@ -117,6 +117,8 @@ private:
     void ImageButton_MouseUp(const ImageButton &B);
     // Puts a lit button back and lets the pointer go.
     void EndHover();
+    // Ends whatever the pointer was doing on the window: a lit button, a drag of the skin.
+    void EndGestures();
     QPixmap Holder(const QString &name) const;
     // Shows a dialog modally; a lit button gives up the pointer first, or the dialog would get
     // none.

@@ -130,8 +130,13 @@ void frmKirrow::EndHover() {
     blnHovering = false;
 }
 
-int frmKirrow::ShowModal(QDialog &dialog) {
+void frmKirrow::EndGestures() {
     EndHover();
+    modMoveForm::FormDragCancel();
+}
+
+int frmKirrow::ShowModal(QDialog &dialog) {
+    EndGestures();
     return dialog.exec();
 }
 

@@ -23,7 +23,7 @@ frmRecent::frmRecent(QComboBox *numberBox, const QString &path, QWidget *parent)
 }
 
 void frmRecent::CreateControls() {
-    setUpSkinnedDialog(this, QStringLiteral("frmRecent"), QStringLiteral("Form1"),
+    setUpSkinnedDialog(this, QStringLiteral("frmRecent"), QStringLiteral("Recent Calls"),
                        kClientWidthTwips, kClientHeightTwips);
 
     Picture1 = placeTwips(new PictureBox(this), 0, 0, 3240, 3420);

@@ -133,6 +133,11 @@ void FormDragEnd(QWidget *frm, float X, float Y) {
               platform::roundHalfEven(twips.y() / sngTwipsPerPixelY));
 }
 
+void FormDragCancel() {
+    outlines().clear();
+    rcLastOutline = Rect();
+}
+
 QList<QRect> visibleOutlines() {
     QList<QRect> rects;
     for (const Outline &outline : outlines())

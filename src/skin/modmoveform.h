@@ -25,6 +25,9 @@ struct Rect {
 void FormDragStart(QWidget *frm, float X, float Y);
 void FormDragMove(QWidget *frm, float X, float Y);
 void FormDragEnd(QWidget *frm, float X, float Y);
+// Takes the outline away without moving the window: the release that would end the drag goes
+// elsewhere (a menu or a dialog took the pointer).
+void FormDragCancel();
 
 // The outline for a pointer at (X, Y) twips, pressed at ptPress over a window whose outer
 // rectangle was windowAtPress: the window moved by the pointer's movement in pixels.

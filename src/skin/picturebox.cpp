@@ -32,7 +32,9 @@ void PictureBox::mousePressEvent(QMouseEvent *event) {
     emit mousePressed(event->button(), event->modifiers(), event->position());
     if (event->button() == Qt::LeftButton)
         m_pressed = true;
-    QLabel::mousePressEvent(event);
+    // The press is this box's: passed on, it would start a drag of the skin behind the box whose
+    // release, taken by this box, never comes.
+    event->accept();
 }
 
 void PictureBox::mouseMoveEvent(QMouseEvent *event) {

@@ -1,3 +1,4 @@
+#include "dialogdriver.h"
 #include "fakertcclient.h"
 #include "frmkirrow.h"
 #include "logindriver.h"
@@ -6,7 +7,12 @@
 #include "settingsstore.h"
 #include "xdo.h"
 
+#include <QComboBox>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
 #include <QScreen>
 #include <QSet>
 #include <QtTest>
@@ -27,6 +33,19 @@ class TestSkinWindow : public QObject {
             ->grabWindow(0, global.x(), global.y(), 1, 1)
             .toImage()
             .pixel(0, 0);
+    }
+    // Whether a window on the screen shows something drawn (text, edges), not one flat colour,
+    // as seen from the root window: what the user sees, whatever the program thinks it painted.
+    static bool drawsContent(const QWidget *window) {
+        const QRect r = window->frameGeometry();
+        const QImage shot = QGuiApplication::primaryScreen()
+                                ->grabWindow(0, r.x(), r.y(), r.width(), r.height())
+                                .toImage();
+        QSet<QRgb> colours;
+        for (int y = 0; y < shot.height(); y += 2)
+            for (int x = 0; x < shot.width(); x += 2)
+                colours.insert(shot.pixel(x, y));
+        return colours.size() >= 4;
     }
     static bool showsPicture(PictureBox *box, const QString &resource) {
         return box->pixmap().toImage() == QPixmap(resource).toImage();
@@ -135,6 +154,70 @@ private slots:
         xdo::clickAt(onWindow(150, 395 - 30));
         QTRY_VERIFY(modMoveForm::visibleOutlines().isEmpty());
         QCOMPARE(m_window->pos(), start + QPoint(30, 20));
+    }
+
+    // The settings menu and a message box draw their text, with and without a window manager,
+    // and the box opens over the window it belongs to. No outline is left behind.
+    void popupsDrawOverTheWindow_data() {
+        QTest::addColumn<bool>("windowManager");
+        QTest::newRow("no window manager") << false;
+        QTest::newRow("openbox") << true;
+    }
+    void popupsDrawOverTheWindow() {
+        QFETCH(bool, windowManager);
+        QProcess manager;
+        if (windowManager) {
+            manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+            QVERIFY2(manager.waitForStarted(), "openbox is needed (scripts/deps installs it)");
+            // A window manager announces itself on the root window once it manages windows.
+            const auto announced = [] {
+                QProcess xprop;
+                xprop.start(QStringLiteral("xprop"),
+                            {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+                xprop.waitForFinished();
+                return xprop.readAllStandardOutput().contains("window id");
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(announced(), 20000);
+        }
+        const auto stopManager = qScopeGuard([&manager] {
+            manager.terminate();
+            manager.waitForFinished();
+        });
+        xdo::click(m_window->lblMsg, std::nullopt, 3);
+        QTRY_VERIFY(m_window->mnuSettings->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(m_window->mnuSettings));
+        QTRY_VERIFY(drawsContent(m_window->mnuSettings));
+        xdo::key({"Escape"});
+        QTRY_VERIFY(!m_window->mnuSettings->isVisible());
+
+        bool seen = false;
+        whenModalShows<QMessageBox>([&](QMessageBox *box) {
+            QVERIFY(QTest::qWaitForWindowExposed(box));
+            QCOMPARE(box->windowTitle(), QStringLiteral("Input Error"));
+            QTRY_VERIFY(drawsContent(box));
+            QVERIFY2(m_window->frameGeometry().contains(box->frameGeometry().center()),
+                     qPrintable(QStringLiteral("box at %1,%2").arg(box->x()).arg(box->y())));
+            seen = true;
+            xdo::key({"Return"});
+        });
+        xdo::click(m_window->cmbPhoneNo);
+        xdo::focusWindow(m_window.get());
+        xdo::type(QStringLiteral("a"));
+        QTRY_VERIFY(seen);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QVERIFY(modMoveForm::visibleOutlines().isEmpty());
+
+        // A button on the skin opens its window; the press was the button's, not a drag's.
+        QString title;
+        whenModalShows<QDialog>([&title](QDialog *dialog) {
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            title = dialog->windowTitle();
+            xdo::key({"Escape"});
+        });
+        xdo::click(m_window->Picture3, QPoint(8, 8));
+        QTRY_COMPARE(title, QStringLiteral("Recent Calls"));
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QVERIFY(modMoveForm::visibleOutlines().isEmpty());
     }
 
     void rightButtonDragMovesWithoutOutline() {
