@@ -8,15 +8,43 @@
 #include "skinnedform.h"
 #include "skinresources.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 
 namespace {
 constexpr int kClientWidthTwips = 4440;
 constexpr int kClientHeightTwips = 4680;
 const QColor kBackColour(165, 203, 221);
+
+// An eye, crossed out while the password shows (clicking it masks the password again).
+QIcon eyeIcon(bool crossed) {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(40, 78, 100);
+    painter.setPen(QPen(ink, 1.3));
+    QPainterPath lid;
+    lid.moveTo(1.5, 8);
+    lid.quadTo(8, 1.5, 14.5, 8);
+    lid.quadTo(8, 14.5, 1.5, 8);
+    painter.drawPath(lid);
+    QRadialGradient iris(QPointF(7.3, 7.3), 3.2);
+    iris.setColorAt(0, QColor(110, 170, 200));
+    iris.setColorAt(1, ink);
+    painter.setBrush(iris);
+    painter.drawEllipse(QPointF(8, 8), 2.6, 2.6);
+    if (crossed) {
+        painter.setPen(QPen(QColor(170, 40, 40), 1.6, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(2.5, 13.5), QPointF(13.5, 2.5));
+    }
+    return QIcon(pixmap);
+}
 
 QLabel *whiteLabel(const QString &text, QWidget *parent) {
     auto *label = new QLabel(text, parent);
@@ -49,7 +77,13 @@ void frmLogin::CreateControls() {
     txtAcctNo->setMaxLength(15);
     Label2 = placeTwips(whiteLabel(QStringLiteral("Password"), Picture1), 360, 1200, 975, 255);
     txtPassword = placeTwips(new QLineEdit(Picture1), 1440, 1200, 1575, 285);
-    // The password shows as typed, as it always has.
+    // Masked, so it cannot be read over the user's shoulder; a small eye at the field's end
+    // shows it when the user wants to check what was typed.
+    passwordToggle = txtPassword->addAction(eyeIcon(false), QLineEdit::TrailingPosition);
+    passwordToggle->setObjectName(QStringLiteral("passwordToggle"));
+    passwordToggle->setCheckable(true);
+    connect(passwordToggle, &QAction::toggled, this, &frmLogin::revealPassword);
+    revealPassword(false);
     chkbxSaveSettings =
         placeTwips(new QCheckBox(QStringLiteral("Save "), Picture1), 2040, 1680, 855, 255);
     chkbxSaveSettings->setAutoFillBackground(true);
@@ -104,10 +138,34 @@ void frmLogin::ReadProfile() {
     strSipServer = account::readEntry(account::kSipApp);
 }
 
+void frmLogin::revealPassword(bool reveal) {
+    txtPassword->setEchoMode(reveal ? QLineEdit::Normal : QLineEdit::Password);
+    passwordToggle->setIcon(eyeIcon(reveal));
+    const QString tip =
+        reveal ? QStringLiteral("Hide the password") : QStringLiteral("Show the password");
+    passwordToggle->setText(tip);
+    passwordToggle->setToolTip(tip);
+}
+
+// The three values and the choice to keep them go to the store in one write, so the saved
+// account is always one whole login, the old one or the new one.
 void frmLogin::SaveProfile() {
-    account::writeEntry(account::kPasswordApp, strPassword);
-    account::writeEntry(account::kAccountApp, strAccount);
-    account::writeEntry(account::kSipApp, strSipServer);
+    account::saveLogin(strPassword, strAccount, strSipServer, strSaveSettings);
+}
+
+// Saves the login. A store that cannot be written matters only when the user asked to keep the
+// account: then it is said once. Either way the login goes on with what was typed.
+bool frmLogin::SaveLogin() {
+    try {
+        SaveProfile();
+        return true;
+    } catch (const std::exception &error) {
+        if (chkbxSaveSettings->isChecked())
+            platform::showMessage(platform::errorDescription(error) +
+                                      QStringLiteral(" Kirrow logs in all the same, this time."),
+                                  QString(), platform::MessageIcon::Warning);
+        return false;
+    }
 }
 
 void frmLogin::cmdLogin_Click() {
@@ -115,21 +173,17 @@ void frmLogin::cmdLogin_Click() {
         platform::showMessage(QStringLiteral("User Name and Password must not be blank"));
         return;
     }
+    // Without a server there is nowhere to register: refused here, like a blank account.
+    if (txtSip->text().trimmed().isEmpty()) {
+        platform::showMessage(QStringLiteral("Sip IP/Domain must not be blank"));
+        return;
+    }
     strAccount = txtAcctNo->text();
     strSipServer = txtSip->text();
     strPassword = txtPassword->text();
-    // A store that cannot be written (a full disk, a read-only folder) is told, and the dialog
-    // stays open with everything typed, rather than going on as if the values were saved.
-    try {
-        SaveProfile();
-        strSaveSettings =
-            chkbxSaveSettings->isChecked() ? QStringLiteral("yes") : QStringLiteral("no");
-        account::writeEntry(account::kSaveApp, strSaveSettings);
-    } catch (const std::exception &error) {
-        platform::showMessage(platform::errorDescription(error), QString(),
-                              platform::MessageIcon::Warning);
-        return;
-    }
+    strSaveSettings = chkbxSaveSettings->isChecked() ? QStringLiteral("yes") : QStringLiteral("no");
+    SaveLogin();
+    m_loggedIn = Login{strSipServer, strAccount, strPassword};
     accept();
 }
 

@@ -2,6 +2,9 @@
 
 #include <QDialog>
 
+#include <optional>
+
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -29,6 +32,18 @@ public:
 
     static QString exitingMarker() { return QStringLiteral("EXITING"); }
 
+    // What LOGIN took from the fields, whether or not it could be saved; empty until then.
+    struct Login {
+        QString sipServer;
+        QString account;
+        QString password;
+    };
+    const std::optional<Login> &loggedIn() const { return m_loggedIn; }
+
+    // Shows or masks the password; it is kept and sent exactly as typed either way.
+    void revealPassword(bool reveal);
+    QAction *passwordToggle = nullptr;
+
 private slots:
     void cmdLogin_Click();
     void cmdExit_Click();
@@ -39,10 +54,12 @@ private:
     void ShapeFromSkin();
     void SaveProfile();
     void ReadProfile();
+    bool SaveLogin();
 
     QLabel *m_exitMarker;
     QString strAccount;
     QString strPassword;
     QString strSaveSettings;
     QString strSipServer;
+    std::optional<Login> m_loggedIn;
 };

@@ -5,13 +5,22 @@
 #include "frmkirrow.h"
 #include "frmlogin.h"
 #include "profiletext.h"
+#include "registrationstate.h"
 #include "settingsstore.h"
 
 #include <QLabel>
 
+// A login is what was typed at LOGIN, even when it could not be saved; a dialog closed any
+// other way leaves what the store holds.
 void frmKirrow::GetLoginSettings() {
     frmLogin dialog(lblBalance, this);
     ShowModal(dialog);
+    if (const auto &typed = dialog.loggedIn()) {
+        strPassword = typed->password;
+        strAccount = typed->account;
+        strSipServer = typed->sipServer;
+        return;
+    }
     strPassword = account::readEntry(account::kPasswordApp);
     strAccount = account::readEntry(account::kAccountApp);
     strSipServer = account::readEntry(account::kSipApp);
@@ -38,6 +47,8 @@ void frmKirrow::mnuLoginAs_Click() {
 
 void frmKirrow::RegisterProfile() {
     platform::stopAndShow([this] {
+        // The name shown to the people called is the account now logged in, not the first one.
+        strDisplayName = strAccount;
         strSIPIP = strSipServer;
         strXMLProfile =
             account::BuildProfileText(strAccount, strDisplayName, strPassword, strSIPIP);
@@ -70,41 +81,26 @@ void frmKirrow::g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEve
 void frmKirrow::OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent) {
     std::shared_ptr<rtc::IRTCRegistrationStateChangeEvent> view;
     long state = -1;
+    long code = 0;
+    QString phrase;
     platform::skipOnError(
         [&] { view = rtc::eventView<rtc::IRTCRegistrationStateChangeEvent>(pevent); });
     platform::skipOnError([&] {
         if (view)
             state = view->State();
     });
-    const char *word = nullptr;
-    const char *caption = nullptr;
-    switch (state) {
-    case rtc::RTCRS_NOT_REGISTERED:
-        word = "NOTREGISTERED";
-        caption = "Not Registered";
-        break;
-    case rtc::RTCRS_REGISTERING:
-        word = "REGISTERING";
-        caption = "Registering";
-        break;
-    case rtc::RTCRS_REGISTERED:
-        word = "REGISTERED";
-        caption = "Registered and Ready...";
-        break;
-    case rtc::RTCRS_REJECTED:
-        word = "REJECTED";
-        caption = "Rejected";
-        break;
-    case rtc::RTCRS_LOGGED_OFF:
-        word = "LOGGEDOFF";
-        caption = "Logged off.";
-        break;
-    default:
-        return; // unregistering, errors and the rest leave the state as it was
-    }
-    strRegState = QLatin1String(word);
+    platform::skipOnError([&] {
+        if (view) {
+            code = view->StatusCode();
+            phrase = view->StatusText();
+        }
+    });
+    const auto shown = account::registrationShown(state, code, phrase);
+    if (!shown)
+        return; // unregistering and the rest leave the state as it was
+    strRegState = shown->word;
     m_calls->setRegState(strRegState);
-    lblMsg->setText(QLatin1String(caption));
+    lblMsg->setText(shown->caption);
 }
 
 void frmKirrow::OnMediaEvent(const rtc::IRTCEventPtr &pevent) {

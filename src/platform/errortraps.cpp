@@ -3,6 +3,11 @@
 #include "messagebox.h"
 #include "rtcclient.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 namespace platform {
 
 QString formLoadErrorText() {
@@ -22,11 +27,38 @@ QString errorNumber(const std::exception &error) {
     return errorDescription(error);
 }
 
+QString programLogPath() {
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty())
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/Kirrow/kirrow.log");
+}
+
+void logError(const QString &where, const QString &what) {
+    constexpr qint64 kKeptBytes = 1 << 20;
+    const QString path = programLogPath();
+    const QFileInfo info(path);
+    QDir().mkpath(info.absolutePath());
+    // A log that grew past its size starts again, the last one kept beside it.
+    if (info.size() > kKeptBytes) {
+        QFile::remove(path + QStringLiteral(".old"));
+        QFile::rename(path, path + QStringLiteral(".old"));
+    }
+    QFile log(path);
+    if (!log.open(QIODevice::Append | QIODevice::Text,
+                  QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return;
+    const QString line = QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') +
+                         where + QStringLiteral(": ") + what + QLatin1Char('\n');
+    log.write(line.toUtf8());
+}
+
 bool stopAndShow(const std::function<void()> &step) {
     try {
         step();
         return true;
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        logError(QStringLiteral("FORMLOAD"), errorDescription(error));
         showMessage(formLoadErrorText());
         return false;
     }

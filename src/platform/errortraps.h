@@ -26,6 +26,12 @@ bool skipOnError(const std::function<void()> &step);
 // The text of the start-up failure message.
 QString formLoadErrorText();
 
+// The program's log of the errors it tells the user "have been logged":
+// $XDG_STATE_HOME/Kirrow/kirrow.log (~/.local/state/Kirrow/kirrow.log), readable by the user alone.
+QString programLogPath();
+// Adds one time-stamped line; a log that cannot be written loses the line, nothing else.
+void logError(const QString &where, const QString &what);
+
 // What a caught error says: an engine error's description or number, any other error's text.
 QString errorDescription(const std::exception &error);
 // An engine error's number; other errors, which carry none, give their description.

@@ -24,6 +24,22 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
     }
     return QMessageBox::NoIcon;
 }
+// The window a box belongs to: the dialog the user works in, else the active window, else the
+// program's window on the screen. A box with no owner opens wherever the screen puts it, which
+// without a window manager is the top-left corner; with one it opens over its owner.
+QWidget *owner() {
+    if (QWidget *modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        if (window->isVisible() && (type == Qt::Window || type == Qt::Dialog))
+            return window;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 QString appTitle() {
@@ -36,7 +52,7 @@ void showMessage(const QString &text, const QString &title, MessageIcon icon) {
         handler()(text, caption, icon);
         return;
     }
-    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, owner());
     box.exec();
 }
 

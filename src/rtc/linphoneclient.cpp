@@ -712,8 +712,16 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
         return; // refreshing an existing registration is no change of state
     }
     const LinphoneErrorInfo *info = linphone_account_get_error_info(account);
-    const long code = info ? linphone_error_info_get_protocol_code(info) : 0;
+    long code = info ? linphone_error_info_get_protocol_code(info) : 0;
     const QString text = info ? fromC(linphone_error_info_get_phrase(info)) : QString();
+    // A request that got no SIP answer at all carries no code: say which way it failed, as a
+    // timeout (408) or a transport failure (code 0: the server's name or address led nowhere).
+    if (value == RTCRS_ERROR && code == 0) {
+        const LinphoneReason reason = linphone_account_get_error(account);
+        if (reason == LinphoneReasonNoResponse || reason == LinphoneReasonNotAnswered ||
+            reason == LinphoneReasonServerTimeout)
+            code = 408;
+    }
     queueEvent(RTCE_REGISTRATION_STATE_CHANGE,
                std::make_shared<RegistrationEvent>(value, code, text, m_enabledProfile));
 }

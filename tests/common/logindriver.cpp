@@ -6,6 +6,7 @@
 #include "frmkirrow.h"
 #include "frmlogin.h"
 #include "messagebox.h"
+#include "xdo.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,10 +14,42 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
+#include <QtTest>
 
 namespace {
 
+// Replaces a field's text as a user does: click into it, select all, type.
+void retype(QLineEdit *field, const QString &text) {
+    xdo::click(field);
+    xdo::key({QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")});
+    if (!text.isEmpty())
+        xdo::type(text);
+    QTRY_COMPARE(field->text(), text);
+}
+
+void answerByHand(frmLogin *dialog, const LoginAnswer &answer) {
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    xdo::focusWindow(dialog);
+    if (answer.action == LoginAnswer::Exit) {
+        xdo::click(dialog->cmdExit);
+        return;
+    }
+    if (answer.overwrite) {
+        retype(dialog->txtSip, answer.server);
+        retype(dialog->txtAcctNo, answer.account);
+        retype(dialog->txtPassword, answer.password);
+    }
+    if (dialog->chkbxSaveSettings->isChecked() != answer.save)
+        xdo::click(dialog->chkbxSaveSettings);
+    QTRY_COMPARE(dialog->chkbxSaveSettings->isChecked(), answer.save);
+    xdo::click(dialog->cmdLogin);
+}
+
 void answer(frmLogin *dialog, const LoginAnswer &answer) {
+    if (answer.byHand) {
+        answerByHand(dialog, answer);
+        return;
+    }
     switch (answer.action) {
     case LoginAnswer::Exit:
         dialog->cmdExit->click();
@@ -42,6 +75,10 @@ QStringList &caught() {
 }
 
 } // namespace
+
+void answerByHandNow(frmLogin *dialog, const LoginAnswer &answer) {
+    answerByHand(dialog, answer);
+}
 
 void answerNextLoginDialog(const LoginAnswer &answer) {
     whenModalShows<frmLogin>([answer](frmLogin *dialog) { ::answer(dialog, answer); });

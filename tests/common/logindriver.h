@@ -16,9 +16,12 @@ struct LoginAnswer {
     QString password;
     bool save = true;
     bool overwrite = true; // replace what the dialog pre-filled
+    bool byHand = false;   // typed and clicked with xdotool on the X server
 };
 
 void answerNextLoginDialog(const LoginAnswer &answer);
+// Answers a login dialog that is open now, with xdotool.
+void answerByHandNow(class frmLogin *dialog, const LoginAnswer &answer);
 
 // Collects message boxes instead of showing them, for the lifetime of the object.
 class MessageCatcher {

@@ -1,5 +1,7 @@
+#include "dialogdriver.h"
 #include "freeport.h"
 #include "frmkirrow.h"
+#include "frmlogin.h"
 #include "kamailioserver.h"
 #include "linphoneclient.h"
 #include "logindriver.h"
@@ -9,6 +11,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QMenu>
 #include <QTimer>
 #include <QtTest>
 
@@ -89,18 +92,6 @@ private slots:
         QVERIFY(messages.texts().isEmpty());
     }
 
-    void wrongPasswordIsRejectedAndKirrowKeepsRunning() {
-        MessageCatcher messages;
-        auto window = started(login("1001", "not-the-password"));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REJECTED"),
-                                  kRegisterTimeoutMs);
-        QCOMPARE(window->lblMsg->text(), QStringLiteral("Rejected"));
-        QVERIFY(!window->HasEnded());
-        QVERIFY(window->isVisible());
-        QVERIFY(messages.texts().isEmpty());
-        QVERIFY(m_server->contacts("1001").isEmpty());
-    }
-
     void passwordWithXmlCharactersRegisters() {
         auto window = started(login("1003", "p\"a&s<s"));
         QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
@@ -108,31 +99,81 @@ private slots:
         QCOMPARE(m_server->contacts("1003").size(), 1);
     }
 
-    void serverNotListeningLeavesTheWindowResponsive() {
+    // A login that fails says why, leaves the account unable to dial, and the next login, typed
+    // into the dialog that the settings menu opens, registers afresh with what was typed.
+    void eachLoginRegistersAfresh_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("wrong password") << QString() << "not-the-password"
+                                        << "Rejected";
+        QTest::newRow("nothing answers")
+            << QStringLiteral("127.0.0.1:%1").arg(deadUdpPort()) << "kirrow1001"
+            << "Registration failed: no answer from the server";
+    }
+    void eachLoginRegistersAfresh() {
+        QFETCH(QString, server);
+        QFETCH(QString, password);
+        QFETCH(QString, status);
         MessageCatcher messages;
-        LoginAnswer answer = login("1001", "kirrow1001");
-        answer.server = QStringLiteral("127.0.0.1:%1").arg(deadUdpPort());
-        auto window = started(answer);
-        QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->text(), QStringLiteral("Registering"),
-                                  kRegisterTimeoutMs);
-        // While the engine waits for an answer that never comes, the event loop keeps turning.
+        LoginAnswer first = login("1001", password);
+        first.byHand = true;
+        if (!server.isEmpty())
+            first.server = server;
+        auto window = started(first);
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        // While the engine waits for an answer, the window keeps taking input.
         int ticks = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
         ticker.start(10);
-        QTRY_VERIFY_WITH_TIMEOUT(ticks >= 100, 10000);
-        QCOMPARE(window->RegState(), QStringLiteral("REGISTERING"));
-        // When the engine gives up (no answer: value 5), the word and the status line stay.
-        bool gaveUp = false;
-        connect(m_client.get(), &rtc::IRTCClient::Event, this,
-                [&gaveUp](long, const rtc::IRTCEventPtr &e) {
-                    auto view = std::dynamic_pointer_cast<rtc::IRTCRegistrationStateChangeEvent>(e);
-                    gaveUp = gaveUp || (view && view->State() == rtc::RTCRS_ERROR);
-                });
-        QTRY_VERIFY_WITH_TIMEOUT(gaveUp, 60000);
-        QCOMPARE(window->RegState(), QStringLiteral("REGISTERING"));
-        QCOMPARE(window->lblMsg->text(), QStringLiteral("Registering"));
-        QVERIFY(messages.texts().isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->text(), status, 60000);
+        QVERIFY(ticks > 0);
+        QVERIFY(window->RegState() != QLatin1String("REGISTERED"));
+        QVERIFY(m_server->contacts("1001").isEmpty());
+
+        LoginAnswer second = login("1001", "kirrow1001");
+        second.byHand = true;
+        answerNextLoginDialog(second);
+        xdo::focusWindow(window.get());
+        xdo::click(window->lblMsg, std::nullopt, 3);
+        QTRY_VERIFY(window->mnuSettings->isVisible());
+        xdo::click(window->mnuSettings,
+                   window->mnuSettings->actionGeometry(window->mnuLoginAs).center());
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+                                  kRegisterTimeoutMs);
+        QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
+        QCOMPARE(m_server->contacts("1001").size(), 1);
+        QCOMPARE(m_clientsMade, 1);
+        QVERIFY2(messages.texts().isEmpty(), qPrintable(messages.texts().join('|')));
+    }
+
+    // A blank server is refused in the dialog, which stays open for the rest of the login.
+    void blankServerIsRefusedInTheDialog() {
+        MessageCatcher messages;
+        LoginAnswer blank = login("1001", "kirrow1001");
+        blank.server.clear();
+        blank.byHand = true;
+        bool refusedAndFixed = false;
+        whenModalShows<frmLogin>([&](frmLogin *dialog) {
+            answerByHandNow(dialog, blank);
+            QTRY_COMPARE(messages.texts(),
+                         QStringList{QStringLiteral("Sip IP/Domain must not be blank")});
+            QVERIFY(dialog->isVisible());
+            LoginAnswer right = login("1001", "kirrow1001");
+            right.byHand = true;
+            answerByHandNow(dialog, right);
+            refusedAndFixed = true;
+        });
+        auto window = std::make_unique<frmKirrow>([this] {
+            ++m_clientsMade;
+            m_client = std::make_shared<rtc::LinphoneClient>();
+            return m_client;
+        });
+        window->Form_Load();
+        QVERIFY(refusedAndFixed);
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+                                  kRegisterTimeoutMs);
     }
 
     void exitAtStartUpStartsNoEngine() {
@@ -179,7 +220,7 @@ private slots:
         QCOMPARE(m_clientsMade, 1);
         QCOMPARE(window->strSIPIP, second.server);
         QVERIFY(window->strXMLProfile != firstProfile);
-        QVERIFY(window->strXMLProfile.contains("<user account=\"1002\" name=\"1001\""));
+        QVERIFY(window->strXMLProfile.contains("<user account=\"1002\" name=\"1002\""));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "profiletext.h"
 #include "provisioningprofile.h"
+#include "registrationstate.h"
 #include "rtcclient.h"
 
 #include <QtTest>
@@ -8,6 +9,22 @@
 class TestProfile : public QObject {
     Q_OBJECT
 private slots:
+    void failedRegistrationSaysWhyAndForbidsCalls() {
+        const auto word = [](long state, long code, const char *phrase) {
+            const auto shown = account::registrationShown(state, code, QLatin1String(phrase));
+            return shown ? shown->word + '|' + shown->caption : QStringLiteral("unchanged");
+        };
+        QCOMPARE(word(rtc::RTCRS_REGISTERED, 200, "OK"), "REGISTERED|Registered and Ready...");
+        QCOMPARE(word(rtc::RTCRS_REJECTED, 403, "Forbidden"), "REJECTED|Rejected");
+        QCOMPARE(word(rtc::RTCRS_ERROR, 0, ""),
+                 "NOTREGISTERED|Registration failed: server not found");
+        QCOMPARE(word(rtc::RTCRS_ERROR, 408, "Request Timeout"),
+                 "NOTREGISTERED|Registration failed: no answer from the server");
+        QCOMPARE(word(rtc::RTCRS_ERROR, 503, "Service Unavailable"),
+                 "NOTREGISTERED|Registration failed: refused (503 Service Unavailable)");
+        QCOMPARE(word(rtc::RTCRS_UNREGISTERING, 0, ""), "unchanged");
+    }
+
     void textIsTheFixedConcatenation() {
         const QString expected = QStringLiteral(
             "<provision key=\"3f9a1c62-7b04-4e8d-a5c1-90d2e7b4c813\" name=\"1001\" expires=\"600\">"

@@ -1,0 +1,47 @@
+#include "registrationstate.h"
+
+#include "rtcvalues.h"
+
+namespace account {
+
+namespace {
+
+// A failed registration in a few words: the user can tell a typing mistake in the server's name
+// from a server that is down from one that said no.
+QString failureReason(long code, const QString &phrase) {
+    if (code == 0)
+        return QStringLiteral("server not found");
+    if (code == 408 || code == 504)
+        return QStringLiteral("no answer from the server");
+    const QString said = phrase.trimmed();
+    return said.isEmpty() ? QStringLiteral("refused (%1)").arg(code)
+                          : QStringLiteral("refused (%1 %2)").arg(code).arg(said);
+}
+
+} // namespace
+
+std::optional<RegistrationShown> registrationShown(long state, long code, const QString &phrase) {
+    switch (state) {
+    case rtc::RTCRS_NOT_REGISTERED:
+        return RegistrationShown{QStringLiteral("NOTREGISTERED"), QStringLiteral("Not Registered")};
+    case rtc::RTCRS_REGISTERING:
+        return RegistrationShown{QStringLiteral("REGISTERING"), QStringLiteral("Registering")};
+    case rtc::RTCRS_REGISTERED:
+        return RegistrationShown{QStringLiteral("REGISTERED"),
+                                 QStringLiteral("Registered and Ready...")};
+    case rtc::RTCRS_REJECTED:
+        return RegistrationShown{QStringLiteral("REJECTED"), QStringLiteral("Rejected")};
+    case rtc::RTCRS_LOGGED_OFF:
+        return RegistrationShown{QStringLiteral("LOGGEDOFF"), QStringLiteral("Logged off.")};
+    case rtc::RTCRS_ERROR:
+        // Not registered any more (a refresh failed) or not at all: no call may be placed, and
+        // the user is told why rather than left reading "Registering".
+        return RegistrationShown{QStringLiteral("NOTREGISTERED"),
+                                 QStringLiteral("Registration failed: ") +
+                                     failureReason(code, phrase)};
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace account

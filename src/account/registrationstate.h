@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// What the window shows for a registration state the engine reports: the state word the rest of
+// the program tests ("REGISTERED" lets calls be placed) and the status line's text.
+namespace account {
+
+struct RegistrationShown {
+    QString word;
+    QString caption;
+};
+
+// For the engine's state value and, for a failure, the SIP status code (0 when the request got
+// no answer it could carry: the server could not be found or reached; 408 when it timed out) and
+// phrase. States that change nothing the user sees (unregistering, ...) give nothing.
+std::optional<RegistrationShown> registrationShown(long state, long code, const QString &phrase);
+
+} // namespace account
