@@ -458,11 +458,35 @@ Cut lineCut(QByteArrayView data, const IniLine &line) {
     return {from, to};
 }
 
+// Takes the cuts away; cuts that meet or overlap are taken as one.
 QByteArray withCuts(QByteArray data, QList<Cut> cuts) {
-    std::sort(cuts.begin(), cuts.end(), [](const Cut &a, const Cut &b) { return a.from > b.from; });
-    for (const Cut &cut : cuts)
-        data.remove(cut.from, cut.to - cut.from);
+    std::sort(cuts.begin(), cuts.end(), [](const Cut &a, const Cut &b) { return a.from < b.from; });
+    QList<Cut> merged;
+    for (const Cut &cut : std::as_const(cuts)) {
+        if (!merged.isEmpty() && cut.from <= merged.back().to)
+            merged.back().to = std::max(merged.back().to, cut.to);
+        else
+            merged.append(cut);
+    }
+    for (qsizetype i = merged.size() - 1; i >= 0; --i)
+        data.remove(merged[i].from, merged[i].to - merged[i].from);
     return data;
+}
+
+// The start of the blank physical lines just before position at (at itself when there are none).
+qsizetype blankLinesBefore(QByteArrayView data, qsizetype at) {
+    const qsizetype first = bomLength(data);
+    while (at > first) {
+        qsizetype start = at - 1; // the end of the line before
+        if (start > first && data[start] == '\n' && data[start - 1] == '\r')
+            --start;
+        while (start > first && data[start - 1] != '\n' && data[start - 1] != '\r')
+            --start;
+        if (!isBlankLine(data, start))
+            break;
+        at = start;
+    }
+    return at;
 }
 
 QString readValue(const QByteArray &data, const QString &key, const QString &defaultValue) {
@@ -536,12 +560,22 @@ QByteArray withoutGroup(const QByteArray &data, const QString &group) {
     qsizetype header = -1;
     bool removed = false;
     bool kept = false;
+    qsizetype last = -1;
+    // A section left empty goes with its header, and with the blank lines that set it apart:
+    // those before it, or those after it when it opens the file.
     const auto closeSection = [&] {
         if (header < 0 || !removed || kept)
             return;
         Cut cut = lineCut(data, items[header].line);
-        while (isBlankLine(data, cut.to))
-            cut.to = afterLineEnd(data, cut.to);
+        const qsizetype blankStart = blankLinesBefore(data, cut.from);
+        if (blankStart > bomLength(data)) {
+            cut.from = blankStart;
+        } else {
+            qsizetype end = lineCut(data, items[last].line).to;
+            while (isBlankLine(data, end))
+                end = afterLineEnd(data, end);
+            cuts.append({cut.from, end});
+        }
         cuts.append(cut);
     };
     for (qsizetype i = 0; i < items.size(); ++i) {
@@ -556,6 +590,7 @@ QByteArray withoutGroup(const QByteArray &data, const QString &group) {
         } else {
             kept = true;
         }
+        last = i;
     }
     closeSection();
     return withCuts(data, cuts);
