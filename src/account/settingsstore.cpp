@@ -35,6 +35,7 @@ struct IniLine {
     qsizetype start = 0;
     qsizetype end = 0;
     qsizetype equals = -1;
+    bool open = false; // ran to the end of the data inside quotes
 };
 
 bool isIniSpace(char ch) {
@@ -86,6 +87,7 @@ bool nextIniLine(QByteArrayView data, qsizetype &pos, IniLine &line) {
     }
     pos = i;
     line.end = i;
+    line.open = inQuotes;
     return line.end > line.start;
 }
 
@@ -410,13 +412,24 @@ QList<Item> parse(QByteArrayView data) {
     return items;
 }
 
-// The entry QSettings reads for a key: the last in the file among those in the section nearest
-// the key (a key given in full in [General] yields to the same key under its own section).
+// The section QSettings looks in for a key, reading a file for the first time: of the sections
+// with a header, the last in sort order that does not sort after the key, when the key starts
+// with its name. A key spelt out in full under [General] is not looked for. "" when none.
+QString sectionFor(const QList<Item> &items, const QString &key) {
+    QString nearest;
+    for (const Item &item : items) {
+        if (item.kind == Item::Header && item.section <= key && item.section > nearest)
+            nearest = item.section;
+    }
+    return key.startsWith(nearest) ? nearest : QString();
+}
+
+// The entry QSettings reads for a key: the last for it in its section; -1 when none.
 qsizetype effectiveEntry(const QList<Item> &items, const QString &key) {
+    const QString section = sectionFor(items, key);
     qsizetype found = -1;
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        if (items[i].kind == Item::Entry && items[i].key == key &&
-            (found < 0 || items[i].section >= items[found].section))
+    for (qsizetype i = 0; i < items.size() && !section.isEmpty(); ++i) {
+        if (items[i].kind == Item::Entry && items[i].key == key && items[i].section == section)
             found = i;
     }
     return found;
@@ -498,6 +511,16 @@ QString readValue(const QByteArray &data, const QString &key, const QString &def
     return valueText(QByteArrayView(data).sliced(line.equals + 1, line.end - line.equals - 1));
 }
 
+// The header line opening a section ("" for [General], else the name and a '/').
+QByteArray sectionHeader(const QString &section) {
+    if (section.isEmpty())
+        return "[General]\n";
+    QByteArray name = escapedKey(section.chopped(1));
+    if (name.compare("general", Qt::CaseInsensitive) == 0)
+        name = "%General";
+    return '[' + name + "]\n";
+}
+
 // The text with one key set: the entry that counts rewritten in place, any other for the same
 // key taken out, or a new entry at the end of its section (the section added when missing).
 QByteArray withValue(const QByteArray &data, const QString &key, const QString &value) {
@@ -516,40 +539,48 @@ QByteArray withValue(const QByteArray &data, const QString &key, const QString &
         return result;
     }
 
-    const qsizetype slash = key.indexOf(QLatin1Char('/'));
-    const QString section = key.left(slash + 1);
-    QByteArray entry = escapedKey(key.mid(slash + 1)) + '=' + text + '\n';
-    QByteArray result = data;
-    const auto endsLine = [&result] { return result.endsWith('\n') || result.endsWith('\r'); };
+    // Into the section QSettings will look in; one named after the key's first part if none.
+    QString section = sectionFor(items, key);
+    if (section.isEmpty())
+        section = key.left(key.indexOf(QLatin1Char('/')) + 1);
+    const QByteArray entry = escapedKey(key.mid(section.size())) + '=' + text + '\n';
+    if (section.isEmpty()) // [General]'s entries may stand before any header
+        return QByteArray(data).insert(bomLength(data), entry);
 
-    qsizetype header = -1;
+    // Where the entry goes: after the last entry of its section, or at the end under a header of
+    // its own. A last line left open by a quote would take in whatever follows it, so nothing is
+    // put after it: the entry goes before it, under its header, and the line's section is opened
+    // again for it.
+    const qsizetype openFrom = !items.isEmpty() && items.back().line.open
+                                   ? lineCut(data, items.back().line).from
+                                   : data.size();
+    qsizetype at = -1;
     for (qsizetype i = 0; i < items.size(); ++i) {
         if (items[i].kind == Item::Header && items[i].section == section)
-            header = i;
+            at = afterLineEnd(data, items[i].line.end);
+        else if (items[i].kind == Item::Entry && items[i].section == section && at >= 0)
+            at = afterLineEnd(data, items[i].line.end);
     }
-    if (header >= 0) {
-        qsizetype at = afterLineEnd(data, items[header].line.end);
-        for (qsizetype i = header + 1; i < items.size() && items[i].kind != Item::Header; ++i) {
-            if (items[i].kind == Item::Entry)
-                at = afterLineEnd(data, items[i].line.end);
-        }
-        if (at == result.size() && !result.isEmpty() && !endsLine())
-            entry.prepend('\n');
+    QByteArray result = data;
+    if (at >= 0 && at <= openFrom && at < data.size())
         return result.insert(at, entry);
+    if (openFrom < data.size()) {
+        const Item &open = items.back();
+        QByteArray block = sectionHeader(section) + entry;
+        if (open.kind != Item::Header)
+            block += sectionHeader(open.section);
+        return result.insert(openFrom, block);
     }
-    if (section.isEmpty()) // [General]'s entries may stand before any header
-        return result.insert(bomLength(data), entry);
-
-    QByteArray name = escapedKey(section.chopped(1));
-    if (name.compare("general", Qt::CaseInsensitive) == 0)
-        name = "%General";
-    if (result.size() > bomLength(data)) {
-        if (!endsLine())
-            result += '\n';
-        if (!result.endsWith("\n\n") && !result.endsWith("\r\n\r\n"))
-            result += '\n';
-    }
-    return result + '[' + name + "]\n" + entry;
+    // At the very end: after a line break that ends the last line (two, after a backslash that
+    // would carry the line on), and after a blank line when it starts a section.
+    const bool lastLineRunsOn = !items.isEmpty() && items.back().line.end == data.size();
+    if (lastLineRunsOn || (!result.isEmpty() && !result.endsWith('\n') && !result.endsWith('\r')))
+        result += result.endsWith('\\') ? "\n\n" : "\n";
+    if (at >= 0)
+        return result + entry;
+    if (result.size() > bomLength(data) && !result.endsWith("\n\n") && !result.endsWith("\r\n\r\n"))
+        result += '\n';
+    return result + sectionHeader(section) + entry;
 }
 
 // The text without the application's entries, nor the headers of sections they leave empty.
