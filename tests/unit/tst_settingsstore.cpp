@@ -116,6 +116,16 @@ private slots:
         QCOMPARE(account::readEntry("Account"), QStringLiteral("1001"));
         QCOMPARE(QSettings(path, QSettings::IniFormat).value("Other/spaced key"),
                  QVariant(QStringList{"kept", "as is"}));
+        // A last line that runs on (an open quote, a backslash) does not swallow a new entry.
+        for (const QByteArray &last :
+             {QByteArray("note=\"never closed\n"), QByteArray("k=v \\\n")}) {
+            QVERIFY(writeBytes(path, "[Sip]\n" + last));
+            const QString sip = "sip " + QString::fromLatin1(last.left(1));
+            account::writeEntry("Sip", sip);
+            QVERIFY(readBytes(path).contains("\n" + last));
+            QCOMPARE(QSettings(path, QSettings::IniFormat).value("Sip/Parameters/Validation"),
+                     QVariant(sip));
+        }
     }
 
     // Whatever QSettings wrote reads the same here, and what is written here is what QSettings
