@@ -3,6 +3,9 @@
 
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
 #include <sys/stat.h>
 
 // The saved account: addressing, defaults, whole-application deletion, who may read it, the
@@ -86,7 +89,9 @@ private slots:
             QFAIL("a folder in place of the file was written");
         } catch (const std::runtime_error &error) {
             const QString message = QString::fromLocal8Bit(error.what());
-            QVERIFY2(message.contains(path) && message.contains("directory"), error.what());
+            QVERIFY2(message.contains(path) &&
+                         message.contains(QString::fromLocal8Bit(std::strerror(EISDIR))),
+                     error.what());
         }
         QCOMPARE(account::readEntry("Account"), QString());
         QVERIFY(QDir(path).removeRecursively());
