@@ -348,19 +348,19 @@ QString valueText(QByteArrayView raw) {
             stream >> variant;
             return variant.toString();
         }
-        // A rectangle, size or point with the right number of parts is no string.
+        // A rectangle, size or point with the right count of numbers is no string.
         const qsizetype paren = text.indexOf(QLatin1Char('('));
         const QStringView args = QStringView(text).sliced(std::max<qsizetype>(paren, 0));
-        const qsizetype parts = args.count(QLatin1Char(' ')) + args.count(QLatin1Char(')'));
+        const qsizetype numbers = args.count(QLatin1Char(' ')) + args.count(QLatin1Char(')'));
         const QStringView kind = QStringView(text).first(std::max<qsizetype>(paren, 0));
-        if ((kind == u"@Rect" && parts == 4) || (kind == u"@Size" && parts == 2) ||
-            (kind == u"@Point" && parts == 2) || text == QLatin1String("@Invalid()"))
+        if ((kind == u"@Rect" && numbers == 4) || (kind == u"@Size" && numbers == 2) ||
+            (kind == u"@Point" && numbers == 2) || text == QLatin1String("@Invalid()"))
             return QString();
     }
     return text.startsWith(QLatin1String("@@")) ? text.sliced(1) : text;
 }
 
-// A key as QSettings addresses it: no empty parts, no leading or trailing '/'.
+// A key as QSettings addresses it: no empty names between slashes, no leading or trailing '/'.
 QString normalizedKey(const QString &key) {
     return key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
 }
@@ -539,7 +539,7 @@ QByteArray withValue(const QByteArray &data, const QString &key, const QString &
         return result;
     }
 
-    // Into the section QSettings will look in; one named after the key's first part if none.
+    // Into the section QSettings will look in; one named after the key's first name if none.
     QString section = sectionFor(items, key);
     if (section.isEmpty())
         section = key.left(key.indexOf(QLatin1Char('/')) + 1);
