@@ -1,21 +1,33 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The saved account: strings addressed by application, section and key, kept in the user's
-// config folder (an INI file readable by the user alone).
+// config folder (an INI file readable by the user alone, in the form QSettings reads and writes,
+// so files written by earlier versions read the same and either can read what the other wrote).
+//
+// Every write replaces the whole file at once: the new text goes to a file of its own, reaches
+// the disk, and is then renamed over the old one. A crash or power cut at any moment leaves the
+// old text or the new, never a mix, and no copy of the password beside it. Lines the program does
+// not understand, and entries it does not know, are kept as they stand.
 namespace account {
 
-// Reads one entry; an absent entry reads as defaultValue ("" unless given).
+// Reads one entry; an absent entry, or a file that is missing or cannot be read, reads as
+// defaultValue ("" unless given). Never throws.
 QString GetSetting(const QString &appName, const QString &section, const QString &key,
                    const QString &defaultValue = QString());
 
-// Writes one entry. A store that cannot be written throws std::runtime_error and keeps what it had.
+// Writes one entry. A store that cannot be written throws std::runtime_error naming the file and
+// the reason, and keeps what it had.
 void SaveSetting(const QString &appName, const QString &section, const QString &key,
                  const QString &value);
 
 // Deletes every section and key of one application name.
 void DeleteSetting(const QString &appName);
+
+// Deletes every section and key of each application name, in one write.
+void removeApplications(const QStringList &appNames);
 
 // Where the entries are kept.
 QString settingsFilePath();
@@ -31,5 +43,14 @@ inline const QString kSaveApp = QStringLiteral("Save");
 // Reads the program entry of one application name.
 QString readEntry(const QString &appName);
 void writeEntry(const QString &appName, const QString &value);
+
+// Writes the Password, Account, Sip and Save entries in one write: the file holds the whole login
+// it had or the whole new one. Throws std::runtime_error as SaveSetting does.
+void saveLogin(const QString &password, const QString &account, const QString &sip,
+               const QString &save);
+
+// Deletes those of the Password, Account and Sip applications whose entry is not empty, in one
+// write; Save stays. Throws std::runtime_error as SaveSetting does.
+void eraseAccount();
 
 } // namespace account

@@ -1,10 +1,15 @@
+#include "filebytes.h"
 #include "settingsstore.h"
 
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
 #include <sys/stat.h>
 
-// The saved account: addressing, defaults, whole-application deletion and who may read it.
+// The saved account: addressing, defaults, whole-application deletion, who may read it, the
+// INI text QSettings reads and writes, files edited by hand, and writes killed half way.
 class TestSettingsStore : public QObject {
     Q_OBJECT
     QTemporaryDir m_home;
@@ -18,7 +23,7 @@ class TestSettingsStore : public QObject {
 
 private slots:
     void initTestCase() {
-        // Before the first use of the store, which remembers the folder.
+        // The store follows XDG_CONFIG_HOME: a folder of this test's own.
         qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
     }
 
@@ -78,7 +83,198 @@ private slots:
         QVERIFY(QFile::remove(path));
         QVERIFY(QDir().mkpath(path));
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, account::writeEntry("Account", "2002"));
+        // The message names the file and the reason; reads find nothing, and nothing hangs.
+        try {
+            account::saveLogin("pw", "1001", "sip", "yes");
+            QFAIL("a folder in place of the file was written");
+        } catch (const std::runtime_error &error) {
+            const QString message = QString::fromLocal8Bit(error.what());
+            QVERIFY2(message.contains(path) &&
+                         message.contains(QString::fromLocal8Bit(std::strerror(EISDIR))),
+                     error.what());
+        }
+        QCOMPARE(account::readEntry("Account"), QString());
         QVERIFY(QDir(path).removeRecursively());
+    }
+
+    // Lines the program does not understand, comments and other entries stand as they were,
+    // byte for byte, and a write that succeeds is not reported as failed because of them.
+    void unknownLinesAreKeptAsTheyStand() {
+        const QString path = account::settingsFilePath();
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        const QByteArray head = "; written by hand\n"
+                                "a line without an equals sign\n"
+                                "[Other]\n"
+                                "  spaced key = kept , as is ;note\n"
+                                "[Password]\n"
+                                "Parameters\\Validation=";
+        const QByteArray tail = "\r\nExtra=1\n";
+        QVERIFY(writeBytes(path, head + "old" + tail));
+        account::writeEntry("Password", "new");
+        QCOMPARE(readBytes(path), head + "new" + tail);
+        account::writeEntry("Account", "1001");
+        QCOMPARE(readBytes(path),
+                 head + "new" + tail + "\n[Account]\nParameters\\Validation=1001\n");
+        account::DeleteSetting("Password");
+        QCOMPARE(readBytes(path), head.left(head.indexOf("[Password]")) +
+                                      "\n[Account]\nParameters\\Validation=1001\n");
+        QCOMPARE(account::readEntry("Account"), QStringLiteral("1001"));
+        QCOMPARE(QSettings(path, QSettings::IniFormat).value("Other/spaced key"),
+                 QVariant(QStringList{"kept", "as is"}));
+        // A last line that runs on (an open quote, a backslash) does not swallow a new entry.
+        for (const QByteArray &last :
+             {QByteArray("note=\"never closed\n"), QByteArray("k=v \\\n")}) {
+            QVERIFY(writeBytes(path, "[Sip]\n" + last));
+            const QString sip = "sip " + QString::fromLatin1(last.left(1));
+            account::writeEntry("Sip", sip);
+            QVERIFY(readBytes(path).contains("\n" + last));
+            QCOMPARE(QSettings(path, QSettings::IniFormat).value("Sip/Parameters/Validation"),
+                     QVariant(sip));
+        }
+    }
+
+    // Whatever QSettings wrote reads the same here, and what is written here is what QSettings
+    // would write, byte for byte, so files of earlier versions and of this one are one format.
+    void theFileIsQSettingsIni() {
+        const QString path = account::settingsFilePath();
+        QCOMPARE(
+            QSettings(QSettings::IniFormat, QSettings::UserScope, "Kirrow", "Kirrow").fileName(),
+            path);
+        QTemporaryDir other;
+        const QStringList values = {" lead",
+                                    "trail ",
+                                    "\"quoted\"",
+                                    "back\\slash\\",
+                                    "a,b",
+                                    "semi;colon",
+                                    "x=y",
+                                    "@at",
+                                    "@@two",
+                                    "@String(x)",
+                                    "@Invalid()",
+                                    "tab\there\nnewline",
+                                    "ünïcödé 😀",
+                                    QString::fromUtf8("\x01"
+                                                      "1f\x7f"),
+                                    QString::fromLatin1("nul\0"
+                                                        "7",
+                                                        5),
+                                    "",
+                                    "\t"};
+        for (int i = 0; i < values.size(); ++i) {
+            QFile::remove(path);
+            account::writeEntry("Password", values[i]);
+            const QString theirs = other.filePath(QString::number(i) + ".ini");
+            {
+                QSettings settings(theirs, QSettings::IniFormat);
+                settings.setValue("Password/Parameters/Validation", values[i]);
+            }
+            QCOMPARE(readBytes(path), readBytes(theirs));
+            QCOMPARE(account::readEntry("Password"), values[i]);
+        }
+        // Text written by hand or by other programs reads as QSettings reads it.
+        const QList<QByteArray> raw = {"  spaced out  ",
+                                       "\"quoted\" tail ",
+                                       "a, b",
+                                       "\\x41\\102\\q\\",
+                                       "caf\xc3\xa9 ",
+                                       "@@at",
+                                       "@ByteArray(b\xc3\xa9)",
+                                       "@Rect(1 2 3 4)",
+                                       "@Rect(1 2)",
+                                       "\"two\nlines\"",
+                                       "value ;comment",
+                                       "con\\\ntinued",
+                                       "\\x",
+                                       "\"open",
+                                       "=",
+                                       "\"a\",\"b\""};
+        for (int i = 0; i < raw.size(); ++i) {
+            const QByteArray text = "[Password]\nParameters\\Validation=" + raw[i] + "\n";
+            QVERIFY(writeBytes(path, text));
+            const QString theirs = other.filePath("raw" + QString::number(i) + ".ini");
+            QVERIFY(writeBytes(theirs, text));
+            QCOMPARE(account::readEntry("Password"), QSettings(theirs, QSettings::IniFormat)
+                                                         .value("Password/Parameters/Validation")
+                                                         .toString());
+        }
+        // Of entries for one key, the last in its own section counts, and a write leaves one.
+        QVERIFY(writeBytes(path,
+                           "[General]\nPassword\\Parameters\\Validation=g\n[Password]\n"
+                           "Parameters\\Validation=p1\n[Password]\nParameters\\Validation=p2\n"));
+        QCOMPARE(account::readEntry("Password"), QStringLiteral("p2"));
+        account::writeEntry("Password", "p3");
+        QCOMPARE(readBytes(path), QByteArray("[General]\n[Password]\n[Password]\n"
+                                             "Parameters\\Validation=p3\n"));
+    }
+
+    void loginIsWrittenAndErasedWhole() {
+        account::writeEntry("Save", "no");
+        account::saveLogin("pw", "1001", "sip.example.net", "yes");
+        QCOMPARE(readBytes(account::settingsFilePath()),
+                 QByteArray("[Save]\nParameters\\Validation=yes\n\n"
+                            "[Password]\nParameters\\Validation=pw\n\n"
+                            "[Account]\nParameters\\Validation=1001\n\n"
+                            "[Sip]\nParameters\\Validation=sip.example.net\n"));
+        QCOMPARE(modeOf(account::settingsFilePath()), 0600);
+        // An empty entry is not the account's: only the filled ones go.
+        account::writeEntry("Password", "");
+        account::SaveSetting("Account", "Other", "Key", "kept with its application");
+        account::eraseAccount();
+        QCOMPARE(readBytes(account::settingsFilePath()),
+                 QByteArray("[Save]\nParameters\\Validation=yes\n\n"
+                            "[Password]\nParameters\\Validation=\n"));
+        account::removeApplications({"Password", "Save"});
+        QCOMPARE(readBytes(account::settingsFilePath()), QByteArray());
+    }
+
+    // A writer killed at any moment leaves the login it had or the new one, whole, and no copy
+    // of the password beside the file once the store has been used again.
+    void killedWritesLeaveOneWholeLogin() {
+        const QString config = m_home.filePath("killed");
+        const QByteArray ownConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", ownConfig); });
+        const QStringList a = {"pw \"A\"", "1001", "sip.a.example", "yes"};
+        const QStringList b = {"pw, B ünï longer", "2002", "sip.b.example.net", "no"};
+        const QString path = account::settingsFilePath();
+        const QDir folder(QFileInfo(path).absolutePath());
+        account::saveLogin(a[0], a[1], a[2], a[3]);
+        const QByteArray bytesA = readBytes(path);
+        account::saveLogin(b[0], b[1], b[2], b[3]);
+        const QByteArray bytesB = readBytes(path);
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config);
+        const QString writer = QCoreApplication::applicationDirPath() + "/settingswriter";
+        for (int round = 0; round < 200; ++round) {
+            QProcess child;
+            child.setProcessEnvironment(environment);
+            child.start(writer, a + b);
+            QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
+            // Killed before its first write is done, or after a few.
+            const int writes = round % 4;
+            int done = 0;
+            while (done < writes && child.waitForReadyRead(20000))
+                done += child.readAllStandardOutput().count('\n');
+            QVERIFY2(done >= writes, child.readAllStandardError().constData());
+            // And a varied while more (a write takes about as long as a thousand looks at the
+            // file), so the kill falls anywhere in a write, not only at its start.
+            for (int look = round * 97 % 1500; look > 0; --look)
+                QFileInfo::exists(path);
+            child.kill();
+            QVERIFY(child.waitForFinished());
+            const QByteArray bytes = readBytes(path);
+            QVERIFY2(bytes == bytesA || bytes == bytesB, bytes.constData());
+            QCOMPARE(account::readEntry("Save").isEmpty(), false);
+            QCOMPARE(folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                      QDir::NoDotAndDotDot),
+                     QStringList{"Kirrow.ini"});
+        }
+        // A copy left between its write and its rename is gone at the next read.
+        QVERIFY(writeBytes(folder.filePath(".Kirrow.ini.new"), bytesA));
+        QCOMPARE(account::readEntry("Account").isEmpty(), false);
+        QVERIFY(!QFile::exists(folder.filePath(".Kirrow.ini.new")));
     }
 };
 
