@@ -30,13 +30,9 @@ void frmKirrow::EraseProfile() {
     strPassword = account::readEntry(account::kPasswordApp);
     strAccount = account::readEntry(account::kAccountApp);
     strSipServer = account::readEntry(account::kSipApp);
-    // Only entries just read as non-empty are deleted, so a missing one is never touched.
-    if (!strPassword.isEmpty())
-        account::DeleteSetting(account::kPasswordApp);
-    if (!strAccount.isEmpty())
-        account::DeleteSetting(account::kAccountApp);
-    if (!strSipServer.isEmpty())
-        account::DeleteSetting(account::kSipApp);
+    // Only entries that read as non-empty go, all in one write, so a missing one is never
+    // touched and the file never holds half an account.
+    account::eraseAccount();
 }
 
 void frmKirrow::mnuLoginAs_Click() {
