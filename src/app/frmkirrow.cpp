@@ -182,7 +182,7 @@ bool frmKirrow::Form_Load() {
         ShowMixerLines();
         ReadMixerScales();
         GetLoginSettings();
-        if (lblBalance->text() == QLatin1String("EXITING")) {
+        if (lblBalance->text() == QLatin1String("EXITING") || m_quitAsked) {
             ExitApplication();
             exiting = true;
             return;
@@ -283,6 +283,16 @@ void frmKirrow::Picture40_Click() {
         }
     }
     UnloadWindow();
+}
+
+void frmKirrow::Quit() {
+    m_quitAsked = true;
+    // Each dialog's own loop ends once control is back in it; the innermost first.
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (window != this && window->isModal() && window->isVisible())
+            window->close();
+    if (isVisible())
+        close(); // the same steps as the close button
 }
 
 void frmKirrow::ExitApplication() {

@@ -32,6 +32,11 @@ public:
     // the program must end at once.
     bool Form_Load();
 
+    // Ends the program as the close button does (a call ended, the account forgotten when it is
+    // not to be kept, the window gone), from wherever it is: dialogs open over the window close
+    // first, and a login dialog still open at start-up counts as EXIT.
+    void Quit();
+
     // Erases the saved account (the "Save" choice stays).
     void EraseProfile();
 
@@ -154,6 +159,7 @@ private:
     rtc::RTCClientFactory m_clientFactory;
     bool m_ended = false;
     bool m_shuttingDown = false;
+    bool m_quitAsked = false;
 
     QString strAccount;
     QString strDisplayName;

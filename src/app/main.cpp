@@ -1,5 +1,6 @@
 #include "frmkirrow.h"
 #include "linphoneclient.h"
+#include "termination.h"
 
 #include <QApplication>
 
@@ -9,6 +10,7 @@ int main(int argc, char *argv[]) {
     QApplication::setOrganizationName(QStringLiteral("Kirrow"));
 
     frmKirrow window([] { return std::make_shared<rtc::LinphoneClient>(); });
+    platform::onTerminationSignal(&window, [&window] { window.Quit(); });
     if (!window.Form_Load())
         return 0; // EXIT in the login dialog
     window.show();
