@@ -8,8 +8,8 @@ namespace calls {
 // line each, lines ending in CR LF.
 constexpr int kRecentCalls = 5;
 
-// Where the log is kept: the program's folder when it can be written there, otherwise the
-// user's data folder (an installed program's folder is not the user's to write).
+// Where the log is kept: beside the program when a log is already there (a copy of the program
+// carried with its files), otherwise in the user's data folder.
 QString recentLogPath();
 // The same choice for a given program folder.
 QString recentLogPathFor(const QString &programFolder);

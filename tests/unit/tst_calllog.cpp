@@ -17,7 +17,6 @@ class TestCallLog : public QObject {
     void write(const QByteArray &bytes) { QVERIFY(writeBytes(path(), bytes)); }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { QFile::remove(path()); }
 
     void clockRollsOverSecondsMinutesAndHours() {
@@ -72,13 +71,16 @@ private slots:
         QVERIFY(!calls::addRecentCall(nowhere, "1--Duration: 0:0:1"));
     }
 
-    void logGoesBesideTheProgramOrToTheUsersDataFolder() {
-        QCOMPARE(calls::recentLogPathFor(m_dir.path()), m_dir.filePath("recentcall.txt"));
-        // An installed program's folder that cannot be written (here: one that is not there).
-        const QString fallback = calls::recentLogPathFor(m_dir.filePath("not-a-folder"));
-        QCOMPARE(QFileInfo(fallback).absolutePath(),
-                 QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
-        QVERIFY(QFileInfo(QFileInfo(fallback).absolutePath()).isDir());
+    void logGoesToTheUsersDataFolderUnlessOneIsBesideTheProgram() {
+        // The data folder lies in this test's private home (tests/common/privatehome.cpp).
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        QVERIFY(data.startsWith(QDir::tempPath() + "/kirrow-test-home-"));
+        QVERIFY(QDir(data).removeRecursively());
+        QCOMPARE(calls::recentLogPathFor(m_dir.path()), data + "/recentcall.txt");
+        QVERIFY(QFileInfo(data).isDir()); // made for it
+        // A log already beside the program stays in use there.
+        write("600--Duration: 0:0:4\r\n");
+        QCOMPARE(calls::recentLogPathFor(m_dir.path()), path());
     }
 
     void logIsReplacedWholeNeverRewrittenInPlace() {
