@@ -114,6 +114,7 @@ private slots:
     void phoneBookCallFillsTheNumberBox() {
         m_window->cmbPhoneNo->setEditText(QString());
         openWith<frmPhoneBook>(m_window->Picture11, [&](frmPhoneBook *dialog) {
+            QTRY_VERIFY(!dialog->isReading());
             QListWidget *list = dialog->lstPhoneBook;
             xdo::click(list->viewport(), list->visualItemRect(list->item(2)).center());
             QTRY_COMPARE(dialog->txtName->text(), QStringLiteral("Office"));

@@ -37,15 +37,11 @@ private:
     qint64 m_good;
 };
 
-QStringList textsOf(QIODevice &device, bool *complete = nullptr, int *yields = nullptr) {
+QStringList textsOf(QIODevice &device, bool *complete = nullptr) {
     QStringList texts;
-    int count = 0;
-    const bool done = phonebook::readLines(
-        device, [&](const Line &line) { texts << line.text; }, [&] { ++count; });
+    const bool done = phonebook::readLines(device, [&](const Line &line) { texts << line.text; });
     if (complete)
         *complete = done;
-    if (yields)
-        *yields = count;
     return texts;
 }
 
@@ -117,15 +113,41 @@ private slots:
         QCOMPARE(textsOf(""), QStringList());
     }
 
-    void readingYieldsBetweenLines() {
-        QBuffer buffer;
-        buffer.setData("a--1\r\nb--2\r\nc--3\r\n");
-        buffer.open(QIODevice::ReadOnly);
-        int yields = 0;
-        bool complete = false;
-        QCOMPARE(textsOf(buffer, &complete, &yields).size(), 3);
-        QVERIFY(complete);
-        QCOMPARE(yields, 3);
+    void aBackgroundReadHandsEveryLineBackInOrderInSlices() {
+        const QString path = m_dir.filePath("big.txt");
+        QByteArray data;
+        for (int i = 0; i < 20000; ++i)
+            data += "Name " + QByteArray::number(i) + "--" + QByteArray::number(i) + "\r\n";
+        QVERIFY(writeBytes(path, data));
+        phonebook::BackgroundReader reader;
+        QStringList texts;
+        int slices = 0;
+        connect(&reader, &phonebook::BackgroundReader::linesRead, [&](const QList<Line> &lines) {
+            ++slices;
+            for (const Line &line : lines)
+                texts << line.text;
+        });
+        QSignalSpy finished(&reader, &phonebook::BackgroundReader::finished);
+        reader.start(path);
+        QVERIFY(reader.isReading());
+        QVERIFY(texts.isEmpty()); // nothing is read on the caller's thread
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(finished.first(), (QVariantList{true, QString()}));
+        QVERIFY(!reader.isReading());
+        QCOMPARE(texts.size(), 20000);
+        QCOMPARE(texts.at(12345), QStringLiteral("Name 12345--12345"));
+        QVERIFY(slices > 1);
+
+        // What cannot be read says why; a reader dropped while it reads stops.
+        phonebook::BackgroundReader unreadable;
+        QSignalSpy failed(&unreadable, &phonebook::BackgroundReader::finished);
+        unreadable.start(m_dir.path());
+        QVERIFY(failed.wait(30000));
+        QCOMPARE(failed.first().at(0), QVariant(false));
+        QVERIFY(!failed.first().at(1).toString().isEmpty());
+        auto dropped = std::make_unique<phonebook::BackgroundReader>();
+        dropped->start(path);
+        dropped.reset();
     }
 
     void aReadErrorStopsWithTheRowsBeforeIt() {
@@ -136,6 +158,10 @@ private slots:
         QCOMPARE(textsOf(device, &complete), QStringList{"Anna--1"});
         QVERIFY(!complete);
         QVERIFY(device.reads < 10); // stopped, not retrying for ever
+        // A device that fails at its first read gives nothing and is not whole either.
+        FailingDevice dead(data, 0);
+        QCOMPARE(textsOf(dead, &complete), QStringList());
+        QVERIFY(!complete);
     }
 
     void aMissingFileIsCreatedEmpty() {
@@ -153,8 +179,11 @@ private slots:
         const QString path = m_dir.filePath("folder-in-the-way");
         QVERIFY(QDir().mkpath(path));
         int rows = 0;
-        QVERIFY(!phonebook::readFileLines(path, [&](const Line &) { ++rows; }, {}));
+        QString error;
+        QVERIFY(!phonebook::readFileLines(
+            path, [&](const Line &) { ++rows; }, &error));
         QCOMPARE(rows, 0);
+        QVERIFY(!error.isEmpty());
     }
 
     void bytesThatAreNotTextInTheUsersEncodingSurviveARewrite() {
