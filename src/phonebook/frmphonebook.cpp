@@ -259,6 +259,12 @@ bool frmPhoneBook::EntryIsComplete() {
         txtPhoneNo->setFocus();
         return false;
     }
+    const QString problem = phonebook::entryProblem(txtName->text(), txtPhoneNo->text());
+    if (!problem.isEmpty()) {
+        platform::showMessage(problem);
+        txtName->setFocus();
+        return false;
+    }
     return true;
 }
 

@@ -67,7 +67,8 @@ private:
     void CreateControls();
     void Form_Load();
     void ShapeFromSkin();
-    // The checks of ADD and EDIT: false (and the user told) when a box is empty.
+    // The checks of ADD and EDIT: false (and the user told) when a box is empty or what was
+    // typed cannot be kept as one row.
     bool EntryIsComplete();
     // False (and the user told) while the file may not be rewritten.
     bool FileCanChange();

@@ -21,6 +21,21 @@ QString composeRow(const QString &name, const QString &number) {
     return name.trimmed() + separator() + number.trimmed();
 }
 
+QString entryProblem(const QString &name, const QString &number) {
+    if (name.contains(separator()) || number.contains(separator()))
+        return QStringLiteral("A name or number may not contain \"%1\".").arg(separator());
+    const auto breaksLine = [](const QString &text) {
+        return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+    };
+    if (breaksLine(name) || breaksLine(number))
+        return QStringLiteral("A name or number may not hold a line break.");
+    // "Anna-" and "123" would make "Anna---123", read back as "Anna" and "-123".
+    const RowParts parts = splitRow(composeRow(name, number));
+    if (parts.name != name.trimmed() || parts.number != number.trimmed())
+        return QStringLiteral("A name may not end in \"-\".");
+    return QString();
+}
+
 RowParts splitRow(const QString &row) {
     const qsizetype first = row.indexOf(separator());
     if (first < 0)

@@ -29,6 +29,11 @@ inline QString separator() {
 // A row made from what was typed: the name and the number without surrounding spaces.
 QString composeRow(const QString &name, const QString &number);
 
+// Why a name and a number cannot be kept as one row, or an empty string when they can. A row is
+// split at its first separator, so a separator in either box, or a name ending in "-", would
+// come back from the file as another name and number; a line break would split the row in two.
+QString entryProblem(const QString &name, const QString &number);
+
 // The name is the text before the first separator, the number the text between the first and the
 // second. A row without a separator (only in a file edited by hand) is all name.
 struct RowParts {

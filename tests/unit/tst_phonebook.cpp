@@ -241,6 +241,15 @@ private slots:
         QCOMPARE(messages.texts(), QStringList{"Enter Name."});
         QCOMPARE(contents(), QByteArray("Anna--0301\r\n"));
         QCOMPARE(rows(book).size(), 2);
+
+        // A separator in the name would come back from the file as another name and number.
+        messages.clear();
+        book.txtName->setText("X--Y");
+        book.txtPhoneNo->setText("777");
+        book.cmdEdit->click();
+        QCOMPARE(messages.texts(), QStringList{"A name or number may not contain \"--\"."});
+        QCOMPARE(rows(book).at(1), QStringLiteral("Anna--0301"));
+        QCOMPARE(contents(), QByteArray("Anna--0301\r\n"));
     }
 
     void theNumberBoxTakesDigitsOnly() {

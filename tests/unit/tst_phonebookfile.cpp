@@ -79,6 +79,16 @@ private slots:
         QCOMPARE(phonebook::composeRow("  Anna Berg ", " 0123 "),
                  QStringLiteral("Anna Berg--0123"));
         QCOMPARE(phonebook::composeRow("   ", "123"), QStringLiteral("--123"));
+        // Only what reads back as the same name and number is kept as a row.
+        QCOMPARE(phonebook::entryProblem("Anna-Maria - Work ", "0123"), QString());
+        QCOMPARE(phonebook::entryProblem("   ", "0123"), QString());
+        const QString separator = "A name or number may not contain \"--\".";
+        QCOMPARE(phonebook::entryProblem("X--Y", "777"), separator);
+        QCOMPARE(phonebook::entryProblem("X", "7--7"), separator);
+        QCOMPARE(phonebook::entryProblem("Anna- ", "777"),
+                 QStringLiteral("A name may not end in \"-\"."));
+        QCOMPARE(phonebook::entryProblem("Anna\nBerg", "777"),
+                 QStringLiteral("A name or number may not hold a line break."));
     }
 
     void splittingTakesTheFirstTwoPieces() {
