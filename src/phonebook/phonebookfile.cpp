@@ -63,9 +63,11 @@ void addPieces(QByteArray chunk, const LineSink &addLine) {
         addLine({bytes, QString::fromLocal8Bit(bytes)});
 }
 
-// Lines at a time the reading thread hands over, and how many bytes at most.
+// Lines at a time the reading thread hands over, and how many bytes at most; how many lines may
+// wait to be handed on before it waits.
 constexpr qsizetype kBatchLines = 512;
 constexpr qsizetype kBatchBytes = 1 << 20;
+constexpr qsizetype kWaitingLines = 32 * kBatchLines;
 // Lines handed on in one linesRead(), and how long the owner's thread hands on slices before
 // letting its other events run.
 constexpr qsizetype kSliceLines = 256;
@@ -128,6 +130,10 @@ BackgroundReader::BackgroundReader(QObject *parent) : QObject(parent) {}
 
 BackgroundReader::~BackgroundReader() {
     m_stop = true;
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_room.wakeAll();
+    }
     if (m_thread)
         m_thread->wait();
 }
@@ -143,7 +149,9 @@ void BackgroundReader::start(const QString &path) {
         const auto handOver = [&](bool done, bool complete, const QString &error) {
             bool wake = false;
             {
-                const QMutexLocker lock(&m_mutex);
+                QMutexLocker lock(&m_mutex);
+                while (m_pending.size() >= kWaitingLines && !m_stop)
+                    m_room.wait(&m_mutex);
                 m_pending.append(batch);
                 if (done) {
                     m_done = true;
@@ -184,6 +192,7 @@ void BackgroundReader::handOn() {
             {
                 const QMutexLocker lock(&m_mutex);
                 m_taken.swap(m_pending);
+                m_room.wakeAll();
                 done = m_done;
                 if (m_taken.isEmpty() && !done) {
                     m_handOnPosted = false; // the reading thread wakes us with its next batch

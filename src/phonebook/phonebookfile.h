@@ -5,6 +5,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QWaitCondition>
 
 #include <atomic>
 #include <functional>
@@ -95,8 +96,10 @@ private:
     std::atomic_bool m_stop{false};
     bool m_reading = false;
 
-    // Shared with the reading thread.
+    // Shared with the reading thread, which waits for room while many lines wait to be handed
+    // on, so that no more than a few slices of the file are held twice.
     QMutex m_mutex;
+    QWaitCondition m_room;
     QList<Line> m_pending;
     bool m_handOnPosted = false;
     bool m_done = false;
