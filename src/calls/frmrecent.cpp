@@ -14,6 +14,8 @@ namespace {
 constexpr int kClientWidthTwips = 5175;
 constexpr int kClientHeightTwips = 4125;
 const QColor kListColour(224, 224, 224);
+// A line longer than this (a log edited by hand) shows cut, so that painting it stays quick.
+constexpr qsizetype kShownCharacters = 200;
 } // namespace
 
 frmRecent::frmRecent(QComboBox *numberBox, const QString &path, QWidget *parent)
@@ -51,14 +53,20 @@ void frmRecent::Form_Load() {
     Picture1->setPicture(QImage(QStringLiteral(":/skin/recent.png")));
     shapeFromPicture(this, Picture1->picture());
     // The log is kept newest first, so its order is the list's.
-    Recentlist->addItems(calls::readRecentCalls(m_path));
+    for (const QString &line : calls::readRecentCalls(m_path)) {
+        auto *item = new QListWidgetItem(
+            line.size() > kShownCharacters ? line.left(kShownCharacters) + QChar(0x2026) : line);
+        item->setData(Qt::UserRole, line);
+        Recentlist->addItem(item);
+    }
 }
 
 void frmRecent::Recentlist_DblClick() {
     const QListWidgetItem *selected = Recentlist->currentItem();
     if (!selected || !selected->isSelected())
         return;
-    const QString number = selected->text().split(QStringLiteral("--")).first();
+    const QString line = selected->data(Qt::UserRole).toString();
+    const QString number = line.left(line.indexOf(QStringLiteral("--")));
     if (m_numberBox)
         m_numberBox->setEditText(number);
     accept();

@@ -8,30 +8,47 @@ namespace calls {
 
 namespace {
 
-// Reads the first five lines; count says how many there were, up to one more than five.
-QStringList readLines(const QString &path, int &count) {
-    count = 0;
+// The first lines of the log as they were read, without their line endings.
+struct LogLines {
+    QList<QByteArray> lines; // up to five
+    int count = 0;           // how many there were, up to one more than five
+    bool complete = true;    // false when the log is there but could not be read
+};
+
+LogLines readLog(const QString &path) {
+    LogLines log;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        // Missing: create it empty. Neither readable nor creatable: no lines.
+        // A log that is there but cannot be opened is not an empty one.
+        if (file.exists()) {
+            log.complete = false;
+            return log;
+        }
+        // Missing: create it empty. When it cannot be created either, there is nothing to lose.
         QFile create(path);
         if (!create.open(QIODevice::WriteOnly | QIODevice::Append))
-            return {};
+            return log;
         create.close();
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
+        if (!file.open(QIODevice::ReadOnly)) {
+            log.complete = false;
+            return log;
+        }
     }
-    QStringList lines;
-    while (count <= kRecentCalls && !file.atEnd()) {
+    while (log.count <= kRecentCalls && !file.atEnd()) {
         QByteArray line = file.readLine();
-        if (line.isEmpty() && file.error() != QFileDevice::NoError)
+        // A line is whole when it ends in LF or at the end of the file; anything else was cut
+        // short by an error.
+        if (line.isEmpty() || file.error() != QFileDevice::NoError ||
+            (!line.endsWith('\n') && !file.atEnd())) {
+            log.complete = false;
             break;
+        }
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
-        if (++count <= kRecentCalls)
-            lines << QString::fromLocal8Bit(line);
+        if (++log.count <= kRecentCalls)
+            log.lines << line;
     }
-    return lines;
+    return log;
 }
 
 } // namespace
@@ -44,24 +61,27 @@ QString recentLogPath() {
     return platform::programFilePath(QStringLiteral("recentcall.txt"));
 }
 
-QStringList readRecentCalls(const QString &path) {
-    int count = 0;
-    return readLines(path, count);
+QStringList readRecentCalls(const QString &path, bool *complete) {
+    const LogLines log = readLog(path);
+    if (complete)
+        *complete = log.complete;
+    QStringList lines;
+    for (const QByteArray &line : log.lines)
+        lines << QString::fromLocal8Bit(line);
+    return lines;
 }
 
 bool addRecentCall(const QString &path, const QString &line) {
-    int count = 0;
-    QStringList lines = readLines(path, count);
+    LogLines log = readLog(path);
+    if (!log.complete)
+        return false;
     // A log longer than the program writes it (edited by hand) keeps its first five lines and
     // takes no new one.
-    if (count <= kRecentCalls)
-        lines.prepend(line);
-    while (lines.size() > kRecentCalls)
-        lines.removeLast();
-    QList<QByteArray> bytes;
-    for (const QString &entry : lines)
-        bytes << entry.toLocal8Bit();
-    return platform::writeLinesWhole(path, bytes);
+    if (log.count <= kRecentCalls)
+        log.lines.prepend(line.toLocal8Bit());
+    while (log.lines.size() > kRecentCalls)
+        log.lines.removeLast();
+    return platform::writeLinesWhole(path, log.lines);
 }
 
 } // namespace calls

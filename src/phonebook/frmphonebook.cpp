@@ -9,7 +9,6 @@
 #include "skinresources.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
@@ -26,6 +25,9 @@ constexpr int kSmallFontPixels = 11;
 
 // The raw bytes a row was read with, so that a rewrite gives them back unchanged.
 constexpr int kBytesRole = Qt::UserRole;
+// A row longer than this (a file edited by hand) shows cut, so that painting it stays quick;
+// its bytes are kept whole.
+constexpr qsizetype kShownCharacters = 200;
 
 QFont smallFont(const QString &family, QFont::StyleHint hint, bool bold) {
     QFont font(family);
@@ -117,8 +119,8 @@ void frmPhoneBook::CreateControls() {
 void frmPhoneBook::Form_Load() {
     ShapeFromSkin();
     AddRow(placeholderRow());
-    readFile();
     FormInitialState();
+    readFile();
 }
 
 void frmPhoneBook::ShapeFromSkin() {
@@ -129,18 +131,68 @@ void frmPhoneBook::ShapeFromSkin() {
 }
 
 void frmPhoneBook::AddRow(const QString &text, const QByteArray &bytes) {
-    auto *item = new QListWidgetItem(text);
+    auto *item = new QListWidgetItem(
+        text.size() > kShownCharacters ? text.left(kShownCharacters) + QChar(0x2026) : text);
     if (!bytes.isNull())
         item->setData(kBytesRole, bytes);
     lstPhoneBook->addItem(item);
 }
 
+QString frmPhoneBook::RowText(int index) const {
+    const QListWidgetItem *item = lstPhoneBook->item(index);
+    const QVariant bytes = item->data(kBytesRole);
+    return bytes.isValid() ? QString::fromLocal8Bit(bytes.toByteArray()) : item->text();
+}
+
 void frmPhoneBook::readFile() {
-    // Painting and the engine's events go on while a long file is read; the user's input waits
-    // until the window is open.
-    phonebook::readFileLines(
-        m_path, [this](const phonebook::Line &line) { AddRow(line.text, line.bytes); },
-        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    if (m_reader)
+        return;
+    m_file = FileState::Reading;
+    m_reader = new phonebook::BackgroundReader(this);
+    connect(m_reader, &phonebook::BackgroundReader::linesRead, this, &frmPhoneBook::AddReadLines);
+    connect(m_reader, &phonebook::BackgroundReader::finished, this,
+            &frmPhoneBook::FileReadFinished);
+    m_reader->start(m_path);
+}
+
+void frmPhoneBook::AddReadLines(const QList<phonebook::Line> &lines) {
+    // Rows coming in move neither the selection nor what the boxes hold.
+    const QSignalBlocker quiet(lstPhoneBook);
+    for (const phonebook::Line &line : lines)
+        AddRow(line.text, line.bytes);
+}
+
+void frmPhoneBook::FileReadFinished(bool complete, const QString &error) {
+    m_file = complete ? FileState::Read : FileState::Unreadable;
+    m_readError = error;
+    emit fileRead(complete);
+    if (complete)
+        return;
+    platform::showMessage(
+        QStringLiteral("The phone book %1 could not be read: %2\n\nThe list shows what could be "
+                       "read of it. No change will be saved to the file, so that nothing in it "
+                       "is lost; open the phone book again once the file can be read.")
+            .arg(QDir::toNativeSeparators(m_path), error),
+        QString(), platform::MessageIcon::Warning);
+}
+
+bool frmPhoneBook::FileCanChange() {
+    switch (m_file) {
+    case FileState::Read:
+        return true;
+    case FileState::Reading:
+        platform::showMessage(
+            QStringLiteral("The phone book is still being read. Try again once it has been read."));
+        return false;
+    case FileState::Unreadable:
+        break;
+    }
+    platform::showMessage(
+        QStringLiteral("The phone book %1 cannot be changed because it could not be read: %2\n\n"
+                       "Nothing was saved. Open the phone book again once the file can be read.")
+            .arg(QDir::toNativeSeparators(m_path), m_readError),
+        QString(), platform::MessageIcon::Warning);
+    return false;
 }
 
 bool frmPhoneBook::WriteFile() {
@@ -186,7 +238,7 @@ void frmPhoneBook::lstPhoneBook_Click() {
         FormInitialState();
         return;
     }
-    strCurrentRow = lstPhoneBook->item(index)->text();
+    strCurrentRow = RowText(index);
     const phonebook::RowParts parts = phonebook::splitRow(strCurrentRow);
     txtName->setText(parts.name);
     txtPhoneNo->setText(parts.number);
@@ -207,11 +259,17 @@ bool frmPhoneBook::EntryIsComplete() {
         txtPhoneNo->setFocus();
         return false;
     }
+    const QString problem = phonebook::entryProblem(txtName->text(), txtPhoneNo->text());
+    if (!problem.isEmpty()) {
+        platform::showMessage(problem);
+        txtName->setFocus();
+        return false;
+    }
     return true;
 }
 
 void frmPhoneBook::cmdAdd_Click() {
-    if (!EntryIsComplete())
+    if (!FileCanChange() || !EntryIsComplete())
         return;
     strCurrentRow = phonebook::composeRow(txtName->text(), txtPhoneNo->text());
     {
@@ -223,7 +281,7 @@ void frmPhoneBook::cmdAdd_Click() {
 }
 
 void frmPhoneBook::cmdEdit_Click() {
-    if (!EntryIsComplete())
+    if (!FileCanChange() || !EntryIsComplete())
         return;
     const int index = SelectedIndex();
     if (index < 1)
@@ -239,6 +297,8 @@ void frmPhoneBook::cmdEdit_Click() {
 }
 
 void frmPhoneBook::cmdDelete_Click() {
+    if (!FileCanChange())
+        return;
     const int index = SelectedIndex();
     if (index < 1) {
         platform::showMessage(QStringLiteral("Can't Delete."));

@@ -10,9 +10,19 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 
+namespace phonebook {
+class BackgroundReader;
+struct Line;
+} // namespace phonebook
+
 // The phone book: a list of named numbers kept in a text file. The user adds, changes and
 // deletes entries, or hands one entry's number to the main window's number box. The list is the
 // phone book while the window is open; the file is rewritten whole after every change.
+//
+// The file is read in the background while the window is up, so a huge one never holds the window
+// still. Until it has been read to its end no change is taken; a file that could not be read whole
+// (no permission, a disk error) is never rewritten from what was read of it: the user is told, and
+// the window takes no change until it is opened again and the file reads whole.
 class frmPhoneBook : public QDialog {
     Q_OBJECT
 public:
@@ -33,10 +43,17 @@ public:
 
     static QString placeholderRow() { return QStringLiteral("NEW ITEM"); }
 
+    // Starts reading the file into the list; fileRead() follows once it has been read.
     void readFile();
+    // While the file is being read.
+    bool isReading() const { return m_file == FileState::Reading; }
     // False when the file could not be written; the user has been told.
     bool WriteFile();
     void FormInitialState();
+
+signals:
+    // The file has been read into the list, whole or (complete false) as far as it could be.
+    void fileRead(bool complete);
 
 private slots:
     void lstPhoneBook_Click();
@@ -50,12 +67,23 @@ private:
     void CreateControls();
     void Form_Load();
     void ShapeFromSkin();
-    // The checks of ADD and EDIT: false (and the user told) when a box is empty.
+    // The checks of ADD and EDIT: false (and the user told) when a box is empty or what was
+    // typed cannot be kept as one row.
     bool EntryIsComplete();
+    // False (and the user told) while the file may not be rewritten.
+    bool FileCanChange();
     void AddRow(const QString &text, const QByteArray &bytes = QByteArray());
+    void AddReadLines(const QList<phonebook::Line> &lines);
+    void FileReadFinished(bool complete, const QString &error);
     int SelectedIndex() const;
+    QString RowText(int index) const;
+
+    enum class FileState { Reading, Read, Unreadable };
 
     QComboBox *m_numberBox;
     QString m_path;
     QString strCurrentRow;
+    phonebook::BackgroundReader *m_reader = nullptr;
+    FileState m_file = FileState::Reading;
+    QString m_readError;
 };

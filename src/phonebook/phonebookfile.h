@@ -1,11 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QObject>
 #include <QString>
+#include <QWaitCondition>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 class QIODevice;
+class QThread;
 
 namespace phonebook {
 
@@ -22,6 +29,11 @@ inline QString separator() {
 
 // A row made from what was typed: the name and the number without surrounding spaces.
 QString composeRow(const QString &name, const QString &number);
+
+// Why a name and a number cannot be kept as one row, or an empty string when they can. A row is
+// split at its first separator, so a separator in either box, or a name ending in "-", would
+// come back from the file as another name and number; a line break would split the row in two.
+QString entryProblem(const QString &name, const QString &number);
 
 // The name is the text before the first separator, the number the text between the first and the
 // second. A row without a separator (only in a file edited by hand) is all name.
@@ -40,19 +52,63 @@ struct Line {
 using LineSink = std::function<void(const Line &)>;
 
 // Hands every line of the device to addLine, in order; a line ends at CR LF, CR or LF, and a last
-// line without an ending is read whole. yield runs between lines. Stops at a read error without
-// handing on the line it was reading; returns false then.
-bool readLines(QIODevice &device, const LineSink &addLine, const std::function<void()> &yield);
+// line without an ending is read whole. Stops at a read error without handing on the line it was
+// reading, and when stop (if given) is set; returns true only when every line was read.
+bool readLines(QIODevice &device, const LineSink &addLine, const std::atomic_bool *stop = nullptr);
 
-// The same for the file at path, which is created empty when it is missing. A file that can be
-// neither read nor created gives no lines and returns false.
-bool readFileLines(const QString &path, const LineSink &addLine,
-                   const std::function<void()> &yield);
+// The same for the file at path, which is created empty when it is missing. A file that is there
+// but cannot be opened or read to its end (no permission, a disk error) returns false, with the
+// reason in error; so does a missing file that cannot be created.
+bool readFileLines(const QString &path, const LineSink &addLine, QString *error = nullptr,
+                   const std::atomic_bool *stop = nullptr);
 
 // Replaces the file with the given lines, each followed by CR LF. The new content goes to a
 // temporary file that is renamed over the old one, so a failure (a read-only folder, a full
 // disk, the program killed half way) leaves the old file as it was. On failure returns false
 // and says why in error.
 bool writeFileLines(const QString &path, const QList<QByteArray> &lines, QString *error);
+
+// Reads a file with readFileLines on a thread of its own, so that a file of any size (a line of
+// megabytes, a million lines) never holds up the thread that shows it. The lines come back to
+// the reader's own thread in order, in slices handed on for a few milliseconds at a time, so
+// that thread's events (painting, input, timers) run between slices; finished() follows the
+// last slice. Destroying the reader stops the reading.
+class BackgroundReader : public QObject {
+    Q_OBJECT
+public:
+    explicit BackgroundReader(QObject *parent = nullptr);
+    ~BackgroundReader() override;
+
+    // Starts reading; a reader reads one file once.
+    void start(const QString &path);
+    // From start() until finished() has been emitted.
+    bool isReading() const { return m_reading; }
+
+signals:
+    void linesRead(const QList<phonebook::Line> &lines);
+    // complete is false when the file could not be read to its end; error then says why.
+    void finished(bool complete, const QString &error);
+
+private:
+    void handOn();
+
+    std::unique_ptr<QThread> m_thread;
+    std::atomic_bool m_stop{false};
+    bool m_reading = false;
+
+    // Shared with the reading thread, which waits for room while many lines wait to be handed
+    // on, so that no more than a few slices of the file are held twice.
+    QMutex m_mutex;
+    QWaitCondition m_room;
+    QList<Line> m_pending;
+    bool m_handOnPosted = false;
+    bool m_done = false;
+    bool m_complete = false;
+    QString m_error;
+
+    // Taken from m_pending, being handed on.
+    QList<Line> m_taken;
+    qsizetype m_next = 0;
+};
 
 } // namespace phonebook

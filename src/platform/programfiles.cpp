@@ -9,9 +9,9 @@
 namespace platform {
 
 QString programFilePathFor(const QString &programFolder, const QString &fileName) {
-    const QFileInfo folder(programFolder);
-    if (folder.isDir() && folder.isWritable())
-        return QDir(programFolder).filePath(fileName);
+    const QString beside = QDir(programFolder).filePath(fileName);
+    if (QFileInfo::exists(beside))
+        return beside;
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir().mkpath(data);
     return QDir(data).filePath(fileName);

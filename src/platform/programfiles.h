@@ -5,8 +5,9 @@
 namespace platform {
 
 // Where the program keeps one of its own text files (the phone book, the recent-call log): the
-// program's folder when it can be written there, otherwise the user's data folder (an installed
-// program's folder is not the user's to write).
+// user's data folder, created when it is missing. A file that already stands beside the program
+// (a copy of the program carried with its files, or one kept there by an older version) stays in
+// use there, so nothing the user had is left behind.
 QString programFilePath(const QString &fileName);
 // The same choice for a given program folder.
 QString programFilePathFor(const QString &programFolder, const QString &fileName);

@@ -108,12 +108,26 @@ private slots:
             xdo::click(dialog->txtPhoneNo, QPoint(60, 8), 2);
             QTRY_COMPARE(dialog->txtPhoneNo->text(), QStringLiteral("12345"));
             QCOMPARE(messages.texts().size(), 1);
+
+            // A name holding the separator is refused, and the file stays as it was.
+            QTRY_VERIFY(!dialog->isReading());
+            const QByteArray before = readBytes(phonebook::phoneBookPath());
+            messages.clear();
+            xdo::click(dialog->txtName, QPoint(10, 8));
+            QTRY_COMPARE(QApplication::focusWidget(), dialog->txtName);
+            xdo::type("X--Y");
+            QTRY_COMPARE(dialog->txtName->text(), QStringLiteral("X--Y"));
+            xdo::click(dialog->cmdAdd, QPoint(20, 10));
+            QTRY_COMPARE(messages.texts(), QStringList{"A name or number may not contain \"--\"."});
+            QCOMPARE(dialog->lstPhoneBook->count(), 3);
+            QCOMPARE(readBytes(phonebook::phoneBookPath()), before);
         });
     }
 
     void phoneBookCallFillsTheNumberBox() {
         m_window->cmbPhoneNo->setEditText(QString());
         openWith<frmPhoneBook>(m_window->Picture11, [&](frmPhoneBook *dialog) {
+            QTRY_VERIFY(!dialog->isReading());
             QListWidget *list = dialog->lstPhoneBook;
             xdo::click(list->viewport(), list->visualItemRect(list->item(2)).center());
             QTRY_COMPARE(dialog->txtName->text(), QStringLiteral("Office"));

@@ -48,6 +48,33 @@ class TestPhoneBook : public QObject {
         book.txtPhoneNo->setText(number);
         book.cmdAdd->click();
     }
+    // Waits until the window has read its file in the background.
+    static bool read(const frmPhoneBook &book) {
+        return QTest::qWaitFor([&book] { return !book.isReading(); }, 120000);
+    }
+    // A window over a file that could not be read: it says so, naming the file and why, and
+    // takes no change.
+    void toldAndRefusesEveryChange(const QString &file) {
+        QFile probe(file);
+        QVERIFY(!probe.open(QIODevice::ReadOnly));
+        MessageCatcher messages;
+        frmPhoneBook book(&m_numberBox, file);
+        QVERIFY(read(book));
+        QCOMPARE(messages.texts().size(), 1);
+        QVERIFY(messages.texts().first().contains("could not be read"));
+        QVERIFY(messages.texts().first().contains(file));
+        QVERIFY(messages.texts().first().contains(probe.errorString()));
+        messages.clear();
+        add(book, "Carl", "0303");
+        book.cmdEdit->setEnabled(true); // as if a row could be selected
+        book.cmdEdit->click();
+        book.cmdDelete->setEnabled(true);
+        book.cmdDelete->click();
+        QCOMPARE(messages.texts().size(), 3);
+        for (const QString &text : messages.texts())
+            QVERIFY(text.contains("cannot be changed because it could not be read"));
+        QCOMPARE(rows(book), QStringList{"NEW ITEM"});
+    }
 
 private slots:
     void init() {
@@ -58,6 +85,7 @@ private slots:
 
     void aMissingFileOpensEmptyAndIsCreated() {
         frmPhoneBook book(&m_numberBox, path());
+        QVERIFY(read(book));
         QCOMPARE(rows(book), QStringList{"NEW ITEM"});
         QVERIFY(initialState(book));
         QVERIFY(book.lstPhoneBook->item(0)->isSelected());
@@ -101,6 +129,7 @@ private slots:
         const QByteArray original = "Anna--0301\r\nM\xfcller--0302\r\n";
         write(original);
         frmPhoneBook book(&m_numberBox, path());
+        QVERIFY(read(book));
         QCOMPARE(rows(book).size(), 3);
         QCOMPARE(rows(book).at(1), QStringLiteral("Anna--0301"));
         add(book, "Carl", "0303");
@@ -116,6 +145,7 @@ private slots:
     void deletingTheOnlyEntryLeavesAnEmptyFile() {
         write("Anna--0301\r\n");
         frmPhoneBook book(&m_numberBox, path());
+        QVERIFY(read(book));
         select(book, 1);
         book.cmdDelete->click();
         QCOMPARE(rows(book), QStringList{"NEW ITEM"});
@@ -126,6 +156,7 @@ private slots:
     void addTrimsTheNameAndTheNumber() {
         write("Anna--0301\r\n");
         frmPhoneBook book(&m_numberBox, path());
+        QVERIFY(read(book));
         add(book, "  Bob ", "123");
         QCOMPARE(contents(), QByteArray("Anna--0301\r\nBob--123\r\n"));
         // A name of spaces only is a name: its row has an empty name part.
@@ -136,6 +167,7 @@ private slots:
     void selectingSplitsAtTheFirstSeparator() {
         write("A--B--C\r\njust a note\r\n\r\n");
         frmPhoneBook book(&m_numberBox, path());
+        QVERIFY(read(book));
         select(book, 1);
         QCOMPARE(book.txtName->text(), QStringLiteral("A"));
         QCOMPARE(book.txtPhoneNo->text(), QStringLiteral("B"));
@@ -156,6 +188,7 @@ private slots:
     void aLastLineWithoutCrLfIsReadAndRewrittenWithOne() {
         write("Anna--0301\r\nBob--0302");
         frmPhoneBook book(&m_numberBox, path());
+        QVERIFY(read(book));
         QCOMPARE(rows(book), (QStringList{"NEW ITEM", "Anna--0301", "Bob--0302"}));
         select(book, 2);
         book.cmdEdit->click(); // unchanged
@@ -166,6 +199,7 @@ private slots:
     void editKeepsThePlace() {
         write("Anna--0301\r\nBob--0302\r\nCarl--0303\r\n");
         frmPhoneBook book(&m_numberBox, path());
+        QVERIFY(read(book));
         select(book, 2);
         book.txtName->setText("Robert");
         book.txtPhoneNo->setText("0399");
@@ -178,6 +212,7 @@ private slots:
     void messagesForWhatCannotBeDone() {
         write("Anna--0301\r\n");
         frmPhoneBook book(&m_numberBox, path());
+        QVERIFY(read(book));
         book.show();
         QVERIFY(QTest::qWaitForWindowActive(&book));
         MessageCatcher messages;
@@ -206,6 +241,15 @@ private slots:
         QCOMPARE(messages.texts(), QStringList{"Enter Name."});
         QCOMPARE(contents(), QByteArray("Anna--0301\r\n"));
         QCOMPARE(rows(book).size(), 2);
+
+        // A separator in the name would come back from the file as another name and number.
+        messages.clear();
+        book.txtName->setText("X--Y");
+        book.txtPhoneNo->setText("777");
+        book.cmdEdit->click();
+        QCOMPARE(messages.texts(), QStringList{"A name or number may not contain \"--\"."});
+        QCOMPARE(rows(book).at(1), QStringLiteral("Anna--0301"));
+        QCOMPARE(contents(), QByteArray("Anna--0301\r\n"));
     }
 
     void theNumberBoxTakesDigitsOnly() {
@@ -277,6 +321,7 @@ private slots:
         write("Anna--0301\r\n");
         m_numberBox.setEditText("777");
         frmPhoneBook book(&m_numberBox, path());
+        QVERIFY(read(book));
         book.show();
         select(book, 1);
         book.txtPhoneNo->setText("03019"); // changed after selecting
@@ -291,6 +336,7 @@ private slots:
         write("Anna--0301\r\n");
         m_numberBox.setEditText("777");
         frmPhoneBook book(&m_numberBox, path());
+        QVERIFY(read(book));
         book.show();
         add(book, "Bob", "0302");
         book.txtName->setText("typed but not added");
@@ -309,6 +355,7 @@ private slots:
         QVERIFY(writeBytes(file, before));
         QVERIFY(disk.fill() > 0);
         frmPhoneBook book(&m_numberBox, file);
+        QVERIFY(read(book));
         MessageCatcher messages;
         add(book, "Carl", "0303");
         QCOMPARE(messages.texts().size(), 1);
@@ -327,11 +374,73 @@ private slots:
         QCOMPARE(readBytes(file), before);
     }
 
-    void aFileThatCannotBeReadGivesAnEmptyBook() {
+    void aFileThatCannotBeReadIsToldAndNeverRewritten() {
+        if (const QString folder = unprivileged::folder(); !folder.isEmpty())
+            return toldAndRefusesEveryChange(folder + "/PhoneBook.txt"); // the run as nobody
+        // A folder where the file should be fails at once.
         QVERIFY(QDir().mkpath(m_dir.filePath("folder")));
-        frmPhoneBook book(&m_numberBox, m_dir.filePath("folder"));
-        QCOMPARE(rows(book), QStringList{"NEW ITEM"});
-        QVERIFY(initialState(book));
+        toldAndRefusesEveryChange(m_dir.filePath("folder"));
+
+        // A file its user may not read, in a folder the user may write: with no permission at
+        // all, and with leave to write it but not to read it.
+        QTemporaryDir folder(QDir::tempPath() + "/kirrow-unreadable-XXXXXX");
+        const QString file = folder.filePath("PhoneBook.txt");
+        const QByteArray before = "Anna--0301\r\nBob--0302\r\n";
+        QVERIFY(writeBytes(file, before));
+        for (const QFile::Permissions mode :
+             {QFile::Permissions(), QFile::Permissions(QFile::WriteOwner)}) {
+            QVERIFY(QFile::setPermissions(file, mode));
+            if (unprivileged::needed())
+                QCOMPARE(unprivileged::runAsNobody(QTest::currentTestFunction(), folder.path()),
+                         QString());
+            else
+                toldAndRefusesEveryChange(file);
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
+            QCOMPARE(readBytes(file), before);
+            QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{"PhoneBook.txt"});
+        }
+    }
+
+    // A line of megabytes and a million lines are read while the window goes on: its timers keep
+    // firing all along, and no change is taken until the whole file is in the list.
+    void aHugeFileIsReadWhileTheWindowGoesOn() {
+        QByteArray original = "Huge " + QByteArray(10 << 20, 'x') + "--0301\r\n";
+        for (int i = 0; i < 1000000; ++i)
+            original += "Name " + QByteArray::number(i) + "--" + QByteArray::number(i) + "\r\n";
+        write(original);
+        MessageCatcher messages;
+        QElapsedTimer clock;
+        clock.start();
+        qint64 lastTick = 0;
+        qint64 longestGap = 0;
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(50);
+        connect(&timer, &QTimer::timeout, [&] {
+            ++ticks;
+            longestGap = qMax(longestGap, clock.elapsed() - lastTick);
+            lastTick = clock.elapsed();
+        });
+        timer.start();
+        frmPhoneBook book(&m_numberBox, path());
+        book.show();
+        add(book, "Carl", "0303");
+        QCOMPARE(
+            messages.texts(),
+            QStringList{"The phone book is still being read. Try again once it has been read."});
+        QVERIFY(read(book));
+        longestGap = qMax(longestGap, clock.elapsed() - lastTick);
+        QVERIFY2(ticks > 0 && longestGap < 1000,
+                 qPrintable(QStringLiteral("%1 ticks in %2 ms, the longest gap %3 ms")
+                                .arg(ticks)
+                                .arg(clock.elapsed())
+                                .arg(longestGap)));
+        QCOMPARE(book.lstPhoneBook->count(), 1000002);
+        QVERIFY(book.lstPhoneBook->item(1)->text().size() < 300); // shown cut, kept whole
+        QCOMPARE(book.lstPhoneBook->item(1000001)->text(), QStringLiteral("Name 999999--999999"));
+        add(book, "Carl", "0303");
+        QCOMPARE(contents(), original + "Carl--0303\r\n");
     }
 
     // From the main window's button, over a scripted engine: CALL fills the number box and no
@@ -350,6 +459,7 @@ private slots:
         bool shown = false;
         whenModalShows<frmPhoneBook>([&shown](frmPhoneBook *dialog) {
             shown = true;
+            QVERIFY(read(*dialog));
             dialog->lstPhoneBook->setCurrentRow(1);
             dialog->cmdCall->click();
         });

@@ -37,15 +37,11 @@ private:
     qint64 m_good;
 };
 
-QStringList textsOf(QIODevice &device, bool *complete = nullptr, int *yields = nullptr) {
+QStringList textsOf(QIODevice &device, bool *complete = nullptr) {
     QStringList texts;
-    int count = 0;
-    const bool done = phonebook::readLines(
-        device, [&](const Line &line) { texts << line.text; }, [&] { ++count; });
+    const bool done = phonebook::readLines(device, [&](const Line &line) { texts << line.text; });
     if (complete)
         *complete = done;
-    if (yields)
-        *yields = count;
     return texts;
 }
 
@@ -64,24 +60,35 @@ class TestPhoneBookFile : public QObject {
     QTemporaryDir m_dir;
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
-    void fileGoesBesideTheProgramOrToTheUsersDataFolder() {
-        QCOMPARE(phonebook::phoneBookPathFor(m_dir.path()), m_dir.filePath("PhoneBook.txt"));
-        ScratchMount installed;
-        if (!installed.mounted() || !installed.makeReadOnly())
-            QSKIP("mounting a small file system needs root");
-        // An installed program's folder that cannot be written, even by root.
-        const QString fallback = phonebook::phoneBookPathFor(installed.path());
-        QCOMPARE(QFileInfo(fallback).absolutePath(),
-                 QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
-        QCOMPARE(QFileInfo(fallback).fileName(), QStringLiteral("PhoneBook.txt"));
+    void fileGoesToTheUsersDataFolderUnlessOneIsBesideTheProgram() {
+        // The data folder lies in this test's private home (tests/common/privatehome.cpp).
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        QVERIFY(data.startsWith(QDir::tempPath() + "/kirrow-test-home-"));
+        QVERIFY(QDir(data).removeRecursively());
+        const QString program = m_dir.filePath("program");
+        QVERIFY(QDir().mkpath(program));
+        // Even a program folder the user may write keeps no phone book of its own.
+        QCOMPARE(phonebook::phoneBookPathFor(program), data + "/PhoneBook.txt");
+        QVERIFY(QFileInfo(data).isDir()); // made for it
+        // A phone book already beside the program stays in use there.
+        QVERIFY(writeBytes(program + "/PhoneBook.txt", "Anna--1\r\n"));
+        QCOMPARE(phonebook::phoneBookPathFor(program), program + "/PhoneBook.txt");
     }
 
     void rowsAreTrimmedNameSeparatorTrimmedNumber() {
         QCOMPARE(phonebook::composeRow("  Anna Berg ", " 0123 "),
                  QStringLiteral("Anna Berg--0123"));
         QCOMPARE(phonebook::composeRow("   ", "123"), QStringLiteral("--123"));
+        // Only what reads back as the same name and number is kept as a row.
+        QCOMPARE(phonebook::entryProblem("Anna-Maria - Work ", "0123"), QString());
+        QCOMPARE(phonebook::entryProblem("   ", "0123"), QString());
+        const QString separator = "A name or number may not contain \"--\".";
+        QCOMPARE(phonebook::entryProblem("X--Y", "777"), separator);
+        QCOMPARE(phonebook::entryProblem("X", "7--7"), separator);
+        QCOMPARE(phonebook::entryProblem("Anna- ", "777"),
+                 QStringLiteral("A name may not end in \"-\"."));
+        QCOMPARE(phonebook::entryProblem("Anna\nBerg", "777"),
+                 QStringLiteral("A name or number may not hold a line break."));
     }
 
     void splittingTakesTheFirstTwoPieces() {
@@ -116,15 +123,41 @@ private slots:
         QCOMPARE(textsOf(""), QStringList());
     }
 
-    void readingYieldsBetweenLines() {
-        QBuffer buffer;
-        buffer.setData("a--1\r\nb--2\r\nc--3\r\n");
-        buffer.open(QIODevice::ReadOnly);
-        int yields = 0;
-        bool complete = false;
-        QCOMPARE(textsOf(buffer, &complete, &yields).size(), 3);
-        QVERIFY(complete);
-        QCOMPARE(yields, 3);
+    void aBackgroundReadHandsEveryLineBackInOrderInSlices() {
+        const QString path = m_dir.filePath("big.txt");
+        QByteArray data;
+        for (int i = 0; i < 20000; ++i)
+            data += "Name " + QByteArray::number(i) + "--" + QByteArray::number(i) + "\r\n";
+        QVERIFY(writeBytes(path, data));
+        phonebook::BackgroundReader reader;
+        QStringList texts;
+        int slices = 0;
+        connect(&reader, &phonebook::BackgroundReader::linesRead, [&](const QList<Line> &lines) {
+            ++slices;
+            for (const Line &line : lines)
+                texts << line.text;
+        });
+        QSignalSpy finished(&reader, &phonebook::BackgroundReader::finished);
+        reader.start(path);
+        QVERIFY(reader.isReading());
+        QVERIFY(texts.isEmpty()); // nothing is read on the caller's thread
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(finished.first(), (QVariantList{true, QString()}));
+        QVERIFY(!reader.isReading());
+        QCOMPARE(texts.size(), 20000);
+        QCOMPARE(texts.at(12345), QStringLiteral("Name 12345--12345"));
+        QVERIFY(slices > 1);
+
+        // What cannot be read says why; a reader dropped while it reads stops.
+        phonebook::BackgroundReader unreadable;
+        QSignalSpy failed(&unreadable, &phonebook::BackgroundReader::finished);
+        unreadable.start(m_dir.path());
+        QVERIFY(failed.wait(30000));
+        QCOMPARE(failed.first().at(0), QVariant(false));
+        QVERIFY(!failed.first().at(1).toString().isEmpty());
+        auto dropped = std::make_unique<phonebook::BackgroundReader>();
+        dropped->start(path);
+        dropped.reset();
     }
 
     void aReadErrorStopsWithTheRowsBeforeIt() {
@@ -135,6 +168,10 @@ private slots:
         QCOMPARE(textsOf(device, &complete), QStringList{"Anna--1"});
         QVERIFY(!complete);
         QVERIFY(device.reads < 10); // stopped, not retrying for ever
+        // A device that fails at its first read gives nothing and is not whole either.
+        FailingDevice dead(data, 0);
+        QCOMPARE(textsOf(dead, &complete), QStringList());
+        QVERIFY(!complete);
     }
 
     void aMissingFileIsCreatedEmpty() {
@@ -152,8 +189,11 @@ private slots:
         const QString path = m_dir.filePath("folder-in-the-way");
         QVERIFY(QDir().mkpath(path));
         int rows = 0;
-        QVERIFY(!phonebook::readFileLines(path, [&](const Line &) { ++rows; }, {}));
+        QString error;
+        QVERIFY(!phonebook::readFileLines(
+            path, [&](const Line &) { ++rows; }, &error));
         QCOMPARE(rows, 0);
+        QVERIFY(!error.isEmpty());
     }
 
     void bytesThatAreNotTextInTheUsersEncodingSurviveARewrite() {

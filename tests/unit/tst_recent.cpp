@@ -62,6 +62,12 @@ private slots:
         frmRecent recent(&m_numberBox, path());
         QCOMPARE(rows(recent),
                  (QStringList{"5551234567--Duration: 0:3:27", "600--Duration: 0:0:4"}));
+        // A line of megabytes (a log edited by hand) shows cut, so painting it stays quick.
+        write("600--" + QByteArray(10 << 20, 'x') + "\r\n");
+        frmRecent huge(&m_numberBox, path());
+        QCOMPARE(huge.Recentlist->count(), 1);
+        QVERIFY(huge.Recentlist->item(0)->text().startsWith("600--xxx"));
+        QVERIFY(huge.Recentlist->item(0)->text().size() < 300);
     }
 
     void doubleClickSetsTheNumberAndCloses() {
