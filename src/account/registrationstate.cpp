@@ -10,7 +10,7 @@ namespace {
 // from a server that is down from one that said no.
 QString failureReason(long code, const QString &phrase) {
     if (code == 0)
-        return QStringLiteral("server not found");
+        return QStringLiteral("server not found or not reachable");
     if (code == 408 || code == 504)
         return QStringLiteral("no answer from the server");
     const QString said = phrase.trimmed();

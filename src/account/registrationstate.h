@@ -13,9 +13,9 @@ struct RegistrationShown {
     QString caption;
 };
 
-// For the engine's state value and, for a failure, the SIP status code (0 when the request got
-// no answer it could carry: the server could not be found or reached; 408 when it timed out) and
-// phrase. States that change nothing the user sees (unregistering, ...) give nothing.
+// For the engine's state value and, for a failure, the SIP status code (0 when the server's
+// name or address led nowhere; 408 when the request timed out) and phrase. States that change
+// nothing the user sees (unregistering, ...) give nothing.
 std::optional<RegistrationShown> registrationShown(long state, long code, const QString &phrase);
 
 } // namespace account

@@ -714,12 +714,16 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
     const LinphoneErrorInfo *info = linphone_account_get_error_info(account);
     long code = info ? linphone_error_info_get_protocol_code(info) : 0;
     const QString text = info ? fromC(linphone_error_info_get_phrase(info)) : QString();
-    // A request that got no SIP answer at all carries no code: say which way it failed, as a
-    // timeout (408) or a transport failure (code 0: the server's name or address led nowhere).
-    if (value == RTCRS_ERROR && code == 0) {
+    // A request that got no SIP answer says which way it failed: the engine's own "503 io error"
+    // is no answer of a server but a name that resolved to nothing or an address that refused
+    // the packets (code 0); a request never answered is a timeout (408).
+    if (value == RTCRS_ERROR) {
         const LinphoneReason reason = linphone_account_get_error(account);
-        if (reason == LinphoneReasonNoResponse || reason == LinphoneReasonNotAnswered ||
-            reason == LinphoneReasonServerTimeout)
+        if (reason == LinphoneReasonIOError)
+            code = 0;
+        else if (code == 0 &&
+                 (reason == LinphoneReasonNoResponse || reason == LinphoneReasonNotAnswered ||
+                  reason == LinphoneReasonServerTimeout))
             code = 408;
     }
     queueEvent(RTCE_REGISTRATION_STATE_CHANGE,

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QTimer>
 #include <QtTest>
 
@@ -109,7 +110,7 @@ private slots:
                                         << "Rejected";
         QTest::newRow("nothing answers")
             << QStringLiteral("127.0.0.1:%1").arg(deadUdpPort()) << "kirrow1001"
-            << "Registration failed: no answer from the server";
+            << "Registration failed: server not found or not reachable";
     }
     void eachLoginRegistersAfresh() {
         QFETCH(QString, server);
@@ -203,6 +204,58 @@ private slots:
         QCOMPARE(readEntry(kPasswordApp), save ? QStringLiteral("kirrow1002") : QString());
         QCOMPARE(readEntry(kSipApp), save ? m_server->address() : QString());
         QCOMPARE(readEntry(kSaveApp), save ? QStringLiteral("yes") : QStringLiteral("no"));
+    }
+
+    // Settings that cannot be written never stop a login; the user who asked to keep the
+    // account is told once.
+    void unwritableSettingsStillLogIn_data() {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("save cleared") << false;
+        QTest::newRow("save checked") << true;
+    }
+    void unwritableSettingsStillLogIn() {
+        QFETCH(bool, save);
+        QVERIFY(QDir().mkpath(settingsFilePath())); // a folder where the file goes
+        const auto restore = qScopeGuard([] { QDir(settingsFilePath()).removeRecursively(); });
+        MessageCatcher messages;
+        LoginAnswer answer = login("1001", "kirrow1001", save);
+        answer.byHand = true;
+        auto window = started(answer);
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+                                  kRegisterTimeoutMs);
+        QCOMPARE(messages.texts().size(), save ? 1 : 0);
+    }
+
+    // Ended by a signal (the desktop session closing, `kill`), the program shuts down as through
+    // its close button: the registration is taken back and an account not to be kept is erased.
+    void terminationSignalShutsDownAsTheCloseButton() {
+        QProcess kirrow;
+        kirrow.setProcessChannelMode(QProcess::ForwardedChannels);
+        kirrow.start(QStringLiteral(KIRROW_BINARY), {});
+        QVERIFY(kirrow.waitForStarted());
+        const auto stop = qScopeGuard([&kirrow] {
+            kirrow.kill();
+            kirrow.waitForFinished();
+        });
+        // The login dialog, typed into as a user does: the fields in tab order, Save cleared.
+        const QString dialog =
+            xdo::run({"search", "--sync", "--name", "Please Enter Your Pin"}).split('\n').first();
+        xdo::run({"windowfocus", "--sync", dialog});
+        xdo::type(m_server->address());
+        xdo::key({"Tab"});
+        xdo::type(QStringLiteral("1002"));
+        xdo::key({"Tab"});
+        xdo::type(QStringLiteral("kirrow1002"));
+        xdo::key({"Tab", "space", "Tab", "space"});
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1002").size(), 1, kRegisterTimeoutMs);
+        QCOMPARE(readEntry(kPasswordApp), QStringLiteral("kirrow1002"));
+        kirrow.terminate();
+        QVERIFY(kirrow.waitForFinished(20000));
+        QCOMPARE(kirrow.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(kirrow.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->contacts("1002").isEmpty(), 5000);
+        QCOMPARE(readEntry(kPasswordApp), QString());
+        QCOMPARE(readEntry(kSaveApp), QStringLiteral("no"));
     }
 
     void loginAsRegistersTheSecondAccount() {

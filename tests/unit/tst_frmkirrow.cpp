@@ -176,7 +176,7 @@ private slots:
         QTest::newRow("6") << 6L << "LOGGEDOFF"
                            << "Logged off.";
         QTest::newRow("5") << 5L << "NOTREGISTERED"
-                           << "Registration failed: server not found";
+                           << "Registration failed: server not found or not reachable";
     }
     void registrationStatesShowInWordAndStatusLine() {
         QFETCH(long, state);

@@ -17,7 +17,7 @@ private slots:
         QCOMPARE(word(rtc::RTCRS_REGISTERED, 200, "OK"), "REGISTERED|Registered and Ready...");
         QCOMPARE(word(rtc::RTCRS_REJECTED, 403, "Forbidden"), "REJECTED|Rejected");
         QCOMPARE(word(rtc::RTCRS_ERROR, 0, ""),
-                 "NOTREGISTERED|Registration failed: server not found");
+                 "NOTREGISTERED|Registration failed: server not found or not reachable");
         QCOMPARE(word(rtc::RTCRS_ERROR, 408, "Request Timeout"),
                  "NOTREGISTERED|Registration failed: no answer from the server");
         QCOMPARE(word(rtc::RTCRS_ERROR, 503, "Service Unavailable"),
