@@ -149,6 +149,29 @@ private slots:
         QVERIFY2(messages.texts().isEmpty(), qPrintable(messages.texts().join('|')));
     }
 
+    // A server that goes away while the phone is registered: the status line says so and calls
+    // wait; once it is back, the engine's own retries register again and the status says so.
+    void serverOutageShowsAndPasses() {
+        KamailioServer server(QList<KamailioServer::Account>{{"1001", "kirrow1001"}});
+        server.setMaxExpires(10); // refreshed every few seconds
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        LoginAnswer answer = login("1001", "kirrow1001");
+        answer.server = server.address();
+        auto window = started(answer);
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+                                  kRegisterTimeoutMs);
+        server.stop();
+        // The refresh goes unanswered until the engine gives up on it (about 40 s).
+        QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->text(),
+                                  QStringLiteral("Registration failed: no answer from the server"),
+                                  90000);
+        QCOMPARE(window->RegState(), QStringLiteral("NOTREGISTERED"));
+        QVERIFY2(server.start(&error), qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"), 150000);
+        QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
+    }
+
     // A blank server is refused in the dialog, which stays open for the rest of the login.
     void blankServerIsRefusedInTheDialog() {
         MessageCatcher messages;

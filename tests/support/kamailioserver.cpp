@@ -133,9 +133,12 @@ bool KamailioServer::start(QString *error) {
 
     // The port is free when picked but someone may bind it before kamailio
     // does; then pick another.
+    // Started again after stop(), it comes back on its old port, as a server back from an
+    // outage does.
+    const quint16 previousPort = m_port;
     for (int attempt = 0; attempt < 3; ++attempt) {
         bool portTaken = false;
-        if (startOnce(templateText, &portTaken, error))
+        if (startOnce(templateText, attempt == 0 ? previousPort : 0, &portTaken, error))
             return true;
         if (!portTaken)
             return false;
@@ -143,17 +146,22 @@ bool KamailioServer::start(QString *error) {
     return false;
 }
 
-bool KamailioServer::startOnce(const QString &templateText, bool *portTaken, QString *error) {
+bool KamailioServer::startOnce(const QString &templateText, quint16 port, bool *portTaken,
+                               QString *error) {
     const QString kamailio = findTool(QStringLiteral("kamailio"));
     if (kamailio.isEmpty()) {
         setError(error, QStringLiteral("kamailio not found (run scripts/deps)"));
         return false;
     }
 
-    m_port = freeUdpPort();
+    m_port = port != 0 ? port : freeUdpPort();
     QString config;
     if (!renderConfig(templateText, m_port, m_dir->path(), m_accounts, &config, error))
         return false;
+    if (m_maxExpires > 0)
+        config.replace(
+            QRegularExpression(QStringLiteral(R"(modparam\("registrar", "max_expires", \d+\))")),
+            QStringLiteral(R"(modparam("registrar", "max_expires", %1))").arg(m_maxExpires));
     QFile configFile(configPath());
     if (!configFile.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         configFile.write(config.toUtf8()) < 0 || !configFile.flush()) {

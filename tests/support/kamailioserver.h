@@ -44,6 +44,9 @@ public:
     // once it answers on its control socket (20 s at most). On failure,
     // *error says why (including the end of kamailio's log).
     bool start(QString *error = nullptr);
+    // Registrations last at most this many seconds (before start()), so that clients refresh
+    // them soon.
+    void setMaxExpires(int seconds) { m_maxExpires = seconds; }
     void stop();
     bool isRunning() const;
 
@@ -66,10 +69,11 @@ public:
     QString controlSocket() const; // "unix:<path>" as kamcmd -s takes it
 
 private:
-    bool startOnce(const QString &templateText, bool *portTaken, QString *error);
+    bool startOnce(const QString &templateText, quint16 port, bool *portTaken, QString *error);
 
     QList<Account> m_accounts;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
+    int m_maxExpires = 0;
 };
