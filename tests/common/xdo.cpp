@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QProcess>
+#include <QScreen>
+#include <QSet>
 #include <QWidget>
 #include <QtTest>
 
@@ -65,6 +67,18 @@ void focusWindow(const QWidget *widget) {
     run({QStringLiteral("windowfocus"), QStringLiteral("--sync"),
          QString::number(window->winId())});
     QTRY_COMPARE(QApplication::activeWindow(), window);
+}
+
+bool showsContent(const QWidget *window) {
+    const QRect r = window->frameGeometry();
+    const QImage shot =
+        QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height())
+            .toImage();
+    QSet<QRgb> colours;
+    for (int y = 0; y < shot.height(); y += 2)
+        for (int x = 0; x < shot.width(); x += 2)
+            colours.insert(shot.pixel(x, y));
+    return colours.size() >= 4;
 }
 
 } // namespace xdo

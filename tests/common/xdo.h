@@ -38,4 +38,8 @@ void type(const QString &text);
 // window. A window manager does this when a window is clicked; the test display has none.
 void focusWindow(const QWidget *widget);
 
+// Whether the screen, as seen from the root window, shows something drawn where the window is
+// (text, edges), not one flat colour: what the user sees, whatever the program thinks it painted.
+bool showsContent(const QWidget *window);
+
 } // namespace xdo

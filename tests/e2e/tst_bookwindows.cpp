@@ -109,6 +109,14 @@ private slots:
             QTRY_COMPARE(dialog->txtPhoneNo->text(), QStringLiteral("12345"));
             QCOMPARE(messages.texts().size(), 1);
 
+            // The field's own menu draws its items.
+            xdo::click(dialog->txtPhoneNo, QPoint(10, 8), 3);
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            QVERIFY(QTest::qWaitForWindowExposed(QApplication::activePopupWidget()));
+            QTRY_VERIFY(xdo::showsContent(QApplication::activePopupWidget()));
+            xdo::key({"Escape"});
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+
             // A name holding the separator is refused, and the file stays as it was.
             QTRY_VERIFY(!dialog->isReading());
             const QByteArray before = readBytes(phonebook::phoneBookPath());

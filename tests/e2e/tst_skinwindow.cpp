@@ -34,19 +34,6 @@ class TestSkinWindow : public QObject {
             .toImage()
             .pixel(0, 0);
     }
-    // Whether a window on the screen shows something drawn (text, edges), not one flat colour,
-    // as seen from the root window: what the user sees, whatever the program thinks it painted.
-    static bool drawsContent(const QWidget *window) {
-        const QRect r = window->frameGeometry();
-        const QImage shot = QGuiApplication::primaryScreen()
-                                ->grabWindow(0, r.x(), r.y(), r.width(), r.height())
-                                .toImage();
-        QSet<QRgb> colours;
-        for (int y = 0; y < shot.height(); y += 2)
-            for (int x = 0; x < shot.width(); x += 2)
-                colours.insert(shot.pixel(x, y));
-        return colours.size() >= 4;
-    }
     static bool showsPicture(PictureBox *box, const QString &resource) {
         return box->pixmap().toImage() == QPixmap(resource).toImage();
     }
@@ -186,7 +173,7 @@ private slots:
         xdo::click(m_window->lblMsg, std::nullopt, 3);
         QTRY_VERIFY(m_window->mnuSettings->isVisible());
         QVERIFY(QTest::qWaitForWindowExposed(m_window->mnuSettings));
-        QTRY_VERIFY(drawsContent(m_window->mnuSettings));
+        QTRY_VERIFY(xdo::showsContent(m_window->mnuSettings));
         xdo::key({"Escape"});
         QTRY_VERIFY(!m_window->mnuSettings->isVisible());
 
@@ -194,7 +181,7 @@ private slots:
         whenModalShows<QMessageBox>([&](QMessageBox *box) {
             QVERIFY(QTest::qWaitForWindowExposed(box));
             QCOMPARE(box->windowTitle(), QStringLiteral("Input Error"));
-            QTRY_VERIFY(drawsContent(box));
+            QTRY_VERIFY(xdo::showsContent(box));
             QVERIFY2(m_window->frameGeometry().contains(box->frameGeometry().center()),
                      qPrintable(QStringLiteral("box at %1,%2").arg(box->x()).arg(box->y())));
             seen = true;
