@@ -1,10 +1,12 @@
 #include "frmkirrow.h"
 #include "linphoneclient.h"
 #include "termination.h"
+#include "windowsystem.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[]) {
+    platform::choosePlatform();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kirrow"));
     QApplication::setOrganizationName(QStringLiteral("Kirrow"));

@@ -2,6 +2,7 @@
 #include "modmoveform.h"
 #include "modshape.h"
 #include "region.h"
+#include "windowsystem.h"
 
 #include <QImage>
 #include <QPainter>
@@ -36,6 +37,16 @@ class TestSkin : public QObject {
     }
 
 private slots:
+    // The shaped window needs X11: on a Wayland desktop with XWayland the program takes it,
+    // unless the user chose otherwise.
+    void shapedWindowRunsOnX11WhereItCan() {
+        using platform::preferredPlatform;
+        QCOMPARE(preferredPlatform("", ":0", "wayland-0"), QByteArray("xcb"));
+        QCOMPARE(preferredPlatform("wayland", ":0", "wayland-0"), QByteArray("wayland"));
+        QCOMPARE(preferredPlatform("", "", "wayland-0"), QByteArray());
+        QCOMPARE(preferredPlatform("", ":0", ""), QByteArray());
+    }
+
     void rowsArePaddedToFourBytes() {
         const QList<int> widths{1, 2, 3, 4, 5, 216};
         const QList<int> bytes{4, 8, 12, 12, 16, 648};
