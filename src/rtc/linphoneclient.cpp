@@ -10,12 +10,14 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QUdpSocket>
 
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcEngine, "kirrow.engine", QtWarningMsg)
@@ -24,7 +26,9 @@ namespace rtc {
 
 namespace {
 
-constexpr int kIterateMs = 20;
+constexpr int kIterateMs = 100;    // the slow tick: the engine's timers are coarser than this
+constexpr int kFollowUpMs = 10;    // the turns after an operation or a message
+constexpr int kFollowUpTurns = 4;
 // A touch tone lasts 100 ms on the wire; the next starts after a short gap, as a far end's
 // detector needs.
 constexpr int kToneSpacingMs = 160;
@@ -239,6 +243,7 @@ public:
         requireCall();
         if (linphone_call_accept(m_call) != 0)
             throw RtcError(RTC_E_ENGINE, QStringLiteral("The call could not be answered."));
+        m_client->wake();
         m_client->sessionStateChanged(shared_from_this(), RTCSS_ANSWERING);
     }
 
@@ -254,6 +259,7 @@ public:
                                           : linphone_call_terminate(m_call);
         if (status != 0)
             throw RtcError(RTC_E_ENGINE, QStringLiteral("The call could not be ended."));
+        m_client->wake();
     }
 
 private:
@@ -322,11 +328,50 @@ QString localAddressTowards(const QString &server) {
     return local;
 }
 
+// The datagram sockets of this process bound to port: the engine's SIP sockets (it does not tell
+// which descriptors it uses).
+std::vector<int> udpSocketsOn(int port) {
+    std::vector<int> found;
+    const QStringList entries = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files);
+    for (const QString &entry : entries) {
+        bool isNumber = false;
+        const int fd = entry.toInt(&isNumber);
+        struct stat info {};
+        if (!isNumber || ::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode))
+            continue;
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 ||
+            type != SOCK_DGRAM ||
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            continue;
+        int bound = -1;
+        if (address.ss_family == AF_INET)
+            bound = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+        else if (address.ss_family == AF_INET6)
+            bound = ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port);
+        if (bound == port)
+            found.push_back(fd);
+    }
+    return found;
+}
+
 // ---- the client -----------------------------------------------------------------------------
 
 LinphoneClient::LinphoneClient(QObject *parent) : IRTCClient(parent) {
     m_iterateTimer.setInterval(kIterateMs);
-    connect(&m_iterateTimer, &QTimer::timeout, this, &LinphoneClient::iterate);
+    connect(&m_iterateTimer, &QTimer::timeout, this, [this] {
+        watchSipSockets();
+        iterate();
+    });
+    m_followUp.setInterval(kFollowUpMs);
+    connect(&m_followUp, &QTimer::timeout, this, [this] {
+        if (--m_followUpsLeft <= 0)
+            m_followUp.stop();
+        iterate();
+    });
     m_tonePacer.setSingleShot(true);
     m_tonePacer.setInterval(kToneSpacingMs);
     connect(&m_tonePacer, &QTimer::timeout, this, &LinphoneClient::sendNextTone);
@@ -334,6 +379,8 @@ LinphoneClient::LinphoneClient(QObject *parent) : IRTCClient(parent) {
 
 LinphoneClient::~LinphoneClient() {
     m_iterateTimer.stop();
+    m_followUp.stop();
+    m_sipNotifiers.clear();
     // Sessions the window still holds must not touch the engine once it is gone.
     for (auto &[call, session] : m_sessions)
         session->detach();
@@ -455,6 +502,9 @@ void LinphoneClient::applyTransports() {
         throw RtcError(
             RTC_E_ENGINE,
             QStringLiteral("The SIP engine cannot listen on UDP port %1.").arg(m_sipPort));
+    // The engine has closed its old socket and opened a new one.
+    m_watchedPort = -1;
+    watchSipSockets();
 }
 
 // Listen on, and advertise, the local address that routes to the server: a server on 127.0.0.1
@@ -543,6 +593,7 @@ void LinphoneClient::EnableProfile(const IRTCProfilePtr &profile, long) {
         throw RtcError(RTC_E_ENGINE,
                        QStringLiteral("EnableProfile: the SIP engine refused the account."));
     }
+    wake();
 }
 
 IRTCSessionPtr LinphoneClient::CreateSession(RTC_SESSION_TYPE type, const QString &,
@@ -580,6 +631,7 @@ LinphoneCall *LinphoneClient::placeCall(const QString &uri, const QString &name,
         throw RtcError(RTC_E_ENGINE,
                        QStringLiteral("The call to %1 could not be started.").arg(uri));
     m_sessions[call] = session;
+    wake();
     return call;
 }
 
@@ -677,6 +729,7 @@ void LinphoneClient::sendNextTone() {
         m_tones.pop_front();
         m_toneTries = 0;
     }
+    wake(); // a tone sent as SIP INFO is a request
     m_tonePacer.start();
 }
 
@@ -746,6 +799,36 @@ void LinphoneClient::iterate() {
         m_pending.pop_front();
         emit Event(type, event);
     }
+}
+
+void LinphoneClient::wake() {
+    m_followUpsLeft = kFollowUpTurns;
+    m_followUp.start();
+    QTimer::singleShot(0, this, &LinphoneClient::iterate);
+}
+
+// Follows the engine's SIP socket: found once the engine listens, and again when its port
+// changes. A message arriving runs the engine at once, and a few turns after for the answers and
+// requests it queues in handling it.
+void LinphoneClient::watchSipSockets() {
+    if (!m_core || m_watchedPort == m_sipPort)
+        return;
+    m_sipNotifiers.clear();
+    m_watchedPort = m_sipPort;
+    if (m_sipPort == 0)
+        return;
+    for (const int fd : udpSocketsOn(m_sipPort)) {
+        auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        connect(notifier.get(), &QSocketNotifier::activated, this, [this] {
+            iterate();
+            m_followUpsLeft = kFollowUpTurns;
+            m_followUp.start();
+        });
+        m_sipNotifiers.push_back(std::move(notifier));
+    }
+    // Not open yet: looked for again on the next tick.
+    if (m_sipNotifiers.empty())
+        m_watchedPort = -1;
 }
 
 } // namespace rtc

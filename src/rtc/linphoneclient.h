@@ -6,8 +6,12 @@
 #include <QTimer>
 
 #include <deque>
+#include <memory>
+#include <vector>
 #include <map>
 #include <utility>
+
+class QSocketNotifier;
 
 // liblinphone types stay out of every header the windows see.
 struct _LinphoneCore;
@@ -16,9 +20,11 @@ struct _LinphoneCall;
 
 namespace rtc {
 
-// The communications client over liblinphone. The engine runs on the GUI thread: a 20 ms timer
-// iterates it, and the events its callbacks produce are raised after the iteration returns, so a
-// handler that opens a modal dialog never re-enters the engine.
+// The communications client over liblinphone. The engine runs on the GUI thread, and only when
+// there is work for it: when its SIP socket has a message, at once after every operation that
+// sends one (and a few turns after, for what it defers), and on a slow tick for its timers
+// (retransmissions, refreshes). The events its callbacks produce are raised after the iteration
+// returns, so a handler that opens a modal dialog never re-enters the engine.
 class LinphoneClient final : public IRTCClient, public IRTCClientProvisioning {
     Q_OBJECT
 public:
@@ -45,6 +51,11 @@ public:
     int sipPort() const { return m_sipPort; }
     // The local address the engine binds and advertises, empty for every address.
     QString bindAddress() const { return m_bindAddress; }
+    // How many of the engine's SIP sockets wake it when a message comes in.
+    int sipSocketsWatched() const { return int(m_sipNotifiers.size()); }
+    // The slow tick that runs the engine's timers (100 ms); tests lengthen it to show that
+    // messages alone wake the engine.
+    void setSlowTick(int ms) { m_iterateTimer.setInterval(ms); }
 
     // Engine callbacks (called from C).
     void onAccountRegistrationState(_LinphoneAccount *account, int state);
@@ -55,6 +66,8 @@ public:
                              const std::shared_ptr<class LinphoneSession> &session);
     void sessionStateChanged(const std::shared_ptr<class LinphoneSession> &session,
                              RTC_SESSION_STATE state);
+    // Runs the engine now and for a few turns after: an operation has just given it work.
+    void wake();
 
 private:
     void requireCore(const char *operation) const;
@@ -63,9 +76,15 @@ private:
     void applyTransports();
     void bindTo(const QString &address);
     void sendNextTone();
+    void watchSipSockets();
 
     _LinphoneCore *m_core = nullptr;
-    QTimer m_iterateTimer;
+    QTimer m_iterateTimer; // the slow tick
+    QTimer m_followUp;     // the turns after an operation or a message
+    int m_followUpsLeft = 0;
+    // The engine's SIP sockets, which wake it when a message comes in.
+    std::vector<std::unique_ptr<QSocketNotifier>> m_sipNotifiers;
+    int m_watchedPort = -1;
     // Touch tones go out one at a time: the engine drops a tone asked for while the one before is
     // still being sent, so keys pressed quickly wait here for their turn.
     std::deque<char> m_tones;

@@ -1,5 +1,6 @@
 #include "linphoneclient.h"
 
+#include <QNetworkDatagram>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
@@ -45,6 +46,29 @@ private slots:
         QUdpSocket probe;
         QVERIFY2(!probe.bind(QHostAddress::AnyIPv4, client.sipPort()),
                  "the engine is not listening");
+
+        // A message wakes the engine: an OPTIONS is answered with the slow tick out of the way.
+        QCOMPARE(client.sipSocketsWatched(), 1);
+        client.setSlowTick(3600 * 1000);
+        QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+        const QByteArray options = QStringLiteral(
+            "OPTIONS sip:kirrow@127.0.0.1:%1 SIP/2.0\r\n"
+            "Via: SIP/2.0/UDP 127.0.0.1:%2;branch=z9hG4bK-wake-1;rport\r\n"
+            "Max-Forwards: 70\r\nTo: <sip:kirrow@127.0.0.1>\r\n"
+            "From: <sip:probe@127.0.0.1>;tag=probe\r\nCall-ID: wake-1@127.0.0.1\r\n"
+            "CSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n")
+                                       .arg(client.sipPort())
+                                       .arg(probe.localPort())
+                                       .toLatin1();
+        probe.writeDatagram(options, QHostAddress::LocalHost, quint16(client.sipPort()));
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                while (probe.hasPendingDatagrams())
+                    answer += probe.receiveDatagram().data();
+                return answer.startsWith("SIP/2.0 200");
+            }(),
+            5000);
     }
 
     void operationsNeedAnInitializedClient() {
