@@ -26,8 +26,8 @@ namespace rtc {
 
 namespace {
 
-constexpr int kIterateMs = 100;    // the slow tick: the engine's timers are coarser than this
-constexpr int kFollowUpMs = 10;    // the turns after an operation or a message
+constexpr int kIterateMs = 100; // the slow tick: the engine's timers are coarser than this
+constexpr int kFollowUpMs = 10; // the turns after an operation or a message
 constexpr int kFollowUpTurns = 4;
 // A touch tone lasts 100 ms on the wire; the next starts after a short gap, as a far end's
 // detector needs.
@@ -343,8 +343,7 @@ std::vector<int> udpSocketsOn(int port) {
         socklen_t typeLength = sizeof type;
         sockaddr_storage address{};
         socklen_t length = sizeof address;
-        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 ||
-            type != SOCK_DGRAM ||
+        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_DGRAM ||
             ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
             continue;
         int bound = -1;

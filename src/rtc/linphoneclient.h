@@ -6,10 +6,10 @@
 #include <QTimer>
 
 #include <deque>
-#include <memory>
-#include <vector>
 #include <map>
+#include <memory>
 #include <utility>
+#include <vector>
 
 class QSocketNotifier;
 

@@ -51,15 +51,15 @@ private slots:
         QCOMPARE(client.sipSocketsWatched(), 1);
         client.setSlowTick(3600 * 1000);
         QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
-        const QByteArray options = QStringLiteral(
-            "OPTIONS sip:kirrow@127.0.0.1:%1 SIP/2.0\r\n"
-            "Via: SIP/2.0/UDP 127.0.0.1:%2;branch=z9hG4bK-wake-1;rport\r\n"
-            "Max-Forwards: 70\r\nTo: <sip:kirrow@127.0.0.1>\r\n"
-            "From: <sip:probe@127.0.0.1>;tag=probe\r\nCall-ID: wake-1@127.0.0.1\r\n"
-            "CSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n")
-                                       .arg(client.sipPort())
-                                       .arg(probe.localPort())
-                                       .toLatin1();
+        const QByteArray options =
+            QStringLiteral("OPTIONS sip:kirrow@127.0.0.1:%1 SIP/2.0\r\n"
+                           "Via: SIP/2.0/UDP 127.0.0.1:%2;branch=z9hG4bK-wake-1;rport\r\n"
+                           "Max-Forwards: 70\r\nTo: <sip:kirrow@127.0.0.1>\r\n"
+                           "From: <sip:probe@127.0.0.1>;tag=probe\r\nCall-ID: wake-1@127.0.0.1\r\n"
+                           "CSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n")
+                .arg(client.sipPort())
+                .arg(probe.localPort())
+                .toLatin1();
         probe.writeDatagram(options, QHostAddress::LocalHost, quint16(client.sipPort()));
         QByteArray answer;
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -69,6 +69,28 @@ private slots:
                 return answer.startsWith("SIP/2.0 200");
             }(),
             5000);
+    }
+
+    // The engine's own timers run with nothing else to wake it: an INVITE that goes unanswered
+    // is sent again (after half a second, then one more), as SIP over UDP requires.
+    void unansweredInviteIsSentAgain() {
+        rtc::LinphoneClient client;
+        client.Initialize();
+        client.ListenForIncomingSessions(rtc::RTCLM_BOTH);
+        QUdpSocket silent;
+        QVERIFY(silent.bind(QHostAddress::LocalHost, 0));
+        const rtc::IRTCSessionPtr session = client.CreateSession(rtc::RTCST_PC_TO_PC, {}, {}, 0);
+        session->AddParticipant(QStringLiteral("sip:600@127.0.0.1:%1").arg(silent.localPort()),
+                                QString());
+        int invites = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                while (silent.hasPendingDatagrams())
+                    invites += silent.receiveDatagram().data().startsWith("INVITE ") ? 1 : 0;
+                return invites >= 3;
+            }(),
+            10000);
+        session->Terminate(rtc::RTCTR_NORMAL);
     }
 
     void operationsNeedAnInitializedClient() {
