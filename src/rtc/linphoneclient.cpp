@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QStandardPaths>
-#include <QUdpSocket>
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -282,15 +281,36 @@ private:
 
 // ---- free helpers ---------------------------------------------------------------------------
 
+namespace {
+
+// The port a UDP socket gets when bound to address:port (0: any free one), or -1 when it cannot
+// be bound there. The socket is closed again: the engine binds it itself.
+int probeUdpPort(const QString &bindAddress, int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(port));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!bindAddress.isEmpty() &&
+        inet_pton(AF_INET, bindAddress.toLatin1().constData(), &address.sin_addr) != 1)
+        return -1;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    int bound = -1;
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        bound = ntohs(address.sin_port);
+    ::close(fd);
+    return bound;
+}
+
+} // namespace
+
 int chooseSipPort(const QString &bindAddress) {
-    const QHostAddress address =
-        bindAddress.isEmpty() ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(bindAddress);
-    QUdpSocket probe;
-    if (probe.bind(address, kStaticSipPort))
+    if (probeUdpPort(bindAddress, kStaticSipPort) == kStaticSipPort)
         return kStaticSipPort;
-    if (probe.bind(address, 0))
-        return probe.localPort();
-    return -1; // let the engine pick one
+    return probeUdpPort(bindAddress, 0); // -1: let the engine pick one
 }
 
 QString localAddressTowards(const QString &server) {
