@@ -194,6 +194,11 @@ bool frmKirrow::Form_Load() {
         InitRTCClient();
         RegisterProfile();
     });
+    // Asked to end while starting (a box was open): the close button's shutdown, then out.
+    if (m_quitAsked && !exiting) {
+        Picture40_Click();
+        exiting = true;
+    }
     return !exiting;
 }
 
@@ -287,6 +292,7 @@ void frmKirrow::Picture40_Click() {
 
 void frmKirrow::Quit() {
     m_quitAsked = true;
+    platform::stopShowingMessages();
     // Each dialog's own loop ends once control is back in it; the innermost first.
     for (QWidget *window : QApplication::topLevelWidgets())
         if (window != this && window->isModal() && window->isVisible())

@@ -1,9 +1,10 @@
+#include "engineloader.h"
 #include "frmkirrow.h"
-#include "linphoneclient.h"
 #include "termination.h"
 #include "windowsystem.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char *argv[]) {
     platform::choosePlatform();
@@ -11,7 +12,10 @@ int main(int argc, char *argv[]) {
     QApplication::setApplicationName(QStringLiteral("Kirrow"));
     QApplication::setOrganizationName(QStringLiteral("Kirrow"));
 
-    frmKirrow window([] { return std::make_shared<rtc::LinphoneClient>(); });
+    // The engine loads while the login dialog is up; the client is made after LOGIN.
+    EngineLoader engine;
+    QTimer::singleShot(0, [&engine] { engine.start(); });
+    frmKirrow window([&engine] { return engine.createClient(); });
     platform::onTerminationSignal(&window, [&window] { window.Quit(); });
     if (!window.Form_Load())
         return 0; // EXIT in the login dialog

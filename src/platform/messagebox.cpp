@@ -6,6 +6,11 @@
 namespace platform {
 
 namespace {
+bool &ending() {
+    static bool value = false;
+    return value;
+}
+
 MessageHandler &handler() {
     static MessageHandler current;
     return current;
@@ -46,7 +51,13 @@ QString appTitle() {
     return QStringLiteral("Kirrow");
 }
 
+void stopShowingMessages() {
+    ending() = true;
+}
+
 void showMessage(const QString &text, const QString &title, MessageIcon icon) {
+    if (ending())
+        return;
     const QString caption = title.isEmpty() ? appTitle() : title;
     if (handler()) {
         handler()(text, caption, icon);

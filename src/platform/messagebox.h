@@ -16,6 +16,10 @@ enum class MessageIcon { None, Information, Warning, Critical };
 void showMessage(const QString &text, const QString &title = QString(),
                  MessageIcon icon = MessageIcon::None);
 
+// From now on messages are not shown: the program is ending and a box would hold the shutdown
+// up (errors that are logged still go to the log).
+void stopShowingMessages();
+
 // The warning of a number box that was given something other than digits.
 void showInputError();
 

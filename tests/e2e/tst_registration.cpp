@@ -1,4 +1,6 @@
 #include "dialogdriver.h"
+#include "errortraps.h"
+#include "filebytes.h"
 #include "freeport.h"
 #include "frmkirrow.h"
 #include "frmlogin.h"
@@ -249,27 +251,32 @@ private slots:
         QCOMPARE(messages.texts().size(), save ? 1 : 0);
     }
 
-    // Ended by a signal (the desktop session closing, `kill`), the program shuts down as through
-    // its close button: the registration is taken back and an account not to be kept is erased.
-    void terminationSignalShutsDownAsTheCloseButton() {
-        QProcess kirrow;
+    // The program itself, started as a user starts it, with the login typed into its dialog:
+    // the fields in tab order, Save cleared.
+    void startProgramAndLogIn(QProcess &kirrow, const QString &user, const QString &password) {
         kirrow.setProcessChannelMode(QProcess::ForwardedChannels);
         kirrow.start(QStringLiteral(KIRROW_BINARY), {});
         QVERIFY(kirrow.waitForStarted());
-        const auto stop = qScopeGuard([&kirrow] {
-            kirrow.kill();
-            kirrow.waitForFinished();
-        });
-        // The login dialog, typed into as a user does: the fields in tab order, Save cleared.
         const QString dialog =
             xdo::run({"search", "--sync", "--name", "Please Enter Your Pin"}).split('\n').first();
         xdo::run({"windowfocus", "--sync", dialog});
         xdo::type(m_server->address());
         xdo::key({"Tab"});
-        xdo::type(QStringLiteral("1002"));
+        xdo::type(user);
         xdo::key({"Tab"});
-        xdo::type(QStringLiteral("kirrow1002"));
+        xdo::type(password);
         xdo::key({"Tab", "space", "Tab", "space"});
+    }
+
+    // Ended by a signal (the desktop session closing, `kill`), the program shuts down as through
+    // its close button: the registration is taken back and an account not to be kept is erased.
+    void terminationSignalShutsDownAsTheCloseButton() {
+        QProcess kirrow;
+        const auto stop = qScopeGuard([&kirrow] {
+            kirrow.kill();
+            kirrow.waitForFinished();
+        });
+        startProgramAndLogIn(kirrow, "1002", "kirrow1002");
         QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1002").size(), 1, kRegisterTimeoutMs);
         QCOMPARE(readEntry(kPasswordApp), QStringLiteral("kirrow1002"));
         kirrow.terminate();
@@ -279,6 +286,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_server->contacts("1002").isEmpty(), 5000);
         QCOMPARE(readEntry(kPasswordApp), QString());
         QCOMPARE(readEntry(kSaveApp), QStringLiteral("no"));
+    }
+
+    // Without its engine the program says so and stays up; it neither crashes nor registers.
+    void missingEngineIsToldNotACrash() {
+        QProcess kirrow;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("KIRROW_ENGINE", m_home.filePath("no-such-engine.so"));
+        kirrow.setProcessEnvironment(environment);
+        const auto stop = qScopeGuard([&kirrow] {
+            kirrow.kill();
+            kirrow.waitForFinished();
+        });
+        startProgramAndLogIn(kirrow, "1001", "kirrow1001");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            readBytes(platform::programLogPath()).contains("no-such-engine.so"),
+            kRegisterTimeoutMs);
+        QCOMPARE(kirrow.state(), QProcess::Running);
+        QVERIFY(m_server->contacts("1001").isEmpty());
+        kirrow.terminate(); // with the message still open
+        QVERIFY(kirrow.waitForFinished(20000));
+        QCOMPARE(kirrow.exitStatus(), QProcess::NormalExit);
     }
 
     void loginAsRegistersTheSecondAccount() {

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "rtcclient.h"
+
+#include <QString>
+
+#include <memory>
+#include <thread>
+
+// Loads the SIP engine (liblinphone behind the client interface), which is a module of its own,
+// on a thread of its own: the program's first window shows without waiting for the engine and
+// the hundred and more libraries it brings, and a login pressed quickly waits only for what is
+// left of the loading.
+class EngineLoader {
+public:
+    // Where the engine is looked for: $KIRROW_ENGINE when set, else beside the program, else in
+    // the installed program's library folder (../lib/kirrow).
+    static QString enginePath();
+
+    EngineLoader() = default;
+    ~EngineLoader();
+    EngineLoader(const EngineLoader &) = delete;
+    EngineLoader &operator=(const EngineLoader &) = delete;
+
+    // Begins loading; once is enough, later calls change nothing.
+    void start();
+    // Waits for the loading to end and makes a client. An engine that is missing or cannot be
+    // loaded is told to the user in plain words, and throws.
+    rtc::IRTCClientPtr createClient();
+
+private:
+    std::thread m_thread;
+    bool m_started = false;
+    void *m_handle = nullptr;
+    QString m_error;
+};
