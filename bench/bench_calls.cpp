@@ -38,7 +38,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -93,15 +92,18 @@ const Account kKirrow{QStringLiteral("1001"), QStringLiteral("kirrow1001")};
 const Account kCallee{QStringLiteral("1002"), QStringLiteral("kirrow1002")};
 const Account kLinphonec{QStringLiteral("1003"), QStringLiteral("kirrow1003")};
 
-// Runs the event loop until done() or ms have passed; true if done() came true.
+// Runs the event loop until done() or ms have passed; true if done() came true. The loop sleeps
+// until something happens (an engine event, a process's output, a timer), so the waiting costs
+// Kirrow's process no CPU of its own; a slow timer bounds how late the time limit is noticed.
 bool waitUntil(const std::function<bool()> &done, int ms) {
     QElapsedTimer timer;
     timer.start();
+    QTimer limit;
+    limit.start(50);
     while (!done()) {
         if (timer.elapsed() > ms)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(500);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
