@@ -27,7 +27,14 @@ void retype(QLineEdit *field, const QString &text) {
     QTRY_COMPARE(field->text(), text);
 }
 
+} // namespace
+
 void answerByHand(frmLogin *dialog, const LoginAnswer &answer) {
+    // A step that failed closes the dialog, so the test is not stuck in it for the rest of the run.
+    const auto unstick = qScopeGuard([dialog] {
+        if (QTest::currentTestFailed())
+            dialog->reject();
+    });
     QVERIFY(QTest::qWaitForWindowExposed(dialog));
     xdo::focusWindow(dialog);
     if (answer.action == LoginAnswer::Exit) {
@@ -38,12 +45,16 @@ void answerByHand(frmLogin *dialog, const LoginAnswer &answer) {
         retype(dialog->txtSip, answer.server);
         retype(dialog->txtAcctNo, answer.account);
         retype(dialog->txtPassword, answer.password);
+        if (QTest::currentTestFailed())
+            return;
     }
     if (dialog->chkbxSaveSettings->isChecked() != answer.save)
         xdo::click(dialog->chkbxSaveSettings);
     QTRY_COMPARE(dialog->chkbxSaveSettings->isChecked(), answer.save);
     xdo::click(dialog->cmdLogin);
 }
+
+namespace {
 
 void answer(frmLogin *dialog, const LoginAnswer &answer) {
     if (answer.byHand) {
@@ -75,10 +86,6 @@ QStringList &caught() {
 }
 
 } // namespace
-
-void answerByHandNow(frmLogin *dialog, const LoginAnswer &answer) {
-    answerByHand(dialog, answer);
-}
 
 void answerNextLoginDialog(const LoginAnswer &answer) {
     whenModalShows<frmLogin>([answer](frmLogin *dialog) { ::answer(dialog, answer); });

@@ -21,7 +21,7 @@ struct LoginAnswer {
 
 void answerNextLoginDialog(const LoginAnswer &answer);
 // Answers a login dialog that is open now, with xdotool.
-void answerByHandNow(class frmLogin *dialog, const LoginAnswer &answer);
+void answerByHand(class frmLogin *dialog, const LoginAnswer &answer);
 
 // Collects message boxes instead of showing them, for the lifetime of the object.
 class MessageCatcher {

@@ -3,6 +3,7 @@
 #include "frmlogin.h"
 #include "kamailioserver.h"
 #include "linphoneclient.h"
+#include "logindriver.h"
 #include "picturebox.h"
 #include "recentlog.h"
 #include "sipcapture.h"
@@ -248,32 +249,13 @@ class TestCalls : public QObject {
 
     // The login dialog the start-up opens, filled in and sent with the pointer and keyboard.
     void logInThroughTheDialog() {
-        bool sent = false;
-        whenModalShows<frmLogin>([this, &sent](frmLogin *dialog) {
-            xdo::focusWindow(dialog);
-            const std::pair<QLineEdit *, QString> answers[] = {
-                {dialog->txtSip, m_server->address()},
-                {dialog->txtAcctNo, QStringLiteral("1001")},
-                {dialog->txtPassword, QStringLiteral("kirrow1001")}};
-            for (const auto &[field, text] : answers) {
-                if (QTest::currentTestFailed())
-                    break;
-                xdo::click(field);
-                QTRY_VERIFY(field->hasFocus());
-                // What an earlier start saved is offered: typed over.
-                xdo::key({QStringLiteral("ctrl+a")});
-                xdo::type(text);
-                QTRY_COMPARE(field->text(), text);
-            }
-            if (QTest::currentTestFailed()) {
-                dialog->reject(); // not stuck in the dialog for the rest of the run
-                return;
-            }
-            xdo::click(dialog->cmdLogin);
-            sent = true;
-        });
+        LoginAnswer answer;
+        answer.server = m_server->address();
+        answer.account = QStringLiteral("1001");
+        answer.password = QStringLiteral("kirrow1001");
+        answer.byHand = true; // typed over what an earlier start saved
+        answerNextLoginDialog(answer);
         QVERIFY(m_window->Form_Load());
-        QVERIFY(sent);
     }
 
     // The number box's warning was shown once, and answered.

@@ -182,13 +182,13 @@ private slots:
         blank.byHand = true;
         bool refusedAndFixed = false;
         whenModalShows<frmLogin>([&](frmLogin *dialog) {
-            answerByHandNow(dialog, blank);
+            answerByHand(dialog, blank);
             QTRY_COMPARE(messages.texts(),
                          QStringList{QStringLiteral("Sip IP/Domain must not be blank")});
             QVERIFY(dialog->isVisible());
             LoginAnswer right = login("1001", "kirrow1001");
             right.byHand = true;
-            answerByHandNow(dialog, right);
+            answerByHand(dialog, right);
             refusedAndFixed = true;
         });
         auto window = std::make_unique<frmKirrow>([this] {
