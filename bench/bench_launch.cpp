@@ -2,12 +2,16 @@
 // monotonic clock, in milliseconds; then stops the program.
 //
 //     bench_launch --window TITLE [options] -- PROGRAM [ARGS...]
+//     bench_launch --any-window   [options] -- PROGRAM [ARGS...]
 //     bench_launch --line TEXT    [options] -- PROGRAM [ARGS...]
 //
 // Ready means:
 //   --window TITLE  a top-level window whose title is exactly TITLE is mapped on $DISPLAY. The
 //                   helper listens for the X server's MapNotify events on the root window, so
 //                   nothing polls and the moment is the server's own.
+//   --any-window    the first top-level window of any title is mapped (not an override-redirect
+//                   popup, not a 1x1 helper window): for programs whose first window depends on
+//                   their state, such as a profile chooser on a first run.
 //   --line TEXT     a line containing TEXT appears on the program's standard output or error.
 //
 // Options:
@@ -49,8 +53,8 @@ double nowMs() {
 }
 
 [[noreturn]] void usage() {
-    std::fprintf(stderr, "usage: bench_launch (--window TITLE | --line TEXT) [--timeout SECONDS] "
-                         "[--log FILE] -- PROGRAM [ARGS...]\n");
+    std::fprintf(stderr, "usage: bench_launch (--window TITLE | --any-window | --line TEXT) "
+                         "[--timeout SECONDS] [--log FILE] -- PROGRAM [ARGS...]\n");
     std::exit(2);
 }
 
@@ -132,6 +136,7 @@ void stop(Child &child, int outFd, FILE *log) {
 
 int main(int argc, char **argv) {
     std::string windowName, lineText, logPath;
+    bool anyWindow = false;
     double timeoutMs = 60000;
     int i = 1;
     for (; i < argc; ++i) {
@@ -139,6 +144,10 @@ int main(int argc, char **argv) {
         if (arg == "--") {
             ++i;
             break;
+        }
+        if (arg == "--any-window") {
+            anyWindow = true;
+            continue;
         }
         if (i + 1 >= argc)
             usage();
@@ -153,7 +162,8 @@ int main(int argc, char **argv) {
         else
             usage();
     }
-    if (i >= argc || windowName.empty() == lineText.empty() || timeoutMs <= 0)
+    if (i >= argc || int(!windowName.empty()) + int(anyWindow) + int(!lineText.empty()) != 1 ||
+        timeoutMs <= 0)
         usage();
     char **program = argv + i;
 
@@ -170,7 +180,7 @@ int main(int argc, char **argv) {
     // Everything that can be prepared is prepared before the clock starts.
     Display *dpy = nullptr;
     Atom netWmName = None, utf8String = None;
-    if (!windowName.empty()) {
+    if (!windowName.empty() || anyWindow) {
         dpy = XOpenDisplay(nullptr);
         if (!dpy) {
             std::fprintf(stderr, "bench_launch: cannot open display %s\n",
@@ -233,7 +243,13 @@ int main(int argc, char **argv) {
             XEvent event;
             XNextEvent(dpy, &event);
             Window w = None;
-            if (event.type == MapNotify) {
+            if (event.type == MapNotify && anyWindow) {
+                XWindowAttributes attributes{};
+                if (!event.xmap.override_redirect &&
+                    XGetWindowAttributes(dpy, event.xmap.window, &attributes) &&
+                    attributes.width > 1 && attributes.height > 1)
+                    w = event.xmap.window;
+            } else if (event.type == MapNotify) {
                 w = event.xmap.window;
                 if (!titleMatches(w)) {
                     // The title may be set after mapping: follow its properties.

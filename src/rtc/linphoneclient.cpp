@@ -1,5 +1,6 @@
 #include "linphoneclient.h"
 
+#include "sipscreen.h"
 #include "soundplayer.h"
 
 #include <linphone/core.h>
@@ -28,6 +29,8 @@ namespace {
 constexpr int kIterateMs = 100; // the slow tick: the engine's timers are coarser than this
 constexpr int kFollowUpMs = 10; // the turns after an operation or a message
 constexpr int kFollowUpTurns = 4;
+// The call the window holds and one more caller left ringing.
+constexpr int kMostCalls = 2;
 // A touch tone lasts 100 ms on the wire; the next starts after a short gap, as a far end's
 // detector needs.
 constexpr int kToneSpacingMs = 160;
@@ -459,6 +462,11 @@ void LinphoneClient::Initialize() {
         throw RtcError(RTC_E_ENGINE, QStringLiteral("The SIP engine could not be created."));
     m_core = core;
     linphone_core_set_user_data(core, this);
+    // The window holds one call and leaves one more caller ringing; the engine refuses any further
+    // caller at once (486 Busy Here) instead of keeping each one, with its memory, until it gives
+    // up or the engine's own time-out ends it. (Its "max_calls" setting is not read from a
+    // configuration given at creation.)
+    linphone_core_set_max_calls(core, kMostCalls);
 
     LinphoneCoreCbs *cbs = linphone_factory_create_core_cbs(factory);
     linphone_core_cbs_set_account_registration_state_changed(cbs, accountRegistrationChanged);
@@ -810,6 +818,7 @@ void LinphoneClient::queueEvent(long type, IRTCEventPtr event) {
 void LinphoneClient::iterate() {
     if (!m_core)
         return;
+    screenSipSockets();
     linphone_core_iterate(m_core);
     // Handlers may run nested event loops (modal dialogs) in which this timer fires again; each
     // event is taken off the queue before it is raised so none is raised twice.
@@ -818,6 +827,27 @@ void LinphoneClient::iterate() {
         m_pending.pop_front();
         emit Event(type, event);
     }
+}
+
+LinphoneClient::Load LinphoneClient::load() const {
+    Load load;
+    if (!m_core)
+        return load;
+    load.calls = linphone_core_get_calls_nb(m_core);
+    for (const bctbx_list_t *it = linphone_core_get_calls(m_core); it; it = it->next) {
+        auto *call = static_cast<LinphoneCall *>(it->data);
+        if (linphone_call_get_state(call) == LinphoneCallStateIncomingReceived)
+            ++load.ringing;
+        LinphoneCallStats *stats = linphone_call_get_audio_stats(call);
+        if (!stats)
+            continue;
+        if (const rtp_stats_t *rtp = linphone_call_stats_get_rtp_stats(stats)) {
+            load.audioSent += rtp->packet_sent;
+            load.audioReceived += rtp->packet_recv;
+        }
+        linphone_call_stats_unref(stats);
+    }
+    return load;
 }
 
 void LinphoneClient::wake() {
@@ -829,6 +859,28 @@ void LinphoneClient::wake() {
 // Follows the engine's SIP socket: found once the engine listens, and again when its port
 // changes. A message arriving runs the engine at once, and a few turns after for the answers and
 // requests it queues in handling it.
+// The engine reads one datagram of a socket per iteration, so looking at the one at the head of
+// each socket before every iteration screens every datagram before the engine parses it.
+void LinphoneClient::screenSipSockets() {
+    static thread_local QByteArray buffer(SipLimits().datagramBytes + 1, Qt::Uninitialized);
+    for (const auto &notifier : m_sipNotifiers) {
+        const int fd = int(notifier->socket());
+        for (;;) {
+            const ssize_t size = ::recv(fd, buffer.data(), size_t(buffer.size()),
+                                        MSG_PEEK | MSG_DONTWAIT | MSG_TRUNC);
+            if (size < 0)
+                break;
+            const QByteArrayView seen(buffer.constData(), std::min<qsizetype>(size, buffer.size()));
+            if (screenSipDatagram(seen, size) == SipVerdict::Pass)
+                break;
+            char discard;
+            if (::recv(fd, &discard, 1, MSG_DONTWAIT) < 0)
+                break;
+            ++m_sipDropped;
+        }
+    }
+}
+
 void LinphoneClient::watchSipSockets() {
     if (!m_core || m_watchedPort == m_sipPort)
         return;

@@ -53,9 +53,20 @@ public:
     QString bindAddress() const { return m_bindAddress; }
     // How many of the engine's SIP sockets wake it when a message comes in.
     int sipSocketsWatched() const { return int(m_sipNotifiers.size()); }
+    // Datagrams dropped before the engine read them, as beyond what a message may cost.
+    quint64 sipDatagramsDropped() const { return m_sipDropped; }
     // The slow tick that runs the engine's timers (100 ms); tests lengthen it to show that
     // messages alone wake the engine.
     void setSlowTick(int ms) { m_iterateTimer.setInterval(ms); }
+    // What the engine carries right now: its calls (held, ringing or being refused) and the RTP
+    // packets of their audio so far, for the benchmarks that load it while a call is up.
+    struct Load {
+        int calls = 0;
+        int ringing = 0; // incoming calls not answered yet
+        quint64 audioSent = 0;
+        quint64 audioReceived = 0;
+    };
+    Load load() const;
 
     // Engine callbacks (called from C).
     void onAccountRegistrationState(_LinphoneAccount *account, int state);
@@ -77,6 +88,7 @@ private:
     void bindTo(const QString &address);
     void sendNextTone();
     void watchSipSockets();
+    void screenSipSockets();
 
     _LinphoneCore *m_core = nullptr;
     QTimer m_iterateTimer; // the slow tick
@@ -85,6 +97,7 @@ private:
     // The engine's SIP sockets, which wake it when a message comes in.
     std::vector<std::unique_ptr<QSocketNotifier>> m_sipNotifiers;
     int m_watchedPort = -1;
+    quint64 m_sipDropped = 0;
     // Touch tones go out one at a time: the engine drops a tone asked for while the one before is
     // still being sent, so keys pressed quickly wait here for their turn.
     std::deque<char> m_tones;

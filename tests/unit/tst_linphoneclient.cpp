@@ -1,4 +1,5 @@
 #include "linphoneclient.h"
+#include "sipscreen.h"
 
 #include <QNetworkDatagram>
 #include <QTemporaryDir>
@@ -48,27 +49,91 @@ private slots:
                  "the engine is not listening");
 
         // A message wakes the engine: an OPTIONS is answered with the slow tick out of the way.
+        // One with more Via lines than any path has, sent first, is dropped unread: the only
+        // answer is to the plain one.
         QCOMPARE(client.sipSocketsWatched(), 1);
         client.setSlowTick(3600 * 1000);
         QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
-        const QByteArray options =
-            QStringLiteral("OPTIONS sip:kirrow@127.0.0.1:%1 SIP/2.0\r\n"
-                           "Via: SIP/2.0/UDP 127.0.0.1:%2;branch=z9hG4bK-wake-1;rport\r\n"
-                           "Max-Forwards: 70\r\nTo: <sip:kirrow@127.0.0.1>\r\n"
-                           "From: <sip:probe@127.0.0.1>;tag=probe\r\nCall-ID: wake-1@127.0.0.1\r\n"
-                           "CSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n")
-                .arg(client.sipPort())
-                .arg(probe.localPort())
-                .toLatin1();
-        probe.writeDatagram(options, QHostAddress::LocalHost, quint16(client.sipPort()));
-        QByteArray answer;
+        auto options = [&](const char *id, const QByteArray &extra) {
+            return QStringLiteral("OPTIONS sip:kirrow@127.0.0.1:%1 SIP/2.0\r\n"
+                                  "Via: SIP/2.0/UDP 127.0.0.1:%2;branch=z9hG4bK-%3;rport\r\n")
+                       .arg(client.sipPort())
+                       .arg(probe.localPort())
+                       .arg(QLatin1String(id))
+                       .toLatin1() +
+                   extra +
+                   "Max-Forwards: 70\r\nTo: <sip:kirrow@127.0.0.1>\r\n"
+                   "From: <sip:probe@127.0.0.1>;tag=probe\r\nCall-ID: " +
+                   id + "@127.0.0.1\r\nCSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n";
+        };
+        const QByteArray vias =
+            QByteArray("Via: SIP/2.0/UDP 127.0.0.2:5060;branch=z9hG4bK-many\r\n").repeated(100);
+        probe.writeDatagram(options("many-vias", vias), QHostAddress::LocalHost,
+                            quint16(client.sipPort()));
+        probe.writeDatagram(options("wake-1", {}), QHostAddress::LocalHost,
+                            quint16(client.sipPort()));
+        QList<QByteArray> answers;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 while (probe.hasPendingDatagrams())
-                    answer += probe.receiveDatagram().data();
-                return answer.startsWith("SIP/2.0 200");
+                    answers << probe.receiveDatagram().data();
+                return !answers.isEmpty();
             }(),
             5000);
+        QVERIFY(answers.first().startsWith("SIP/2.0 200"));
+        QVERIFY(answers.first().contains("Call-ID: wake-1@"));
+        QCOMPARE(client.sipDatagramsDropped(), quint64(1));
+    }
+
+    // What a datagram may cost before the engine reads it: real messages pass, the costly and the
+    // self-contradicting are dropped.
+    void screensCostlyDatagrams_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<int>("verdict");
+        const QByteArray head = "INVITE sip:1001@127.0.0.1 SIP/2.0\r\n"
+                                "Via: SIP/2.0/UDP 127.0.0.1:5070;branch=z9hG4bK-1\r\n"
+                                "v: SIP/2.0/UDP 127.0.0.1:5080;branch=z9hG4bK-2, "
+                                "SIP/2.0/UDP 127.0.0.1:5090;branch=z9hG4bK-3\r\n"
+                                "Call-ID: a@b\r\nContent-Type: application/sdp\r\n";
+        const QByteArray sdp = "v=0\r\nm=audio 4000 RTP/AVP 0 8 101\r\na=rtpmap:0 PCMU/8000\r\n";
+        auto message = [&](const QByteArray &extra, const QByteArray &length,
+                           const QByteArray &body) {
+            return head + extra + "Content-Length: " + length + "\r\n\r\n" + body;
+        };
+        using V = rtc::SipVerdict;
+        const QByteArray length = QByteArray::number(sdp.size());
+        QTest::newRow("an INVITE") << message({}, length, sdp) << int(V::Pass);
+        QTest::newRow("compact length") << head + "l: 0\r\n\r\n" << int(V::Pass);
+        QTest::newRow("no body") << message({}, "0", {}) << int(V::Pass);
+        QTest::newRow("70 Vias") << message(
+                                        QByteArray("Via: SIP/2.0/UDP 10.0.0.1\r\n").repeated(67),
+                                        length, sdp)
+                                 << int(V::Pass);
+        QTest::newRow("71 Vias, some in one line")
+            << message(QByteArray("Via: SIP/2.0/UDP 10.0.0.1\r\n").repeated(68), length, sdp)
+            << int(V::TooManyVias);
+        QTest::newRow("length beyond the body")
+            << message({}, "4000", sdp) << int(V::BadContentLength);
+        QTest::newRow("length not a number")
+            << message({}, "many", sdp) << int(V::BadContentLength);
+        QByteArray formats;
+        for (int i = 0; i < 3000; ++i)
+            formats += " 96";
+        const QByteArray wide = "m=audio 4000 RTP/AVP" + formats + "\r\n";
+        QTest::newRow("3000 formats")
+            << message({}, QByteArray::number(wide.size()), wide) << int(V::LineTooLong);
+        const QByteArray big =
+            QByteArray("a=x:").append(QByteArray(1000, 'y')).append("\r\n").repeated(17);
+        QTest::newRow("17 KiB") << message({}, QByteArray::number(big.size()), big)
+                                << int(V::TooLarge);
+    }
+    void screensCostlyDatagrams() {
+        QFETCH(QByteArray, datagram);
+        QFETCH(int, verdict);
+        QCOMPARE(int(rtc::screenSipDatagram(datagram, datagram.size())), verdict);
+        // Seen through a buffer shorter than the datagram: never passed on as whole.
+        QCOMPARE(int(rtc::screenSipDatagram(QByteArrayView(datagram).first(10), datagram.size())),
+                 datagram.size() > 10 ? int(rtc::SipVerdict::TooLarge) : verdict);
     }
 
     // The engine's own timers run with nothing else to wake it: an INVITE that goes unanswered

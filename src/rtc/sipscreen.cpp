@@ -1,0 +1,51 @@
+#include "sipscreen.h"
+
+#include <QByteArray>
+
+namespace rtc {
+
+namespace {
+
+bool isHeader(QByteArrayView line, QByteArrayView longName, char compactName) {
+    const qsizetype colon = line.indexOf(':');
+    if (colon <= 0)
+        return false;
+    const QByteArrayView name = line.first(colon).trimmed();
+    return name.compare(longName, Qt::CaseInsensitive) == 0 ||
+           (name.size() == 1 && (name[0] | 0x20) == compactName);
+}
+
+} // namespace
+
+SipVerdict screenSipDatagram(QByteArrayView datagram, qsizetype size, const SipLimits &limits) {
+    if (size > limits.datagramBytes || datagram.size() < size)
+        return SipVerdict::TooLarge;
+    const qsizetype headerEnd = datagram.indexOf("\r\n\r\n");
+    int vias = 0;
+    qsizetype lineStart = 0;
+    while (lineStart < datagram.size()) {
+        qsizetype lineEnd = datagram.indexOf('\n', lineStart);
+        if (lineEnd < 0)
+            lineEnd = datagram.size();
+        const QByteArrayView line = datagram.sliced(lineStart, lineEnd - lineStart);
+        if (line.size() > limits.lineBytes)
+            return SipVerdict::LineTooLong;
+        const bool inHeaders = headerEnd < 0 || lineStart < headerEnd;
+        if (inHeaders && isHeader(line, "Via", 'v')) {
+            vias += int(line.count(',')) + 1;
+            if (vias > limits.viaHeaders)
+                return SipVerdict::TooManyVias;
+        }
+        if (inHeaders && headerEnd >= 0 && isHeader(line, "Content-Length", 'l')) {
+            bool number = false;
+            const qsizetype declared =
+                line.sliced(line.indexOf(':') + 1).trimmed().toByteArray().toLongLong(&number);
+            if (!number || declared < 0 || declared > datagram.size() - (headerEnd + 4))
+                return SipVerdict::BadContentLength;
+        }
+        lineStart = lineEnd + 1;
+    }
+    return SipVerdict::Pass;
+}
+
+} // namespace rtc
