@@ -130,7 +130,7 @@ int main(int argc, char *argv[]) {
         out() << QStringLiteral("%1 %2 %3 %4\n")
                      .arg(counted ? QString::number(i - warmup + 1) : QStringLiteral("warm-up"), -8)
                      .arg(run.write, 7, 'f', 2)
-                     .arg(run.read, 8, 'f', 2)
+                     .arg(run.read, 8, 'f', 3)
                      .arg(run.seen, 13, 'f', 2);
         out().flush();
         if (counted) {
@@ -141,7 +141,7 @@ int main(int argc, char *argv[]) {
     }
     out() << QStringLiteral("median   %1 %2 %3\n")
                  .arg(bench::median(writes), 7, 'f', 2)
-                 .arg(bench::median(reads), 8, 'f', 2)
+                 .arg(bench::median(reads), 8, 'f', 3)
                  .arg(bench::median(seen), 13, 'f', 2);
 
     if (parser.isSet(common.samples)) {
@@ -152,7 +152,7 @@ int main(int argc, char *argv[]) {
             samples << bench::TableSample{section, QStringLiteral("level write (ms)"), kirrow,
                                           writes[i], 2}
                     << bench::TableSample{section, QStringLiteral("level read (ms)"), kirrow,
-                                          reads[i], 2}
+                                          reads[i], 3}
                     << bench::TableSample{section, QStringLiteral("write -> server reports (ms)"),
                                           kirrow, seen[i], 2};
         if (!bench::appendSamples(parser.value(common.samples), samples,
