@@ -56,6 +56,8 @@ frmKirrow::~frmKirrow() {
     EndHover();
     for (const ImageButton &B : m_imageButtons)
         disconnect(B.box, nullptr, this, nullptr);
+    for (KnobBox *knob : picWave)
+        disconnect(knob, nullptr, this, nullptr);
 }
 
 void frmKirrow::CreateControls() {

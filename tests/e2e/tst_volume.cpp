@@ -53,6 +53,7 @@ class TestVolume : public QObject {
     std::unique_ptr<frmKirrow> m_window;
     std::unique_ptr<MessageCatcher> m_messages;
     soundcheck::SinkRecorder m_sink;
+    int m_knobReleases = 0; // button releases the knobs got, seen before the program handles them
 
     // Where knob i's centre stands along its track: 0 at the left end, 1 at the right.
     double knobPlace(int i) const {
@@ -80,6 +81,13 @@ class TestVolume : public QObject {
     QByteArray heardSince(qsizetype from, int ms) {
         [&] { QVERIFY(m_sink.waitForMore(ms)); }();
         return m_sink.samples().mid(from);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == QEvent::MouseButtonRelease)
+            ++m_knobReleases;
+        return false;
     }
 
 private slots:
@@ -112,6 +120,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QTRY_COMPARE_WITH_TIMEOUT(m_window->RegState(), QStringLiteral("REGISTERED"), kTimeoutMs);
         QCOMPARE(m_messages->texts(), QStringList());
+        for (KnobBox *knob : m_window->picWave)
+            knob->installEventFilter(this);
     }
 
     void cleanupTestCase() {
@@ -151,7 +161,9 @@ private slots:
         QCOMPARE(serverLevel(QStringLiteral("source")), source);
 
         const int left = m_window->picWave[0]->x();
+        const int releases = m_knobReleases;
         drag(0, 3, 100);
+        QTRY_COMPARE(m_knobReleases, releases + 1); // the moves before it came in too
         QCOMPARE(m_window->picWave[0]->x(), left);
         QCOMPARE(serverLevel(QStringLiteral("sink")), 0L);
     }
