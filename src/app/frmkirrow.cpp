@@ -1,5 +1,6 @@
 #include "frmkirrow.h"
 
+#include "clsvolume.h"
 #include "errortraps.h"
 #include "frmlogin.h"
 #include "knobbox.h"
@@ -10,6 +11,7 @@
 #include "soundplayer.h"
 #include "toneclips.h"
 #include "twips.h"
+#include "volumecontroller.h"
 
 #include <QAction>
 #include <QApplication>
@@ -54,6 +56,8 @@ frmKirrow::~frmKirrow() {
     EndHover();
     for (const ImageButton &B : m_imageButtons)
         disconnect(B.box, nullptr, this, nullptr);
+    for (KnobBox *knob : picWave)
+        disconnect(knob, nullptr, this, nullptr);
 }
 
 void frmKirrow::CreateControls() {
@@ -148,6 +152,7 @@ void frmKirrow::CreateControls() {
     WireImageButtons();
     WireSkinDragging();
     WireCallControls();
+    WireVolumeKnobs();
 
     connect(Picture40, &PictureBox::clicked, this, &frmKirrow::Picture40_Click);
     connect(Picture13, &PictureBox::clicked, this, &frmKirrow::Picture13_Click);
@@ -350,13 +355,11 @@ void frmKirrow::Picture13_Click() {
 
 // Tooltips of the eleven controls: nothing yet; comes with the tooltip manager.
 void frmKirrow::CreateTooltips() {}
-// Mixer controller: nothing yet; comes with the mixer volume control.
-void frmKirrow::CreateMixerController() {}
-// Hiding the track and knob of a line the mixer lacks: nothing yet; comes with the mixer.
-void frmKirrow::ShowMixerLines() {}
-// Mixer ranges and units per twip of track: nothing yet; comes with the mixer.
-void frmKirrow::ReadMixerScales() {}
 // Tray icon removal: nothing yet; comes with the tray icon.
 void frmKirrow::RemoveTrayIcon() {}
-// Releasing the mixer controller and the tooltip manager: nothing yet; they do not exist yet.
-void frmKirrow::ReleaseMixerAndTooltips() {}
+// The sliders go before the mixer they use. The tooltip manager: nothing yet; it does not exist
+// yet.
+void frmKirrow::ReleaseMixerAndTooltips() {
+    m_volume.reset();
+    objVolume.reset();
+}

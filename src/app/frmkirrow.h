@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include <memory>
+
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -15,6 +17,11 @@ class DigitBox;
 class KnobBox;
 class PictureBox;
 class QDialog;
+
+namespace audio {
+class clsVolume;
+class VolumeController;
+} // namespace audio
 
 // The main window: the telephone itself. Loading it brings the whole program up (Form_Load), and
 // it owns the program-wide state: the communications client, the registration state and the
@@ -53,6 +60,8 @@ public:
     bool HasEnded() const { return m_ended; }
     bool Hovering() const { return blnHovering; }
     const QRect &KnobRect() const { return rcKnob; }
+    // The volume sliders; null before start-up has made them and after unload.
+    audio::VolumeController *Volume() const { return m_volume.get(); }
 
     // Controls.
     PictureBox *Picture1 = nullptr;
@@ -122,7 +131,8 @@ private:
     void ImageButton_MouseUp(const ImageButton &B);
     // Puts a lit button back and lets the pointer go.
     void EndHover();
-    // Ends whatever the pointer was doing on the window: a lit button, a drag of the skin.
+    // Ends whatever the pointer was doing on the window: a lit button, a drag of the skin or of a
+    // volume knob.
     void EndGestures();
     QPixmap Holder(const QString &name) const;
     // Shows a dialog modally; a lit button gives up the pointer first, or the dialog would get
@@ -143,7 +153,8 @@ private:
     void OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent);
     void OnMediaEvent(const rtc::IRTCEventPtr &pevent);
 
-    // Start-up steps whose subsystems come later; each is one call in Form_Load's order.
+    // Start-up steps of other subsystems (some still to come); each is one call in Form_Load's
+    // order.
     void ApplyStartupShape();
     void CreateTooltips();
     void CreateMixerController();
@@ -155,6 +166,12 @@ private:
 
     void ReadTrackGeometry();
     void WireCallControls();
+
+    // The volume sliders: the knobs' mouse events go to the controller, which says where each
+    // knob stands; the speakers' knob confirms its level with a sound.
+    void WireVolumeKnobs();
+    void PlaceKnob(int index, long left);
+    void PlayWave(const QString &name);
 
     rtc::RTCClientFactory m_clientFactory;
     bool m_ended = false;
@@ -179,6 +196,9 @@ private:
     long lngTrackLeft = 0;
     long lngTrackRight = 0;
     long lngTrackWidth = 0;
+    std::unique_ptr<audio::clsVolume> objVolume;
+    // After objVolume: it uses the mixer to its end.
+    std::unique_ptr<audio::VolumeController> m_volume;
     QString strRegState;
     rtc::IRTCClientPtr g_objRTCClientWithEvents;
 

@@ -9,6 +9,7 @@
 #include "region.h"
 #include "skinresources.h"
 #include "twips.h"
+#include "volumecontroller.h"
 
 #include <QCursor>
 #include <QDialog>
@@ -133,6 +134,8 @@ void frmKirrow::EndHover() {
 void frmKirrow::EndGestures() {
     EndHover();
     modMoveForm::FormDragCancel();
+    if (m_volume)
+        m_volume->CancelDrag();
 }
 
 int frmKirrow::ShowModal(QDialog &dialog) {

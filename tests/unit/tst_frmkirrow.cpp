@@ -1,4 +1,6 @@
+#include "clsvolume.h"
 #include "errortraps.h"
+#include "fakemixerdevice.h"
 #include "fakertcclient.h"
 #include "filebytes.h"
 #include "frmkirrow.h"
@@ -7,9 +9,11 @@
 #include "mainlayout.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "volumecontroller.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QTimer>
 #include <QtTest>
@@ -23,6 +27,7 @@ class TestFrmKirrow : public QObject {
     std::shared_ptr<FakeRTCClient> m_client;
     int m_clientsMade = 0;
     QString m_failOn;
+    std::shared_ptr<FakeMixerDevice::State> m_mixer;
 
     std::unique_ptr<frmKirrow> makeWindow() {
         return std::make_unique<frmKirrow>([this] {
@@ -52,8 +57,13 @@ class TestFrmKirrow : public QObject {
     }
 
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8()); }
+    void initTestCase() {
+        qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
+        // The window's mixer is a scripted one, whatever sound the machine has.
+        audio::setMixerDeviceFactory([this] { return std::make_unique<FakeMixerDevice>(m_mixer); });
+    }
     void init() {
+        m_mixer = FakeMixerDevice::speakersAndMicrophone();
         QFile::remove(settingsFilePath());
         m_client.reset();
         m_clientsMade = 0;
@@ -94,7 +104,10 @@ private slots:
         for (const skin::ControlPlace &place : skin::mainWindowLayout()) {
             auto *control = window->findChild<QWidget *>(place.name);
             QVERIFY2(control, qPrintable(place.name));
-            QCOMPARE(control->pos(), QPoint(place.left, place.top) / 15);
+            if (qobject_cast<KnobBox *>(control)) // stands where its level stands
+                QCOMPARE(control->y(), place.top / 15);
+            else
+                QCOMPARE(control->pos(), QPoint(place.left, place.top) / 15);
             auto *picture = qobject_cast<PictureBox *>(control);
             if (picture && !picture->pixmap().isNull() && !qobject_cast<KnobBox *>(control))
                 QCOMPARE(control->size(), picture->pixmap().size()); // sized to its picture
@@ -136,6 +149,27 @@ private slots:
             QCOMPARE(painted.pixel(0, 0), knob->palette().color(QPalette::Light).rgb());
             QCOMPARE(painted.pixel(5, 5), knob->palette().color(QPalette::Shadow).rgb());
         }
+    }
+
+    // A knob follows the pointer while the left button is held; a window that opens over the main
+    // one ends the drag, as its release will go there.
+    void knobDragFollowsThePointerUntilAModalWindowOpens() {
+        auto window = started(login());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        KnobBox *knob = window->picWave[0];
+        const int start = knob->x();
+        QTest::mousePress(knob, Qt::LeftButton, {}, QPoint(3, 3));
+        QTest::mouseMove(knob, QPoint(23, 3));
+        QCOMPARE(knob->x(), start + 20);
+        // 300 twips on from half way (737): its centre 1042 of the track's 1485 twips along.
+        QCOMPARE(window->Volume()->KnobLeft(0), 1037L);
+        QCOMPARE(m_mixer->writes, 1);
+        QCOMPARE(m_mixer->line("Master")->level, 45986L); // 65536 * 1042 / 1485
+        QDialog dialog(window.get());
+        dialog.setWindowModality(Qt::ApplicationModal);
+        dialog.show();
+        QTRY_COMPARE(window->Volume()->DraggedKnob(), -1);
     }
 
     void exitAtStartUpCreatesNoClient() {

@@ -4,8 +4,10 @@
 //
 // Writes sounds/TONE0.WAV..TONE9.WAV, TONESTAR.WAV, TONEPND.WAV (the keypad's touch tones),
 // sounds/RING.WAV (one cycle of the telephone ring, played in a loop while a call comes in),
-// sounds/DEFAULT.WAV (the short beep played when a sound file cannot be played) and sounds.qrc.
-// Everything is computed, so running it again gives the same files.
+// sounds/DEFAULT.WAV (the short beep played when a sound file cannot be played) and sounds.qrc;
+// and sounds/ding.wav (the speakers' slider's confirmation), which is not built into the program
+// but put beside it, so it is not in sounds.qrc. Everything is computed, so running it again gives
+// the same files.
 
 #include "toneclips.h"
 
@@ -79,6 +81,28 @@ QByteArray defaultClip() {
     return calls::pcmWaveFile(kRate, 1, 16, render16(150, {{0, 150}}, 15, {{880, 0.35}}));
 }
 
+// A small bell struck once: E6 (1318.5 Hz) with a quieter octave that dies away sooner, gone in
+// half a second. 16 kHz, so the octave lies well below the top of the band. Peaks a little over
+// half of full scale.
+QByteArray dingClip() {
+    constexpr int rate = 16000;
+    constexpr int total = rate * 600 / 1000;
+    constexpr int attack = rate * 3 / 1000; // soft enough not to click, short enough to strike
+    constexpr int fade = rate * 20 / 1000;  // the last of the ring taken down to silence
+    QByteArray samples(total * 2, '\0');
+    for (int n = 0; n < total; ++n) {
+        const double t = static_cast<double>(n) / rate;
+        double value = 0.45 * std::exp(-t / 0.15) * std::sin(2.0 * std::numbers::pi * 1318.5 * t) +
+                       0.12 * std::exp(-t / 0.06) * std::sin(2.0 * std::numbers::pi * 2637.0 * t);
+        if (n < attack)
+            value *= 0.5 - 0.5 * std::cos(std::numbers::pi * n / attack);
+        if (total - 1 - n < fade)
+            value *= 0.5 - 0.5 * std::cos(std::numbers::pi * (total - 1 - n) / fade);
+        qToLittleEndian(static_cast<qint16>(std::lround(value * 32767.0)), samples.data() + 2 * n);
+    }
+    return calls::pcmWaveFile(rate, 1, 16, samples);
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
@@ -122,7 +146,9 @@ int main(int argc, char *argv[]) {
     list.flush();
     if (!writeFile(out.filePath(QStringLiteral("sounds.qrc")), qrc.toUtf8()))
         return 1;
-    std::printf("kirrow_tones: %zu sounds in %s\n", sounds.size(),
+    if (!writeFile(out.filePath(QStringLiteral("sounds/ding.wav")), dingClip()))
+        return 1;
+    std::printf("kirrow_tones: %zu sounds in %s\n", sounds.size() + 1,
                 qPrintable(out.filePath(QStringLiteral("sounds"))));
     return 0;
 }
