@@ -1,3 +1,4 @@
+#include "alsamixer.h"
 #include "engineloader.h"
 #include "frmkirrow.h"
 #include "termination.h"
@@ -8,6 +9,7 @@
 
 int main(int argc, char *argv[]) {
     platform::choosePlatform();
+    audio::startOpeningMixer(); // beside Qt's own start, before the window asks for it
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kirrow"));
     QApplication::setOrganizationName(QStringLiteral("Kirrow"));

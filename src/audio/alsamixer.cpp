@@ -2,6 +2,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include <future>
+
 namespace audio {
 
 namespace {
@@ -150,6 +152,52 @@ const AlsaMixer::Control *AlsaMixer::control(const MixerControl &id) const {
     if (!m_mixer || !id.valid() || static_cast<size_t>(id.id) >= m_controls.size())
         return nullptr;
     return &m_controls[static_cast<size_t>(id.id)];
+}
+
+namespace {
+
+// The default mixer while it is being opened elsewhere: its first open() waits for that opening
+// and gives its result; everything else goes to the mixer itself.
+class OpeningMixer final : public MixerDevice {
+public:
+    OpeningMixer() : m_mixer(std::make_unique<AlsaMixer>()) {
+        m_opened =
+            std::async(std::launch::async, [mixer = m_mixer.get()] { return mixer->open(); });
+    }
+    bool open() override { return m_opened.valid() ? m_opened.get() : m_mixer->open(); }
+    MixerControl findVolume(const QString &line, Flow flow) override {
+        return m_mixer->findVolume(line, flow);
+    }
+    MixerControl findMute(const MixerControl &volume) override { return m_mixer->findMute(volume); }
+    std::pair<long, long> range(const MixerControl &volume) override {
+        return m_mixer->range(volume);
+    }
+    std::optional<long> read(const MixerControl &control) override {
+        return m_mixer->read(control);
+    }
+    bool write(const MixerControl &control, long value) override {
+        return m_mixer->write(control, value);
+    }
+
+private:
+    std::unique_ptr<AlsaMixer> m_mixer;
+    std::future<bool> m_opened;
+};
+
+std::unique_ptr<MixerDevice> &openingMixer() {
+    static std::unique_ptr<MixerDevice> mixer;
+    return mixer;
+}
+
+} // namespace
+
+void startOpeningMixer() {
+    if (!openingMixer())
+        openingMixer() = std::make_unique<OpeningMixer>();
+}
+
+std::unique_ptr<MixerDevice> takeOpeningMixer() {
+    return std::move(openingMixer());
 }
 
 } // namespace audio

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <memory>
 #include <vector>
 
 typedef struct _snd_mixer snd_mixer_t;
@@ -42,5 +43,13 @@ private:
     snd_mixer_t *m_mixer = nullptr;
     std::vector<Control> m_controls;
 };
+
+// Starts opening the default mixer on a thread of its own: through the sound server's ALSA plugin
+// that takes 10 to 20 ms (loading the server's client library, connecting, listing its
+// controls), which then passes while the program sets up its first window. The next mixer
+// controller made without a device of its own takes this one, waiting for the opening to end.
+void startOpeningMixer();
+// The mixer startOpeningMixer began to open, once; nothing when none was begun or it was taken.
+std::unique_ptr<MixerDevice> takeOpeningMixer();
 
 } // namespace audio

@@ -38,6 +38,8 @@ MixerDeviceFactory &deviceFactory() {
 std::unique_ptr<MixerDevice> defaultDevice() {
     if (deviceFactory())
         return deviceFactory()();
+    if (auto opening = takeOpeningMixer())
+        return opening;
     return std::make_unique<AlsaMixer>();
 }
 
