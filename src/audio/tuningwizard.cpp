@@ -152,14 +152,14 @@ QWizardPage *TuningWizard::microphonePage() {
     layout->addWidget(lblProblem[1]);
     layout->addStretch();
     connect(cmdEchoTest, &QPushButton::toggled, this, [this](bool on) {
-        tryStep(lblProblem[1], [this, on] {
+        const bool done = tryStep(lblProblem[1], [this, on] {
             if (on)
                 m_client.StartEchoTest();
             else
                 m_client.StopEchoTest();
         });
         const QSignalBlocker quiet(cmdEchoTest);
-        if (on && lblProblem[1]->isVisible())
+        if (on && !done)
             cmdEchoTest->setChecked(false);
         cmdEchoTest->setText(cmdEchoTest->isChecked() ? QStringLiteral("&Stop Echo Test")
                                                       : QStringLiteral("&Echo Test"));
@@ -172,7 +172,7 @@ QWizardPage *TuningWizard::donePage() {
     page->setTitle(QStringLiteral("Ready"));
     page->setSubTitle(QStringLiteral("Kirrow uses these devices from the next call on."));
     auto *layout = new QVBoxLayout(page);
-    lblSummary = wrappedLabel(QString(), page);
+    lblSummary = new QLabel(page);
     lblSummary->setObjectName(QStringLiteral("lblSummary"));
     layout->addWidget(lblSummary);
     layout->addSpacing(12);
@@ -204,6 +204,7 @@ void TuningWizard::fillDevices(const QList<rtc::AudioDevice> &devices) {
         if (chosen(part) != deviceOf(m_before, part))
             deviceChosen(part);
     }
+    showSummary();
 }
 
 void TuningWizard::deviceChosen(rtc::RTC_AUDIO_DEVICE part) {
@@ -218,18 +219,23 @@ void TuningWizard::deviceChosen(rtc::RTC_AUDIO_DEVICE part) {
         cmbDevice[part]->setCurrentIndex(0);
         lblGone[part]->show();
     });
+    showSummary();
 }
 
 void TuningWizard::pageShown(int id) {
     stopTries();
     if (id == MicrophonePage) {
-        tryStep(lblProblem[1], [this] { m_client.StartCaptureMeter(); });
-        m_meter.start();
-    } else if (id == DonePage) {
-        lblSummary->setText(QStringLiteral("Speakers: %1\nRinger: %2\nMicrophone: %3")
-                                .arg(chosenName(rtc::RTCAD_SPEAKER), chosenName(rtc::RTCAD_RINGER),
-                                     chosenName(rtc::RTCAD_MICROPHONE)));
+        tryStep(lblProblem[1], [this] {
+            m_client.StartCaptureMeter();
+            m_meter.start();
+        });
     }
+}
+
+void TuningWizard::showSummary() {
+    lblSummary->setText(QStringLiteral("Speakers: %1\nRinger: %2\nMicrophone: %3")
+                            .arg(chosenName(rtc::RTCAD_SPEAKER), chosenName(rtc::RTCAD_RINGER),
+                                 chosenName(rtc::RTCAD_MICROPHONE)));
 }
 
 void TuningWizard::showLevel() {
@@ -237,12 +243,13 @@ void TuningWizard::showLevel() {
 }
 
 void TuningWizard::stopTries() {
-    m_meter.stop();
-    if (prgLevel)
+    if (m_meter.isActive()) {
+        m_meter.stop();
         prgLevel->setValue(0);
-    platform::skipOnError([this] { m_client.StopCaptureMeter(); });
-    platform::skipOnError([this] { m_client.StopEchoTest(); });
-    if (cmdEchoTest) {
+        platform::skipOnError([this] { m_client.StopCaptureMeter(); });
+    }
+    if (cmdEchoTest && cmdEchoTest->isChecked()) {
+        platform::skipOnError([this] { m_client.StopEchoTest(); });
         const QSignalBlocker quiet(cmdEchoTest);
         cmdEchoTest->setChecked(false);
         cmdEchoTest->setText(QStringLiteral("&Echo Test"));
@@ -272,13 +279,15 @@ void TuningWizard::done(int result) {
     QWizard::done(result);
 }
 
-void TuningWizard::tryStep(QLabel *problem, const std::function<void()> &step) {
+bool TuningWizard::tryStep(QLabel *problem, const std::function<void()> &step) {
     try {
         step();
         problem->hide();
+        return true;
     } catch (const std::exception &error) {
         problem->setText(platform::errorDescription(error));
         problem->show();
+        return false;
     }
 }
 

@@ -48,9 +48,10 @@ private:
     void deviceChosen(rtc::RTC_AUDIO_DEVICE part);
     void pageShown(int id);
     void showLevel();
+    void showSummary();
     void stopTries();
     // Runs a step of the client; a failure is told on the page instead of ending the wizard.
-    void tryStep(QLabel *problem, const std::function<void()> &step);
+    bool tryStep(QLabel *problem, const std::function<void()> &step);
     QString chosen(rtc::RTC_AUDIO_DEVICE part) const;
     QString chosenName(rtc::RTC_AUDIO_DEVICE part) const;
 
