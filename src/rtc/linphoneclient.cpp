@@ -800,7 +800,8 @@ void LinphoneClient::PlayRing(RTC_RING_TYPE type, bool play) {
             return;
         qCWarning(lcEngine) << "the ringer device cannot ring; the default device rings instead";
     }
-    // Our own ring, repeating until stopped; the engine's ring is off so it rings only when told.
+    // Otherwise our own ring on the default device, repeating until stopped; the engine's ring is
+    // off so it rings only when told.
     if (!platform::playSound(QStringLiteral(":/sounds/RING.WAV"),
                              platform::SND_ASYNC | platform::SND_LOOP | platform::SND_NODEFAULT))
         throw RtcError(RTC_E_ENGINE, QStringLiteral("PlayRing: the ring cannot be played."));
