@@ -812,6 +812,10 @@ QByteArray currentText() {
     return readFileAt(AT_FDCWD, QFile::encodeName(where.path), &error);
 }
 
+const QString kAudioSpeakerKey = QStringLiteral("Audio/Speaker");
+const QString kAudioRingerKey = QStringLiteral("Audio/Ringer");
+const QString kAudioMicrophoneKey = QStringLiteral("Audio/Microphone");
+
 QString entryKey(const QString &appName) {
     return appName + QLatin1Char('/') + kSection + QLatin1Char('/') + kKey;
 }
@@ -880,6 +884,21 @@ void eraseAccount() {
                 filled.append(appName);
         }
         return withoutGroups(text, filled);
+    });
+}
+
+AudioDeviceChoice readAudioDevices() {
+    const QByteArray text = currentText();
+    return {readValue(text, kAudioSpeakerKey, QString()),
+            readValue(text, kAudioRingerKey, QString()),
+            readValue(text, kAudioMicrophoneKey, QString())};
+}
+
+void saveAudioDevices(const AudioDeviceChoice &choice) {
+    rewrite([&](QByteArray text) {
+        text = withValue(text, kAudioSpeakerKey, choice.speaker);
+        text = withValue(text, kAudioRingerKey, choice.ringer);
+        return withValue(text, kAudioMicrophoneKey, choice.microphone);
     });
 }
 

@@ -53,4 +53,16 @@ void saveLogin(const QString &password, const QString &account, const QString &s
 // write; Save stays. Throws std::runtime_error as SaveSetting does.
 void eraseAccount();
 
+// The sound devices chosen in the audio tuning wizard, by the communications client's ids; ""
+// is the default device. Kept in a section of their own, [Audio], apart from the login.
+struct AudioDeviceChoice {
+    QString speaker;
+    QString ringer;
+    QString microphone;
+    bool operator==(const AudioDeviceChoice &) const = default;
+};
+AudioDeviceChoice readAudioDevices();
+// Writes the three in one write. Throws std::runtime_error as SaveSetting does.
+void saveAudioDevices(const AudioDeviceChoice &choice);
+
 } // namespace account

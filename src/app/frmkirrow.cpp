@@ -1,6 +1,7 @@
 #include "frmkirrow.h"
 
 #include "clsvolume.h"
+#include "devicechoice.h"
 #include "errortraps.h"
 #include "frmlogin.h"
 #include "knobbox.h"
@@ -10,6 +11,7 @@
 #include "settingsstore.h"
 #include "soundplayer.h"
 #include "toneclips.h"
+#include "tuningwizard.h"
 #include "twips.h"
 #include "volumecontroller.h"
 
@@ -157,6 +159,8 @@ void frmKirrow::CreateControls() {
     connect(Picture40, &PictureBox::clicked, this, &frmKirrow::Picture40_Click);
     connect(Picture13, &PictureBox::clicked, this, &frmKirrow::Picture13_Click);
     connect(mnuLoginAs, &QAction::triggered, this, &frmKirrow::mnuLoginAs_Click);
+    connect(Picture2, &PictureBox::clicked, this, &frmKirrow::Picture2_Click);
+    connect(mnuVOICE, &QAction::triggered, this, &frmKirrow::mnuVOICE_Click);
     // The settings menu opens from the status line, where "please select Menu - LoginAs" is read.
     lblMsg->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lblMsg, &QWidget::customContextMenuRequested, this,
@@ -244,6 +248,7 @@ void frmKirrow::InitRTCClient() {
         g_objRTCClient->ListenForIncomingSessions(rtc::RTCLM_BOTH);
         g_objRTCClient->SetPreferredMediaTypes(rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE,
                                                true);
+        audio::applySavedDevices(*g_objRTCClient);
     });
 }
 
@@ -349,6 +354,24 @@ bool frmKirrow::event(QEvent *event) {
 void frmKirrow::Picture13_Click() {
     frmLogin dialog(lblBalance, this);
     ShowModal(dialog);
+}
+
+// Modal over the window; without a client (it was never made) or when the wizard fails, the user
+// is told "Error" and what failed goes to the program's log.
+void frmKirrow::Picture2_Click() {
+    EndGestures();
+    platform::stopAndShow(
+        [this] {
+            if (!g_objRTCClient)
+                throw rtc::RtcError(rtc::RTC_E_NOT_INITIALIZED,
+                                    QStringLiteral("There is no client."));
+            audio::InvokeTuningWizard(*g_objRTCClient, this);
+        },
+        QStringLiteral("Error"), QStringLiteral("TUNING WIZARD"));
+}
+
+void frmKirrow::mnuVOICE_Click() {
+    Picture2_Click();
 }
 
 // ---- steps that later subsystems fill -------------------------------------------------------

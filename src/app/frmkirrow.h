@@ -104,6 +104,9 @@ public slots:
     // The recent calls and the phone book, each in a modal window that may fill the number box.
     void Picture3_Click();
     void Picture11_Click();
+    // The audio tuning wizard, from the audio button and from the settings menu.
+    void Picture2_Click();
+    void mnuVOICE_Click();
 
 private slots:
     void g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);

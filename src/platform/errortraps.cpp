@@ -54,12 +54,16 @@ void logError(const QString &where, const QString &what) {
 }
 
 bool stopAndShow(const std::function<void()> &step) {
+    return stopAndShow(step, formLoadErrorText(), QStringLiteral("FORMLOAD"));
+}
+
+bool stopAndShow(const std::function<void()> &step, const QString &message, const QString &where) {
     try {
         step();
         return true;
     } catch (const std::exception &error) {
-        logError(QStringLiteral("FORMLOAD"), errorDescription(error));
-        showMessage(formLoadErrorText());
+        logError(where, errorDescription(error));
+        showMessage(message);
         return false;
     }
 }

@@ -12,6 +12,9 @@ namespace platform {
 
 // Start-up, client creation, profile building: stop here and tell the user in a message box.
 bool stopAndShow(const std::function<void()> &step);
+// The same with a message of the step's own ("Error" for the tuning wizard); what failed goes to
+// the program's log under `where`.
+bool stopAndShow(const std::function<void()> &step, const QString &message, const QString &where);
 
 // Call handlers: put "Error:  " and what failed in the status line (show puts it there), and
 // go on. The error is told by its number (an engine error's negative number) or by its

@@ -4,15 +4,23 @@
 #include "soundplayer.h"
 
 #include <linphone/core.h>
+#include <linphone/core_utils.h>
 #include <linphone/factory.h>
 #include <linphone/logging.h>
 #include <linphone/lpconfig.h>
 
 #include <QDir>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -36,6 +44,7 @@ constexpr int kMostCalls = 2;
 constexpr int kToneSpacingMs = 160;
 constexpr int kToneTries = 5;
 constexpr quint16 kStaticSipPort = 5060;
+constexpr unsigned kEchoTestRate = 16000; // speech, and no more: the test is for the ear
 
 // ---- event objects --------------------------------------------------------------------------
 
@@ -143,6 +152,63 @@ QString engineFolder(const QString &leaf) {
     const QString path = base + QStringLiteral("/engine/") + leaf;
     QDir().mkpath(path);
     return path + QLatin1Char('/');
+}
+
+// A sound the engine plays from a file of its folder, written there when it is missing or
+// differs; empty when it cannot be written.
+QString engineSound(const QString &name, const QByteArray &wav) {
+    const QString path = engineFolder(QStringLiteral("data")) + name;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly) && file.readAll() == wav)
+        return path;
+    file.close();
+    if (wav.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(wav) != wav.size())
+        return {};
+    return path;
+}
+
+// The wizard's test sound: a soft two-note chime (C and G together, 0.7 s, dying away) as a
+// 16-bit mono WAV file at 16000 samples/s.
+QByteArray testChime() {
+    constexpr int kRate = 16000;
+    constexpr int kFrames = kRate * 7 / 10;
+    constexpr int kAttack = kRate / 50;
+    QByteArray wav(44 + kFrames * 2, '\0');
+    char *const header = wav.data();
+    std::memcpy(header, "RIFF", 4);
+    qToLittleEndian<quint32>(quint32(wav.size() - 8), header + 4);
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    qToLittleEndian<quint32>(16, header + 16);
+    qToLittleEndian<quint16>(1, header + 20); // PCM
+    qToLittleEndian<quint16>(1, header + 22); // mono
+    qToLittleEndian<quint32>(kRate, header + 24);
+    qToLittleEndian<quint32>(kRate * 2, header + 28);
+    qToLittleEndian<quint16>(2, header + 32);
+    qToLittleEndian<quint16>(16, header + 34);
+    std::memcpy(header + 36, "data", 4);
+    qToLittleEndian<quint32>(quint32(kFrames * 2), header + 40);
+    for (int n = 0; n < kFrames; ++n) {
+        const double t = double(n) / kRate;
+        const double envelope = std::min(1.0, double(n) / kAttack) * (1.0 - double(n) / kFrames);
+        const double value =
+            envelope * 0.3 *
+            (std::sin(2 * std::numbers::pi * 523 * t) + std::sin(2 * std::numbers::pi * 784 * t));
+        qToLittleEndian<qint16>(qint16(std::lround(value * 32767)), header + 44 + 2 * n);
+    }
+    return wav;
+}
+
+// Whether a device of the engine can serve a part of the telephone.
+bool canServe(const LinphoneAudioDevice *device, RTC_AUDIO_DEVICE part) {
+    return linphone_audio_device_has_capability(device, part == RTCAD_MICROPHONE
+                                                            ? LinphoneAudioDeviceCapabilityRecord
+                                                            : LinphoneAudioDeviceCapabilityPlay);
+}
+
+void requirePart(RTC_AUDIO_DEVICE part) {
+    if (part != RTCAD_SPEAKER && part != RTCAD_MICROPHONE && part != RTCAD_RINGER)
+        throw RtcError(RTC_E_INVALIDARG, QStringLiteral("No such audio device part %1.").arg(part));
 }
 
 void accountRegistrationChanged(LinphoneCore *core, LinphoneAccount *account,
@@ -409,6 +475,10 @@ LinphoneClient::~LinphoneClient() {
     m_sessions.clear();
     if (!m_core)
         return;
+    StopEchoTest();
+    StopCaptureMeter();
+    if (m_ringer)
+        linphone_ringtoneplayer_destroy(m_ringer);
     linphone_core_set_user_data(m_core, nullptr);
     linphone_core_stop(m_core);
     linphone_core_unref(m_core);
@@ -717,14 +787,38 @@ void LinphoneClient::PlayRing(RTC_RING_TYPE type, bool play) {
     if (type != RTCRT_PHONE)
         throw RtcError(RTC_E_INVALIDARG,
                        QStringLiteral("PlayRing: only the telephone ring is available."));
-    if (!play) {
-        platform::stopSound();
+    stopRinging();
+    if (!play)
         return;
+    // A ringer the user chose rings through the engine, on that device.
+    if (!m_devices[RTCAD_RINGER].isEmpty()) {
+        MSFactory *factory = linphone_core_get_ms_factory(m_core);
+        MSSndCard *card = ms_snd_card_manager_get_card(
+            ms_factory_get_snd_card_manager(factory), m_devices[RTCAD_RINGER].toUtf8().constData());
+        QFile clip(QStringLiteral(":/sounds/RING.WAV"));
+        const QString file = clip.open(QIODevice::ReadOnly)
+                                 ? engineSound(QStringLiteral("ring.wav"), clip.readAll())
+                                 : QString();
+        if (!m_ringer)
+            m_ringer = linphone_ringtoneplayer_new();
+        // The clip holds its own pause: played again at once, it rings as the telephone does.
+        if (card && !file.isEmpty() &&
+            linphone_ringtoneplayer_start(factory, m_ringer, card, file.toUtf8().constData(), 0) ==
+                0)
+            return;
+        qCWarning(lcEngine) << "the ringer device cannot ring; the default device rings instead";
     }
-    // Our own ring, repeating until stopped; the engine's ring is off so it rings only when told.
+    // Otherwise our own ring on the default device, repeating until stopped; the engine's ring is
+    // off so it rings only when told.
     if (!platform::playSound(QStringLiteral(":/sounds/RING.WAV"),
                              platform::SND_ASYNC | platform::SND_LOOP | platform::SND_NODEFAULT))
         throw RtcError(RTC_E_ENGINE, QStringLiteral("PlayRing: the ring cannot be played."));
+}
+
+void LinphoneClient::stopRinging() {
+    if (m_ringer)
+        linphone_ringtoneplayer_stop(m_ringer);
+    platform::stopSound();
 }
 
 void LinphoneClient::SendDTMF(RTC_DTMF tone) {
@@ -760,8 +854,162 @@ void LinphoneClient::sendNextTone() {
     m_tonePacer.start();
 }
 
-void LinphoneClient::InvokeTuningWizard(QWidget *) {
-    notAvailableYet("InvokeTuningWizard");
+// ---- sound devices --------------------------------------------------------------------------
+
+QList<AudioDevice> LinphoneClient::AudioDevices() {
+    requireCore("AudioDevices");
+    // The engine finds its devices once, when it starts. It looks again here, unless sound is
+    // in use, which a new list would cut off.
+    const bool ringing = m_ringer && linphone_ringtoneplayer_is_started(m_ringer);
+    if (linphone_core_get_calls_nb(m_core) == 0 && !m_echoTesting && !m_meter && !ringing)
+        linphone_core_reload_sound_devices(m_core);
+    QList<AudioDevice> devices;
+    bctbx_list_t *list = linphone_core_get_extended_audio_devices(m_core);
+    for (const bctbx_list_t *item = list; item; item = item->next) {
+        const auto *device = static_cast<const LinphoneAudioDevice *>(item->data);
+        AudioDevice entry{fromC(linphone_audio_device_get_id(device)),
+                          fromC(linphone_audio_device_get_device_name(device)),
+                          canServe(device, RTCAD_SPEAKER), canServe(device, RTCAD_MICROPHONE)};
+        // Devices of one name have one id: the engine cannot tell them apart either.
+        if (std::none_of(devices.cbegin(), devices.cend(),
+                         [&](const AudioDevice &other) { return other.id == entry.id; }))
+            devices.append(entry);
+    }
+    bctbx_list_free_with_data(list,
+                              reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    // A chosen device that has gone: the engine is back on its default for it, and says so here.
+    for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER})
+        if (!m_devices[part].isEmpty() && !hasDevice(m_devices[part], part))
+            useDevice(part, QString());
+    return devices;
+}
+
+QString LinphoneClient::PreferredAudioDevice(RTC_AUDIO_DEVICE part) const {
+    requirePart(part);
+    return m_devices[part];
+}
+
+bool LinphoneClient::SetPreferredAudioDevice(RTC_AUDIO_DEVICE part, const QString &id) {
+    requireCore("SetPreferredAudioDevice");
+    requirePart(part);
+    // The engine takes any id and quietly uses its default for one it does not have: looked up
+    // here, so that the caller is told.
+    const bool found = id.isEmpty() || hasDevice(id, part);
+    useDevice(part, found ? id : QString());
+    // The tests in progress move to the new device.
+    if (m_echoTesting && part != RTCAD_RINGER) {
+        StopEchoTest();
+        StartEchoTest();
+    }
+    if (m_meter && part == RTCAD_MICROPHONE) {
+        StopCaptureMeter();
+        StartCaptureMeter();
+    }
+    return found;
+}
+
+bool LinphoneClient::hasDevice(const QString &id, RTC_AUDIO_DEVICE part) const {
+    const QByteArray wanted = id.toUtf8();
+    bool found = false;
+    bctbx_list_t *list = linphone_core_get_extended_audio_devices(m_core);
+    for (const bctbx_list_t *item = list; item && !found; item = item->next) {
+        const auto *device = static_cast<const LinphoneAudioDevice *>(item->data);
+        found = wanted == linphone_audio_device_get_id(device) && canServe(device, part);
+    }
+    bctbx_list_free_with_data(list,
+                              reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    return found;
+}
+
+void LinphoneClient::useDevice(RTC_AUDIO_DEVICE part, const QString &id) {
+    const QByteArray utf8 = id.toUtf8();
+    const char *device = id.isEmpty() ? nullptr : utf8.constData(); // none: the default
+    switch (part) {
+    case RTCAD_SPEAKER:
+        linphone_core_set_playback_device(m_core, device);
+        break;
+    case RTCAD_MICROPHONE:
+        linphone_core_set_capture_device(m_core, device);
+        break;
+    case RTCAD_RINGER:
+        linphone_core_set_ringer_device(m_core, device);
+        break;
+    }
+    m_devices[part] = id;
+}
+
+void LinphoneClient::PlayTestSound() {
+    requireCore("PlayTestSound");
+    const QString file = engineSound(QStringLiteral("testsound.wav"), testChime());
+    if (file.isEmpty() || linphone_core_play_local(m_core, file.toUtf8().constData()) != 0)
+        throw RtcError(RTC_E_ENGINE, QStringLiteral("The test sound cannot be played."));
+}
+
+void LinphoneClient::StartEchoTest() {
+    requireCore("StartEchoTest");
+    if (m_echoTesting)
+        return;
+    // The engine reports a test that started with 1, not 0.
+    if (linphone_core_start_echo_tester(m_core, kEchoTestRate) < 0)
+        throw RtcError(RTC_E_ENGINE, QStringLiteral("The echo test cannot be started."));
+    m_echoTesting = true;
+}
+
+void LinphoneClient::StopEchoTest() {
+    if (!m_core || !m_echoTesting)
+        return;
+    linphone_core_stop_echo_tester(m_core);
+    m_echoTesting = false;
+}
+
+// The meter is a recording of the microphone, into a file of the engine's that goes when it
+// stops: the engine measures the level of what it records, and nothing else of its.
+void LinphoneClient::StartCaptureMeter() {
+    requireCore("StartCaptureMeter");
+    if (m_meter)
+        return;
+    LinphoneRecorderParams *params = linphone_core_create_recorder_params(m_core);
+    linphone_recorder_params_set_file_format(params, LinphoneRecorderFileFormatWav);
+    const QByteArray capture = linphone_core_get_capture_device(m_core);
+    bctbx_list_t *list = linphone_core_get_extended_audio_devices(m_core);
+    for (const bctbx_list_t *item = list; item; item = item->next) {
+        const auto *device = static_cast<const LinphoneAudioDevice *>(item->data);
+        if (capture == linphone_audio_device_get_id(device) && canServe(device, RTCAD_MICROPHONE)) {
+            linphone_recorder_params_set_audio_device(params, device);
+            break;
+        }
+    }
+    LinphoneRecorder *recorder = linphone_core_create_recorder(m_core, params);
+    bctbx_list_free_with_data(list,
+                              reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    linphone_recorder_params_unref(params);
+    const QString file = engineFolder(QStringLiteral("data")) + QStringLiteral("meter.wav");
+    if (!recorder || linphone_recorder_open(recorder, file.toUtf8().constData()) != 0 ||
+        linphone_recorder_start(recorder) != 0) {
+        if (recorder) {
+            linphone_recorder_close(recorder);
+            linphone_recorder_unref(recorder);
+        }
+        QFile::remove(file);
+        throw RtcError(RTC_E_ENGINE, QStringLiteral("The microphone cannot be listened to."));
+    }
+    m_meter = recorder;
+}
+
+void LinphoneClient::StopCaptureMeter() {
+    if (!m_meter)
+        return;
+    linphone_recorder_close(m_meter);
+    linphone_recorder_unref(m_meter);
+    m_meter = nullptr;
+    QFile::remove(engineFolder(QStringLiteral("data")) + QStringLiteral("meter.wav"));
+}
+
+double LinphoneClient::CaptureLevel() const {
+    // A recorder that is not recording reads as full scale: only a running one is asked.
+    if (!m_meter)
+        return 0;
+    return std::clamp(double(linphone_recorder_get_capture_volume(m_meter)), 0.0, 1.0);
 }
 
 void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int state) {

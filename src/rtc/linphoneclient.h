@@ -17,6 +17,8 @@ class QSocketNotifier;
 struct _LinphoneCore;
 struct _LinphoneAccount;
 struct _LinphoneCall;
+struct _LinphoneRecorder;
+struct _LinphoneRingtonePlayer;
 
 namespace rtc {
 
@@ -42,7 +44,16 @@ public:
                                  const IRTCProfilePtr &profile, long flags) override;
     void PlayRing(RTC_RING_TYPE type, bool play) override;
     void SendDTMF(RTC_DTMF tone) override;
-    void InvokeTuningWizard(QWidget *parent) override;
+
+    QList<AudioDevice> AudioDevices() override;
+    QString PreferredAudioDevice(RTC_AUDIO_DEVICE part) const override;
+    bool SetPreferredAudioDevice(RTC_AUDIO_DEVICE part, const QString &id) override;
+    void PlayTestSound() override;
+    void StartEchoTest() override;
+    void StopEchoTest() override;
+    void StartCaptureMeter() override;
+    void StopCaptureMeter() override;
+    double CaptureLevel() const override;
 
     IRTCProfilePtr CreateProfile(const QString &profileXml) override;
     void EnableProfile(const IRTCProfilePtr &profile, long registerFlags) override;
@@ -89,6 +100,9 @@ private:
     void sendNextTone();
     void watchSipSockets();
     void screenSipSockets();
+    bool hasDevice(const QString &id, RTC_AUDIO_DEVICE part) const;
+    void useDevice(RTC_AUDIO_DEVICE part, const QString &id);
+    void stopRinging();
 
     _LinphoneCore *m_core = nullptr;
     QTimer m_iterateTimer; // the slow tick
@@ -112,6 +126,11 @@ private:
     std::deque<std::pair<long, IRTCEventPtr>> m_pending;
     std::map<_LinphoneCall *, std::shared_ptr<class LinphoneSession>> m_sessions;
     std::shared_ptr<class LinphoneSession> m_placing; // the session whose call is being invited
+    // The devices chosen, by RTC_AUDIO_DEVICE; "" is the engine's default.
+    QString m_devices[3];
+    bool m_echoTesting = false;
+    _LinphoneRecorder *m_meter = nullptr;        // records the microphone while the meter runs
+    _LinphoneRingtonePlayer *m_ringer = nullptr; // rings on a ringer device of the user's choice
 };
 
 // Which UDP port to listen on: the static SIP port 5060 when it is free on the address, else any

@@ -2,11 +2,6 @@
 
 namespace rtc {
 
-void notAvailableYet(const char *operation) {
-    throw RtcError(RTC_E_NOTIMPL, QStringLiteral("%1 is not available in this version of Kirrow.")
-                                      .arg(QLatin1String(operation)));
-}
-
 long eventFilterBit(long eventType) {
     switch (eventType) {
     case RTCE_CLIENT:

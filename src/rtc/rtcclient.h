@@ -2,14 +2,13 @@
 
 #include "rtcvalues.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
 #include <functional>
 #include <memory>
 #include <stdexcept>
-
-class QWidget;
 
 namespace rtc {
 
@@ -26,9 +25,6 @@ private:
     long m_number;
     QString m_description;
 };
-
-// Raised by operations that this client cannot perform yet, so nothing pretends to work.
-[[noreturn]] void notAvailableYet(const char *operation);
 
 // An event object. The handler asks for the view it expects with eventView<>(); asking for the
 // wrong one is an error, as it is for the client's own event objects.
@@ -109,6 +105,16 @@ public:
     virtual void EnableProfile(const IRTCProfilePtr &profile, long registerFlags) = 0;
 };
 
+// A sound device the client can use: the id it is chosen by (and kept in the settings by), the
+// name a user knows it by, and whether it plays, records or both.
+struct AudioDevice {
+    QString id;
+    QString name;
+    bool canPlay = false;
+    bool canCapture = false;
+    bool operator==(const AudioDevice &) const = default;
+};
+
 // The communications client: one object for the whole run. Every event is raised through the
 // Event signal on the GUI thread, filtered by EventFilter.
 class IRTCClient : public QObject {
@@ -128,7 +134,27 @@ public:
                                          const IRTCProfilePtr &profile, long flags) = 0;
     virtual void PlayRing(RTC_RING_TYPE type, bool play) = 0;
     virtual void SendDTMF(RTC_DTMF tone) = 0;
-    virtual void InvokeTuningWizard(QWidget *parent) = 0;
+
+    // Sound devices, for the audio tuning wizard and the calls. The devices are looked for
+    // afresh on each call, so one plugged in or taken out since shows.
+    virtual QList<AudioDevice> AudioDevices() = 0;
+    // The device chosen for a part, "" for the client's default device.
+    virtual QString PreferredAudioDevice(RTC_AUDIO_DEVICE part) const = 0;
+    // Chooses the device for a part from the next call (or ring, or test) on; "" chooses the
+    // default. A device that is not there, or cannot do the part, is not chosen: the part falls
+    // back to the default device, never to silence, and false says so.
+    virtual bool SetPreferredAudioDevice(RTC_AUDIO_DEVICE part, const QString &id) = 0;
+    // Plays a short chime on the speaker device.
+    virtual void PlayTestSound() = 0;
+    // What the microphone hears is played on the speaker device until the test is stopped.
+    virtual void StartEchoTest() = 0;
+    virtual void StopEchoTest() = 0;
+    // While the capture meter runs, CaptureLevel() tells how loud the microphone device hears:
+    // 0 for silence to 1 for full scale (linear); 0 while the meter is stopped. It follows the
+    // microphone when another is chosen.
+    virtual void StartCaptureMeter() = 0;
+    virtual void StopCaptureMeter() = 0;
+    virtual double CaptureLevel() const = 0;
 
 signals:
     void Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);

@@ -73,6 +73,13 @@ enum RTC_LISTEN_MODE : long {
     RTCLM_BOTH = 2,
 };
 
+// The parts of the telephone a sound device is chosen for.
+enum RTC_AUDIO_DEVICE : long {
+    RTCAD_SPEAKER = 0,    // what the far end says, and the test sound
+    RTCAD_MICROPHONE = 1, // what is said to the far end
+    RTCAD_RINGER = 2,     // the ring of a call coming in
+};
+
 // Flags of CreateSession.
 enum : long {
     RTCCS_FORCE_PROFILE = 0x1,

@@ -2,6 +2,8 @@
 
 #include "provisioningprofile.h"
 
+#include <algorithm>
+
 namespace {
 
 class FakeProfile final : public rtc::IRTCProfile {
@@ -179,4 +181,42 @@ void FakeRTCClient::raiseRegistration(long state) {
 
 void FakeRTCClient::raiseMedia(long eventType, long mediaType) {
     raise(rtc::RTCE_MEDIA, std::make_shared<FakeMediaEvent>(eventType, mediaType));
+}
+
+QList<rtc::AudioDevice> FakeRTCClient::AudioDevices() {
+    record(QStringLiteral("AudioDevices"));
+    requireInitialized();
+    // As the real client: a chosen device that has gone leaves its part on the default.
+    for (QString &chosen : m_devices)
+        if (std::none_of(devices.cbegin(), devices.cend(),
+                         [&](const rtc::AudioDevice &device) { return device.id == chosen; }))
+            chosen.clear();
+    return devices;
+}
+
+QString FakeRTCClient::PreferredAudioDevice(rtc::RTC_AUDIO_DEVICE part) const {
+    return m_devices[part];
+}
+
+bool FakeRTCClient::SetPreferredAudioDevice(rtc::RTC_AUDIO_DEVICE part, const QString &id) {
+    record(QStringLiteral("SetPreferredAudioDevice %1 %2").arg(part).arg(id));
+    requireInitialized();
+    const bool found =
+        id.isEmpty() ||
+        std::any_of(devices.cbegin(), devices.cend(), [&](const rtc::AudioDevice &device) {
+            return device.id == id &&
+                   (part == rtc::RTCAD_MICROPHONE ? device.canCapture : device.canPlay);
+        });
+    m_devices[part] = found ? id : QString();
+    return found;
+}
+
+void FakeRTCClient::StartCaptureMeter() {
+    record(QStringLiteral("StartCaptureMeter"));
+    m_metering = true;
+}
+
+void FakeRTCClient::StopCaptureMeter() {
+    record(QStringLiteral("StopCaptureMeter"));
+    m_metering = false;
 }

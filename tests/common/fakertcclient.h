@@ -23,7 +23,18 @@ public:
                                       const rtc::IRTCProfilePtr &, long) override;
     void PlayRing(rtc::RTC_RING_TYPE type, bool play) override;
     void SendDTMF(rtc::RTC_DTMF tone) override;
-    void InvokeTuningWizard(QWidget *) override { rtc::notAvailableYet("InvokeTuningWizard"); }
+    // Sound devices: those the test puts in `devices`; the choices, tests and meter recorded.
+    QList<rtc::AudioDevice> devices;
+    double captureLevel = 0; // what the meter reads while it runs
+    QList<rtc::AudioDevice> AudioDevices() override;
+    QString PreferredAudioDevice(rtc::RTC_AUDIO_DEVICE part) const override;
+    bool SetPreferredAudioDevice(rtc::RTC_AUDIO_DEVICE part, const QString &id) override;
+    void PlayTestSound() override { record(QStringLiteral("PlayTestSound")); }
+    void StartEchoTest() override { record(QStringLiteral("StartEchoTest")); }
+    void StopEchoTest() override { record(QStringLiteral("StopEchoTest")); }
+    void StartCaptureMeter() override;
+    void StopCaptureMeter() override;
+    double CaptureLevel() const override { return m_metering ? captureLevel : 0; }
     rtc::IRTCProfilePtr CreateProfile(const QString &profileXml) override;
     void EnableProfile(const rtc::IRTCProfilePtr &profile, long registerFlags) override;
 
@@ -42,4 +53,6 @@ private:
     void requireInitialized() const;
     long m_filter = 0;
     bool m_initialized = false; // like the real client, profiles need an initialized one
+    QString m_devices[3];
+    bool m_metering = false;
 };

@@ -9,19 +9,23 @@
 #include "sipcapture.h"
 #include "sipppeer.h"
 #include "soundcheck.h"
+#include "tuningwizard.h"
 #include "xdo.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTimer>
+#include <QWizard>
 #include <QtTest>
 
 namespace {
@@ -258,6 +262,62 @@ class TestCalls : public QObject {
         QVERIFY(m_window->Form_Load());
     }
 
+    // The telephone as the program starts it: the real engine, logged in, registered.
+    void startWindow() {
+        m_window.reset();
+        m_window =
+            std::make_unique<frmKirrow>([] { return std::make_shared<rtc::LinphoneClient>(); });
+        logInThroughTheDialog();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->RegState(), QStringLiteral("REGISTERED"), kTimeoutMs);
+        connect(m_window->Client().get(), &rtc::IRTCClient::Event, m_window->lblMsg,
+                [this](long type) {
+                    if (type == rtc::RTCE_SESSION_STATE_CHANGE)
+                        m_states << status();
+                });
+    }
+
+    // Opens the tuning wizard (by default with a click on the audio button) and runs act on it
+    // from inside its own event loop once it is up; act closes it with its buttons.
+    void withTuningWizard(const std::function<void(audio::TuningWizard *)> &act,
+                          const std::function<void()> &open = {}) {
+        bool acted = false;
+        whenModalShows<audio::TuningWizard>([&](audio::TuningWizard *wizard) {
+            // A step that failed closes the wizard, so the test is not stuck in it.
+            const auto unstick = qScopeGuard([wizard] {
+                if (QTest::currentTestFailed() && wizard->isVisible())
+                    wizard->reject();
+            });
+            QVERIFY(QTest::qWaitForWindowExposed(wizard));
+            xdo::focusWindow(wizard);
+            act(wizard);
+            acted = true;
+        });
+        if (open)
+            open();
+        else
+            xdo::click(m_window->Picture2);
+        QTRY_VERIFY_WITH_TIMEOUT(acted && !QApplication::activeModalWidget(), kTimeoutMs);
+    }
+
+    // Picks an entry of a drop-down list as a user does: a click opens the list, the arrow keys
+    // go to the entry and Return takes it.
+    static void pickFromList(QComboBox *box, const QString &entry) {
+        const int target = box->findText(entry);
+        QVERIFY2(target >= 0, qPrintable(entry + " is not in the list"));
+        xdo::click(box);
+        QTRY_VERIFY(box->view()->isVisible());
+        const int steps = target - box->currentIndex();
+        QStringList keys(std::abs(steps), steps > 0 ? "Down" : "Up");
+        xdo::key(keys << "Return");
+        QTRY_COMPARE(box->currentText(), entry);
+    }
+
+    static void clickWizardButton(audio::TuningWizard *wizard, QWizard::WizardButton which) {
+        xdo::click(wizard->button(which));
+    }
+
     // The number box's warning was shown once, and answered.
     void answeredInputError() {
         QTRY_COMPARE(m_messages->read(), QStringList{kInputError});
@@ -294,17 +354,7 @@ private slots:
         m_states.clear();
         QFile::remove(calls::recentLogPath());
         m_messages = std::make_unique<MessageReader>();
-        m_window =
-            std::make_unique<frmKirrow>([] { return std::make_shared<rtc::LinphoneClient>(); });
-        logInThroughTheDialog();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QTRY_COMPARE_WITH_TIMEOUT(m_window->RegState(), QStringLiteral("REGISTERED"), kTimeoutMs);
-        connect(m_window->Client().get(), &rtc::IRTCClient::Event, m_window->lblMsg,
-                [this](long type) {
-                    if (type == rtc::RTCE_SESSION_STATE_CHANGE)
-                        m_states << status();
-                });
+        startWindow();
     }
 
     void cleanup() {
@@ -562,6 +612,93 @@ private slots:
         QVERIFY(connected());
         endCall(*far);
         QVERIFY2(sees(*far, "^BYE sip:"), qPrintable(far->report()));
+    }
+
+    // The microphone chosen in the wizard of the audio button, with the pointer and the
+    // keyboard, is the one the next call records from, and is still chosen after a restart.
+    // Once it is gone, the wizard says so when it opens, in the same run or at the next start,
+    // and calls record from the default microphone.
+    void tuningWizardChoosesTheMicrophoneOfTheCalls() {
+        const QString micName = QStringLiteral("KirrowWizardMic");
+        soundcheck::PulseModule mic("module-null-source",
+                                    {"source_name=kirrow_wizard_mic", "description=" + micName});
+        QVERIFY2(mic.isLoaded(), qPrintable(mic.error()));
+        const auto microphone = [this] {
+            return m_window->Client()->PreferredAudioDevice(rtc::RTCAD_MICROPHONE);
+        };
+        const auto callRecordingFrom = [this](const QString &source) {
+            auto far = callee("answer.xml");
+            dialAndConnect("1002");
+            const QStringList recorded =
+                waitFor([] { return soundcheck::recordedSources(); }, QStringList{source});
+            endCall(*far);
+            QCOMPARE(recorded, QStringList{source});
+        };
+        withTuningWizard([&](audio::TuningWizard *wizard) {
+            clickWizardButton(wizard, QWizard::NextButton);
+            QTRY_COMPARE(wizard->currentId(), int(audio::TuningWizard::MicrophonePage));
+            pickFromList(wizard->cmbDevice[rtc::RTCAD_MICROPHONE], micName);
+            clickWizardButton(wizard, QWizard::NextButton);
+            QTRY_COMPARE(wizard->currentId(), int(audio::TuningWizard::DonePage));
+            QVERIFY2(wizard->lblSummary->text().contains("Microphone: " + micName),
+                     qPrintable(wizard->lblSummary->text()));
+            clickWizardButton(wizard, QWizard::FinishButton);
+        });
+        const QString id = microphone();
+        QVERIFY2(id.contains(micName), qPrintable(id));
+        callRecordingFrom("kirrow_wizard_mic");
+
+        startWindow();
+        QCOMPARE(microphone(), id);
+        mic.unload();
+        withTuningWizard([&](audio::TuningWizard *wizard) {
+            clickWizardButton(wizard, QWizard::NextButton);
+            QTRY_COMPARE(wizard->currentId(), int(audio::TuningWizard::MicrophonePage));
+            QCOMPARE(wizard->cmbDevice[rtc::RTCAD_MICROPHONE]->currentText(),
+                     QStringLiteral("Default device"));
+            QVERIFY(wizard->lblGone[rtc::RTCAD_MICROPHONE]->isVisible());
+            QVERIFY(wizard->lblGone[rtc::RTCAD_MICROPHONE]->text().contains("not connected"));
+            clickWizardButton(wizard, QWizard::CancelButton);
+        });
+        QCOMPARE(microphone(), QString());
+        callRecordingFrom("kirrow_null_source");
+
+        startWindow();
+        QCOMPARE(microphone(), QString());
+        withTuningWizard([&](audio::TuningWizard *wizard) {
+            QVERIFY(!wizard->lblGone[rtc::RTCAD_MICROPHONE]->isHidden());
+            QVERIFY(wizard->lblGone[rtc::RTCAD_SPEAKER]->isHidden());
+            clickWizardButton(wizard, QWizard::CancelButton);
+        });
+    }
+
+    // "Tuning Wizard" in the settings menu opens the same wizard; its test sound is heard.
+    void settingsMenuOpensTheTuningWizard() {
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        const auto openFromTheMenu = [this] {
+            xdo::focusWindow(m_window.get());
+            xdo::click(m_window->lblMsg, std::nullopt, 3);
+            QTRY_VERIFY(m_window->mnuSettings->isVisible());
+            xdo::click(m_window->mnuSettings,
+                       m_window->mnuSettings->actionGeometry(m_window->mnuVOICE).center());
+        };
+        withTuningWizard(
+            [&](audio::TuningWizard *wizard) {
+                QCOMPARE(wizard->currentId(), int(audio::TuningWizard::SpeakersPage));
+                const qsizetype before = sink.size();
+                xdo::click(wizard->cmdTestSound);
+                const auto chime = [&] {
+                    sink.waitForMore(100);
+                    return soundcheck::containsTonePair(sink.samples().mid(before),
+                                                        soundcheck::kRate, 523, 784);
+                };
+                QVERIFY2(QTest::qWaitFor(chime, kTimeoutMs),
+                         qPrintable(soundcheck::describe(sink.samples().mid(before),
+                                                         soundcheck::kRate, {523, 784})));
+                clickWizardButton(wizard, QWizard::CancelButton);
+            },
+            openFromTheMenu);
     }
 };
 

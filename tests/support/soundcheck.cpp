@@ -1,6 +1,7 @@
 #include "soundcheck.h"
 
 #include <QDeadlineTimer>
+#include <QMap>
 
 #include <algorithm>
 #include <cmath>
@@ -28,20 +29,59 @@ SinkRecorder::~SinkRecorder() {
     stop();
 }
 
-QString defaultSink() {
+namespace {
+
+// What pactl prints for these arguments; nothing when it fails (*error says why, when given).
+QString pactl(const QStringList &arguments, QString *error = nullptr) {
     QProcess pactl;
-    pactl.start(QStringLiteral("pactl"), {QStringLiteral("get-default-sink")});
+    pactl.start(QStringLiteral("pactl"), arguments);
     if (!pactl.waitForFinished(10000) || pactl.exitStatus() != QProcess::NormalExit ||
-        pactl.exitCode() != 0)
+        pactl.exitCode() != 0) {
+        if (error)
+            *error = QStringLiteral("pactl %1: %2 %3")
+                         .arg(arguments.join(QLatin1Char(' ')), pactl.errorString(),
+                              QString::fromLocal8Bit(pactl.readAllStandardError()));
         return {};
+    }
     return QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+QString defaultSink() {
+    return pactl({QStringLiteral("get-default-sink")});
+}
+
+PulseModule::PulseModule(const QString &module, const QStringList &arguments) {
+    m_index = pactl(QStringList{QStringLiteral("load-module"), module} + arguments, &m_error);
+}
+
+void PulseModule::unload() {
+    if (!m_index.isEmpty())
+        pactl({QStringLiteral("unload-module"), m_index});
+    m_index.clear();
+}
+
+QStringList recordedSources() {
+    // Short lists: "index<TAB>name..." of the sources, "index<TAB>source index..." of the streams.
+    QMap<QString, QString> names;
+    for (const QString &line :
+         pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")})
+             .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        names.insert(line.section(QLatin1Char('\t'), 0, 0), line.section(QLatin1Char('\t'), 1, 1));
+    QStringList recorded;
+    for (const QString &line :
+         pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("source-outputs")})
+             .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        recorded << names.value(line.section(QLatin1Char('\t'), 1, 1));
+    return recorded;
 }
 
 bool SinkRecorder::start(int timeoutMs) {
     stop();
     m_samples.clear();
     m_error.clear();
-    const QString sink = defaultSink();
+    const QString sink = m_sink.isEmpty() ? defaultSink() : m_sink;
     if (sink.isEmpty()) {
         m_error = QStringLiteral("no default sink (is PulseAudio running?)");
         return false;

@@ -4,6 +4,9 @@
 #include <QList>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
+
+#include <utility>
 
 // Hears what the program plays: records the default PulseAudio sink through its monitor and
 // finds frequencies in the recording. Recordings are unsigned 8-bit mono samples (silence is 128)
@@ -14,12 +17,13 @@ constexpr int kRate = 8000;
 
 class SinkRecorder {
 public:
-    SinkRecorder() = default;
+    // Records the named sink's monitor; the default sink's when none is named.
+    explicit SinkRecorder(QString sink = {}) : m_sink(std::move(sink)) {}
     SinkRecorder(const SinkRecorder &) = delete;
     SinkRecorder &operator=(const SinkRecorder &) = delete;
     ~SinkRecorder();
 
-    // Starts parec on the default sink's monitor and waits, up to the deadline, until samples
+    // Starts parec on the sink's monitor and waits, up to the deadline, until samples
     // come in. On failure, error() says why.
     bool start(int timeoutMs = 15000);
     void stop();
@@ -37,6 +41,7 @@ public:
     }
 
 private:
+    QString m_sink;
     QProcess m_parec;
     QByteArray m_samples;
     QString m_error;
@@ -44,6 +49,26 @@ private:
 
 // The default sink's name, from pactl; empty when there is no PulseAudio to ask.
 QString defaultSink();
+
+// A PulseAudio module a test loads (a second sink or source, "pactl load-module"), unloaded
+// again when the object goes or unload() is called.
+class PulseModule {
+public:
+    PulseModule(const QString &module, const QStringList &arguments);
+    PulseModule(const PulseModule &) = delete;
+    PulseModule &operator=(const PulseModule &) = delete;
+    ~PulseModule() { unload(); }
+    bool isLoaded() const { return !m_index.isEmpty(); }
+    QString error() const { return m_error; }
+    void unload();
+
+private:
+    QString m_index;
+    QString m_error;
+};
+
+// The names of the sources something records from now ("pactl list source-outputs").
+QStringList recordedSources();
 
 // The amplitude squared, relative to full scale, of the sine at `hz` in the samples: a sine
 // swinging over the whole 0..255 range gives 1, silence 0 (Goertzel's algorithm).

@@ -1,4 +1,5 @@
 #include "clsvolume.h"
+#include "dialogdriver.h"
 #include "errortraps.h"
 #include "fakemixerdevice.h"
 #include "fakertcclient.h"
@@ -9,12 +10,16 @@
 #include "mainlayout.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "tuningwizard.h"
 #include "volumecontroller.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 
@@ -28,12 +33,17 @@ class TestFrmKirrow : public QObject {
     int m_clientsMade = 0;
     QString m_failOn;
     std::shared_ptr<FakeMixerDevice::State> m_mixer;
+    bool m_noEngine = false; // making the client fails, as it does when the engine cannot load
+    QList<rtc::AudioDevice> m_devices;
 
     std::unique_ptr<frmKirrow> makeWindow() {
         return std::make_unique<frmKirrow>([this] {
             ++m_clientsMade;
+            if (m_noEngine)
+                throw rtc::RtcError(rtc::RTC_E_ENGINE, "The SIP engine could not be loaded.");
             m_client = std::make_shared<FakeRTCClient>();
             m_client->failOn = m_failOn;
+            m_client->devices = m_devices;
             return m_client;
         });
     }
@@ -68,6 +78,8 @@ private slots:
         m_client.reset();
         m_clientsMade = 0;
         m_failOn.clear();
+        m_noEngine = false;
+        m_devices.clear();
     }
 
     void startUpCreatesConfiguresAndRegistersInOrder() {
@@ -324,6 +336,84 @@ private slots:
         QCOMPARE(readEntry(kSaveApp), QStringLiteral("no"));
         QCOMPARE(m_client->profileTexts.size(), 1);
         QCOMPARE(window->strSIPIP, QStringLiteral("sip.example.net"));
+    }
+
+    // Without a client the audio button and the menu item say "Error", and the log says why.
+    void tuningWizardWithoutAClientSaysError_data() {
+        QTest::addColumn<bool>("noEngine");
+        QTest::addColumn<QString>("failOn");
+        QTest::newRow("never made") << true << QString();
+        QTest::newRow("not running") << false << "Initialize";
+    }
+    void tuningWizardWithoutAClientSaysError() {
+        QFETCH(bool, noEngine);
+        QFETCH(QString, failOn);
+        m_noEngine = noEngine;
+        m_failOn = failOn;
+        MessageCatcher messages;
+        auto window = started(login());
+        messages.clear();
+        QTest::mouseClick(window->Picture2, Qt::LeftButton);
+        window->mnuVOICE->trigger();
+        QCOMPARE(messages.texts(), (QStringList{"Error", "Error"}));
+        QVERIFY(readBytes(platform::programLogPath()).contains("TUNING WIZARD: "));
+    }
+
+    // The saved devices reach the client at start, one that is not there leaving its part on
+    // the default; the wizard says so, tries each choice on the client at once, stops its tries
+    // when it closes, puts the devices back on Cancel and keeps them on Finish.
+    void tuningWizardTriesChoicesAndKeepsThemOnFinish() {
+        m_devices = {{"spk1", "Speakers One", true, false},
+                     {"spk2", "Speakers Two", true, false},
+                     {"mic1", "Microphone One", false, true}};
+        saveAudioDevices({"spk2", "", "gone-mic"});
+        auto window = started(login());
+        QVERIFY(m_client->calls.contains("SetPreferredAudioDevice 0 spk2"));
+        QVERIFY(m_client->calls.contains("SetPreferredAudioDevice 1 gone-mic"));
+        QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_MICROPHONE), QString());
+
+        bool tried = false;
+        whenModalShows<audio::TuningWizard>([&](audio::TuningWizard *wizard) {
+            const auto reject = qScopeGuard([wizard] { wizard->reject(); });
+            QCOMPARE(wizard->cmbDevice[rtc::RTCAD_SPEAKER]->currentData(), QVariant("spk2"));
+            QCOMPARE(wizard->cmbDevice[rtc::RTCAD_MICROPHONE]->currentData(), QVariant(""));
+            QVERIFY(wizard->lblGone[rtc::RTCAD_SPEAKER]->isHidden());
+            QVERIFY(!wizard->lblGone[rtc::RTCAD_MICROPHONE]->isHidden());
+            QCOMPARE(wizard->cmbDevice[rtc::RTCAD_MICROPHONE]->count(), 2); // the default, mic1
+            wizard->cmbDevice[rtc::RTCAD_SPEAKER]->setCurrentIndex(1);
+            QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_SPEAKER), QStringLiteral("spk1"));
+            wizard->cmdTestSound->click();
+            wizard->next();
+            m_client->captureLevel = 0.1; // -20 dB: two thirds up the bar's 60 dB
+            QTRY_COMPARE(wizard->prgLevel->value(), 67);
+            wizard->cmdEchoTest->click();
+            QVERIFY(m_client->calls.contains("StartEchoTest"));
+            tried = true;
+        });
+        m_client->calls.clear();
+        QTest::mouseClick(window->Picture2, Qt::LeftButton);
+        QVERIFY(tried);
+        QCOMPARE(m_client->calls.filter(QRegularExpression("^(Start|Stop|Play)")),
+                 (QStringList{"PlayTestSound", "StartCaptureMeter", "StartEchoTest",
+                              "StopCaptureMeter", "StopEchoTest"}));
+        QCOMPARE(m_client->CaptureLevel(), 0.0);
+        QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_SPEAKER), QStringLiteral("spk2"));
+        QCOMPARE(readAudioDevices(), (AudioDeviceChoice{"spk2", "", "gone-mic"}));
+
+        whenModalShows<audio::TuningWizard>([&](audio::TuningWizard *wizard) {
+            wizard->cmbDevice[rtc::RTCAD_RINGER]->setCurrentIndex(1);
+            wizard->next();
+            wizard->cmbDevice[rtc::RTCAD_MICROPHONE]->setCurrentIndex(1);
+            wizard->next();
+            QCOMPARE(wizard->lblSummary->text(),
+                     QStringLiteral("Speakers: Speakers Two\nRinger: Speakers One\n"
+                                    "Microphone: Microphone One"));
+            wizard->accept();
+        });
+        window->mnuVOICE->trigger();
+        QCOMPARE(readAudioDevices(), (AudioDeviceChoice{"spk2", "spk1", "mic1"}));
+        QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_RINGER), QStringLiteral("spk1"));
+        QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_MICROPHONE), QStringLiteral("mic1"));
     }
 };
 

@@ -1,12 +1,50 @@
 #include "linphoneclient.h"
 #include "sipscreen.h"
+#include "soundcheck.h"
+#include "toneclips.h"
+
+#include <linphone/core.h>
+#include <linphone/core_utils.h>
+#include <linphone/factory.h>
 
 #include <QNetworkDatagram>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
-// The engine's port and address choices, and what it refuses before it is ready.
+namespace {
+
+// The id the engine gives the device of that name; empty when it has none.
+QString deviceId(const QList<rtc::AudioDevice> &devices, const QString &name) {
+    for (const rtc::AudioDevice &device : devices)
+        if (device.name == name)
+            return device.id;
+    return {};
+}
+
+QString engineDeviceId(LinphoneCore *core, const QString &name) {
+    QString id;
+    bctbx_list_t *list = linphone_core_get_extended_audio_devices(core);
+    for (const bctbx_list_t *item = list; item; item = item->next) {
+        const auto *device = static_cast<const LinphoneAudioDevice *>(item->data);
+        if (name == QLatin1String(linphone_audio_device_get_device_name(device)))
+            id = QString::fromUtf8(linphone_audio_device_get_id(device));
+    }
+    bctbx_list_free_with_data(list,
+                              reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    return id;
+}
+
+// Whether the recording's loud part is made of the one frequency.
+bool mostlyTone(const QByteArray &samples, double hz) {
+    return !soundcheck::loudSpans(samples, soundcheck::kRate).isEmpty() &&
+           soundcheck::toneShares(samples, soundcheck::kRate, {hz}).first() > 0.8;
+}
+
+} // namespace
+
+// The engine's port and address choices, what it refuses before it is ready, and its sound
+// devices (on the PulseAudio of the test environment, with sinks and sources loaded by the test).
 class TestLinphoneClient : public QObject {
     Q_OBJECT
     QTemporaryDir m_home;
@@ -158,6 +196,172 @@ private slots:
         session->Terminate(rtc::RTCTR_NORMAL);
     }
 
+    // What the engine does with sound devices, which the client works around; pinned so that an
+    // engine that changes it is noticed.
+    void engineDeviceBehaviourTheClientWorksAround() {
+        rtc::LinphoneClient client;
+        client.Initialize(); // the factory's folders, as the client sets them
+        LinphoneConfig *config =
+            linphone_factory_create_config_from_string(linphone_factory_get(), "");
+        linphone_config_set_int(config, "sip", "sip_port", 0);
+        linphone_config_set_string(config, "storage", "uri", ":memory:");
+        LinphoneCore *core =
+            linphone_factory_create_core_with_config_3(linphone_factory_get(), config, nullptr);
+        linphone_config_unref(config);
+        QVERIFY(core);
+        const auto release = qScopeGuard([core] {
+            linphone_core_stop(core);
+            linphone_core_unref(core);
+        });
+        QCOMPARE(linphone_core_start(core), 0);
+        const QByteArray defaultCapture = linphone_core_get_capture_device(core);
+
+        // The devices are the ones found at start, until the engine is told to look again; then
+        // a part whose device has gone is quietly put back on the default.
+        soundcheck::PulseModule mic("module-null-source",
+                                    {"source_name=kirrow_pin_mic", "description=KirrowPinMic"});
+        QVERIFY2(mic.isLoaded(), qPrintable(mic.error()));
+        QVERIFY(engineDeviceId(core, "KirrowPinMic").isEmpty());
+        linphone_core_reload_sound_devices(core);
+        const QByteArray id = engineDeviceId(core, "KirrowPinMic").toUtf8();
+        QVERIFY(!id.isEmpty());
+        QCOMPARE(linphone_core_set_capture_device(core, id.constData()), 0);
+        QCOMPARE(QByteArray(linphone_core_get_capture_device(core)), id);
+        mic.unload();
+        linphone_core_reload_sound_devices(core);
+        QCOMPARE(QByteArray(linphone_core_get_capture_device(core)), defaultCapture);
+
+        // A device it does not have is taken with success, and the default used in its place.
+        QCOMPARE(linphone_core_set_capture_device(core, "PulseAudio Unknown: KirrowPinMic"), 0);
+        QCOMPARE(QByteArray(linphone_core_get_capture_device(core)), defaultCapture);
+
+        // An echo test that starts is told by 1; a second start, or a stop with none, by -1.
+        QCOMPARE(linphone_core_start_echo_tester(core, 16000), 1);
+        QCOMPARE(linphone_core_start_echo_tester(core, 16000), -1);
+        QCOMPARE(linphone_core_stop_echo_tester(core), 1);
+        QCOMPARE(linphone_core_stop_echo_tester(core), -1);
+
+        // A recorder that is not recording reads as full scale.
+        LinphoneRecorderParams *params = linphone_core_create_recorder_params(core);
+        LinphoneRecorder *recorder = linphone_core_create_recorder(core, params);
+        linphone_recorder_params_unref(params);
+        QCOMPARE(linphone_recorder_get_capture_volume(recorder), 1.0f);
+        linphone_recorder_unref(recorder);
+    }
+
+    // The devices through the client: listed with what they can do and chosen for a part; one
+    // that is not there, cannot do the part or has gone leaves the part on the default device.
+    void devicesAreChosenAndFallBackToTheDefault() {
+        soundcheck::PulseModule mic("module-null-source",
+                                    {"source_name=kirrow_test_mic", "description=KirrowTestMic"});
+        QVERIFY2(mic.isLoaded(), qPrintable(mic.error()));
+        rtc::LinphoneClient client;
+        client.Initialize();
+        const QList<rtc::AudioDevice> devices = client.AudioDevices();
+        const QString id = deviceId(devices, "KirrowTestMic");
+        QVERIFY(devices.contains(rtc::AudioDevice{id, "KirrowTestMic", false, true}));
+        QCOMPARE(client.PreferredAudioDevice(rtc::RTCAD_MICROPHONE), QString());
+
+        QVERIFY(client.SetPreferredAudioDevice(rtc::RTCAD_MICROPHONE, id));
+        QCOMPARE(client.PreferredAudioDevice(rtc::RTCAD_MICROPHONE), id);
+        QVERIFY(!client.SetPreferredAudioDevice(rtc::RTCAD_RINGER, id));
+        QCOMPARE(client.PreferredAudioDevice(rtc::RTCAD_RINGER), QString());
+        QVERIFY(!client.SetPreferredAudioDevice(rtc::RTCAD_SPEAKER, "PulseAudio Unknown: none"));
+        QCOMPARE(client.PreferredAudioDevice(rtc::RTCAD_SPEAKER), QString());
+        client.StartCaptureMeter();
+        QTRY_VERIFY(soundcheck::recordedSources().contains("kirrow_test_mic"));
+        client.StopCaptureMeter();
+        QTRY_VERIFY(soundcheck::recordedSources().isEmpty());
+
+        mic.unload();
+        QVERIFY(deviceId(client.AudioDevices(), "KirrowTestMic").isEmpty());
+        QCOMPARE(client.PreferredAudioDevice(rtc::RTCAD_MICROPHONE), QString());
+        client.StartCaptureMeter();
+        QTRY_VERIFY(!soundcheck::recordedSources().isEmpty());
+        client.StopCaptureMeter();
+    }
+
+    // The wizard's tries and the ring, heard on the devices chosen for them: the test sound, the
+    // echo test playing back what the microphone hears, the meter reading its level.
+    void testsAndRingSoundOnTheChosenDevices() {
+        soundcheck::PulseModule speaker(
+            "module-null-sink",
+            {"sink_name=kirrow_test_speaker", "sink_properties=device.description=KirrowSpeaker"});
+        QVERIFY2(speaker.isLoaded(), qPrintable(speaker.error()));
+        soundcheck::PulseModule tone("module-sine-source",
+                                     {"source_name=kirrow_test_tone", "frequency=440"});
+        QVERIFY2(tone.isLoaded(), qPrintable(tone.error()));
+        calls::initSoundResources();
+        rtc::LinphoneClient client;
+        client.Initialize();
+        const QList<rtc::AudioDevice> devices = client.AudioDevices();
+        QVERIFY(
+            client.SetPreferredAudioDevice(rtc::RTCAD_SPEAKER, deviceId(devices, "KirrowSpeaker")));
+        QVERIFY(client.SetPreferredAudioDevice(rtc::RTCAD_MICROPHONE,
+                                               deviceId(devices, "Sine source at 440 Hz")));
+        soundcheck::SinkRecorder heard("kirrow_test_speaker");
+        QVERIFY2(heard.start(), qPrintable(heard.error()));
+        soundcheck::SinkRecorder elsewhere;
+        QVERIFY2(elsewhere.start(), qPrintable(elsewhere.error()));
+        // Whether, within ten seconds, what is heard from now on passes the check.
+        const auto hears = [&heard](const std::function<bool(const QByteArray &)> &check) {
+            const qsizetype from = heard.size();
+            return QTest::qWaitFor(
+                [&] {
+                    heard.waitForMore(100);
+                    return check(heard.samples().mid(from));
+                },
+                10000);
+        };
+        const auto tonePair = [](double low, double high) {
+            return [=](const QByteArray &samples) {
+                return soundcheck::containsTonePair(samples, soundcheck::kRate, low, high);
+            };
+        };
+        // Quiet for longer than the ring's own pause.
+        const auto quietAgain = [](const QByteArray &samples) {
+            const qsizetype quiet = soundcheck::kRate * 3 / 2;
+            return samples.size() >= quiet &&
+                   soundcheck::isSilent(samples.right(quiet), soundcheck::kRate);
+        };
+        const auto heardLast = [&heard] {
+            return soundcheck::describe(heard.samples().right(2 * soundcheck::kRate),
+                                        soundcheck::kRate, {400, 440, 450, 523, 784});
+        };
+
+        client.PlayTestSound();
+        QVERIFY2(hears(tonePair(523, 784)), qPrintable(heardLast()));
+        QVERIFY(hears(quietAgain));
+
+        client.StartCaptureMeter();
+        QTRY_VERIFY(client.CaptureLevel() > 0.1);
+        client.StartEchoTest();
+        QVERIFY2(hears([](const QByteArray &samples) {
+                     return samples.size() > soundcheck::kRate / 2 &&
+                            mostlyTone(samples.right(soundcheck::kRate / 2), 440);
+                 }),
+                 qPrintable(heardLast()));
+        client.StopEchoTest();
+        QVERIFY(hears(quietAgain));
+        // The meter follows the microphone: the default one hears nothing.
+        QVERIFY(client.SetPreferredAudioDevice(rtc::RTCAD_MICROPHONE, QString()));
+        QTRY_VERIFY(client.CaptureLevel() < 0.01);
+        client.StopCaptureMeter();
+        QCOMPARE(client.CaptureLevel(), 0.0);
+
+        QVERIFY(
+            client.SetPreferredAudioDevice(rtc::RTCAD_RINGER, deviceId(devices, "KirrowSpeaker")));
+        client.PlayRing(rtc::RTCRT_PHONE, true);
+        QVERIFY2(hears(tonePair(400, 450)), qPrintable(heardLast()));
+        client.PlayRing(rtc::RTCRT_PHONE, false);
+        QVERIFY(hears(quietAgain));
+        // None of it on the default device.
+        elsewhere.waitForMore(100);
+        QVERIFY2(soundcheck::isSilent(elsewhere.samples(), soundcheck::kRate),
+                 qPrintable(soundcheck::describe(elsewhere.samples(), soundcheck::kRate,
+                                                 {400, 440, 450, 523, 784})));
+    }
+
     void operationsNeedAnInitializedClient() {
         rtc::LinphoneClient client;
         try {
@@ -166,6 +370,8 @@ private slots:
         } catch (const rtc::RtcError &error) {
             QCOMPARE(error.number(), long(rtc::RTC_E_NOT_INITIALIZED));
         }
+        QVERIFY_THROWS_EXCEPTION(rtc::RtcError, client.AudioDevices());
+        QCOMPARE(client.CaptureLevel(), 0.0);
     }
 };
 

@@ -228,6 +228,23 @@ private slots:
         QCOMPARE(readBytes(account::settingsFilePath()), QByteArray());
     }
 
+    // The sound devices have a section of their own, written in one write, which the login's
+    // erasing leaves alone.
+    void audioDevicesHaveASectionOfTheirOwn() {
+        account::saveLogin("pw", "1001", "sip.example.net", "no");
+        QCOMPARE(account::readAudioDevices(), account::AudioDeviceChoice{});
+        const account::AudioDeviceChoice choice{"PulseAudio Unknown: Speakers", "",
+                                                "ALSA Unknown: hw:1,0 =;"};
+        account::saveAudioDevices(choice);
+        QVERIFY(readBytes(account::settingsFilePath())
+                    .endsWith("\n[Audio]\nSpeaker=PulseAudio Unknown: Speakers\nRinger=\n"
+                              "Microphone=\"ALSA Unknown: hw:1,0 =;\"\n"));
+        QCOMPARE(account::readAudioDevices(), choice);
+        account::eraseAccount();
+        QCOMPARE(account::readEntry("Account"), QString());
+        QCOMPARE(account::readAudioDevices(), choice);
+    }
+
     // A writer killed at any moment leaves the login it had or the new one, whole, and no copy
     // of the password beside the file once the store has been used again.
     void killedWritesLeaveOneWholeLogin() {
