@@ -24,6 +24,9 @@ public:
 
     // Begins loading; once is enough, later calls change nothing.
     void start();
+    // Begins loading once the program's first window is on the screen: loading beside the window
+    // system's first drawing would slow that drawing down on a machine with few cores.
+    void startWhenShown();
     // Waits for the loading to end and makes a client. An engine that is missing or cannot be
     // loaded is told to the user in plain words, and throws.
     rtc::IRTCClientPtr createClient();

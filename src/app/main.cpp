@@ -5,7 +5,6 @@
 #include "windowsystem.h"
 
 #include <QApplication>
-#include <QTimer>
 
 int main(int argc, char *argv[]) {
     platform::choosePlatform();
@@ -16,7 +15,7 @@ int main(int argc, char *argv[]) {
 
     // The engine loads while the login dialog is up; the client is made after LOGIN.
     EngineLoader engine;
-    QTimer::singleShot(0, [&engine] { engine.start(); });
+    engine.startWhenShown();
     frmKirrow window([&engine] { return engine.createClient(); });
     platform::onTerminationSignal(&window, [&window] { window.Quit(); });
     if (!window.Form_Load())
