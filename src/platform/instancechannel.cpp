@@ -21,18 +21,23 @@ const QByteArray kTaken = QByteArrayLiteral("taken\n");
 
 QString InstanceChannel::socketPathForUser() {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        return {}; // no folder of the user's own: no channel, rather than one in the open
     return QDir(folder).filePath(QStringLiteral("kirrow-%1").arg(::getuid()));
 }
 
 InstanceChannel::InstanceChannel(const QString &socketPath, QObject *parent)
     : QObject(parent), m_path(socketPath), m_startLock(socketPath + QStringLiteral(".lock")) {
     // A start that cannot have the lock in time goes on without it rather than not at all.
-    m_startLock.tryLock(kLockWaitMs);
+    if (!m_path.isEmpty())
+        m_startLock.tryLock(kLockWaitMs);
 }
 
 InstanceChannel::~InstanceChannel() = default;
 
 bool InstanceChannel::handOver(const QByteArray &message) {
+    if (m_path.isEmpty())
+        return false;
     QLocalSocket socket;
     socket.connectToServer(m_path);
     if (!socket.waitForConnected(kConnectMs))
@@ -49,8 +54,8 @@ bool InstanceChannel::handOver(const QByteArray &message) {
 }
 
 bool InstanceChannel::listen() {
-    if (m_server)
-        return true;
+    if (m_server || m_path.isEmpty())
+        return m_server != nullptr;
     const auto unlock = qScopeGuard([this] { m_startLock.unlock(); });
     QLocalSocket probe;
     probe.connectToServer(m_path);
@@ -73,10 +78,6 @@ bool InstanceChannel::listen() {
         }
     });
     return true;
-}
-
-bool InstanceChannel::isListening() const {
-    return m_server != nullptr;
 }
 
 void InstanceChannel::takeFrom(QLocalSocket *socket) {

@@ -20,7 +20,7 @@ class InstanceChannel : public QObject {
     Q_OBJECT
 public:
     // This user's socket: in $XDG_RUNTIME_DIR (a private folder of Qt's choosing when that is not
-    // set), named with the user id.
+    // set), named with the user id; empty when there is no such folder, and then no channel.
     static QString socketPathForUser();
 
     // Needs no application yet: a start that hands over ends before it has made one.
@@ -34,7 +34,6 @@ public:
     // Takes the socket for this program and reports what later starts hand over, unless another
     // one runs and keeps it. Needs the application.
     bool listen();
-    bool isListening() const;
 
 signals:
     void received(const QByteArray &message);
