@@ -208,6 +208,7 @@ bool frmKirrow::Form_Load() {
         Picture40_Click();
         exiting = true;
     }
+    m_calls->setReadyForNumbers(!exiting);
     return !exiting;
 }
 

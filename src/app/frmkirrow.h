@@ -47,6 +47,14 @@ public:
     // Erases the saved account (the "Save" choice stays).
     void EraseProfile();
 
+    // The number of a sip: or tel: link the desktop opened: it goes into the number box (after
+    // the login at start-up, and never while a call is held, waiting until then), and the window
+    // comes to the front. Nothing is dialled.
+    void ShowLinkedNumber(const QString &number);
+    // Shows the window (also when hidden or minimised), raises it and gives it the keyboard; a
+    // dialog open over it comes up with it. Before the login only the login dialog comes up.
+    void BringToFront();
+
     // Read by other windows.
     QString strXMLProfile;
     QString strSIPIP;

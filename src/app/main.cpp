@@ -1,23 +1,60 @@
 #include "alsamixer.h"
 #include "engineloader.h"
 #include "frmkirrow.h"
+#include "instancechannel.h"
+#include "linknumber.h"
 #include "termination.h"
 #include "windowsystem.h"
 
 #include <QApplication>
 
+namespace {
+
+// The desktop opens sip: and tel: links with the program ("kirrow %u"): the first argument that
+// is such a link with a number in it.
+QString linkArgument(int argc, char *argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (calls::numberFromLink(argument))
+            return argument;
+    }
+    return {};
+}
+
+} // namespace
+
 int main(int argc, char *argv[]) {
+    // A link goes to the program already running, when there is one, and this start ends there,
+    // before it has opened the display.
+    const QString link = linkArgument(argc, argv);
+    platform::InstanceChannel channel;
+    if (!link.isEmpty() && channel.handOver(link.toUtf8()))
+        return 0;
+
     platform::choosePlatform();
     audio::startOpeningMixer(); // beside Qt's own start, before the window asks for it
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kirrow"));
     QApplication::setOrganizationName(QStringLiteral("Kirrow"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("kirrow"));
 
     // The engine loads while the login dialog is up; the client is made after LOGIN.
     EngineLoader engine;
     engine.startWhenShown();
     frmKirrow window([&engine] { return engine.createClient(); });
     platform::onTerminationSignal(&window, [&window] { window.Quit(); });
+
+    // Links opened from now on come to this window; their numbers, and this start's own, wait
+    // in the number box for the login.
+    channel.listen();
+    QObject::connect(&channel, &platform::InstanceChannel::received, &window,
+                     [&window](const QByteArray &handed) {
+                         if (const auto number = calls::numberFromLink(QString::fromUtf8(handed)))
+                             window.ShowLinkedNumber(*number);
+                     });
+    if (const auto number = calls::numberFromLink(link))
+        window.ShowLinkedNumber(*number);
+
     if (!window.Form_Load())
         return 0; // EXIT in the login dialog
     window.show();

@@ -6,6 +6,8 @@
 #include "recentlog.h"
 #include "toneclips.h"
 
+#include <utility>
+
 namespace calls {
 
 namespace {
@@ -61,6 +63,24 @@ void CallController::setNumber(const QString &number) {
     emit numberChanged(m_number);
 }
 
+void CallController::offerNumber(const QString &number) {
+    m_offeredNumber = number;
+    TakeOfferedNumber();
+}
+
+void CallController::setReadyForNumbers(bool ready) {
+    m_readyForNumbers = ready;
+    TakeOfferedNumber();
+}
+
+// While a call rings, is dialled or is connected, the number box shows that call's number, which
+// a link opened meanwhile must not hide.
+void CallController::TakeOfferedNumber() {
+    if (m_offeredNumber.isEmpty() || !m_readyForNumbers || m_arrangement != Arrangement::Idle)
+        return;
+    setNumber(std::exchange(m_offeredNumber, QString()));
+}
+
 void CallController::setStatus(const QString &text) {
     emit statusChanged(text);
 }
@@ -75,6 +95,7 @@ void CallController::setArrangement(Arrangement arrangement) {
         tmrConnected->stop();
     m_arrangement = arrangement;
     emit arrangementChanged(arrangement);
+    TakeOfferedNumber();
 }
 
 bool CallController::showError(const std::function<void()> &step, bool byNumber) {
@@ -193,11 +214,12 @@ void CallController::DialNextCharacter() {
         PlaceCall();
         return;
     }
+    const bool first = m_dialling.next == 0;
     const QChar c = m_dialling.number.at(m_dialling.next++);
     if (isKeypadKey(c))
         PlayTone(toneNameOf(c));
-    else if (c != QChar(8))
-        platform::showInputError();
+    else if (c != QChar(8) && !(first && c == QLatin1Char('+')))
+        platform::showInputError(); // a leading '+' (an international number) has no key
     if (m_dialling.active)
         m_dialTimer.start(kDialPauseMs);
 }

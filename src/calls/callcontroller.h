@@ -43,6 +43,13 @@ public:
     // The number being entered; the window's number box shows it.
     QString number() const { return m_number; }
     void setNumber(const QString &number);
+    // A number handed over from outside (a link the desktop opened): it replaces the number being
+    // entered once the telephone is ready for it and holds no call, and waits until then; a
+    // later one replaces one still waiting. Never dialled.
+    void offerNumber(const QString &number);
+    // Ready once the user has logged in at start-up.
+    void setReadyForNumbers(bool ready);
+    bool readyForNumbers() const { return m_readyForNumbers; }
 
     CallState state() const { return m_state; }
     Arrangement arrangement() const { return m_arrangement; }
@@ -90,6 +97,7 @@ private:
     void setState(CallState state, const QString &text);
     void setArrangement(Arrangement arrangement);
     void DialNextCharacter();
+    void TakeOfferedNumber();
     void PlaceCall();
     void TakeIncoming(const rtc::IRTCSessionPtr &session);
     void EndOfCall();
@@ -106,6 +114,8 @@ private:
     QString m_logPath;
 
     QString m_number;
+    QString m_offeredNumber;
+    bool m_readyForNumbers = false;
     CallState m_state = CallState::None;
     Arrangement m_arrangement = Arrangement::Idle;
     CallClock m_clock;

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
@@ -52,6 +53,22 @@ void answerByHand(frmLogin *dialog, const LoginAnswer &answer) {
         xdo::click(dialog->chkbxSaveSettings);
     QTRY_COMPARE(dialog->chkbxSaveSettings->isChecked(), answer.save);
     xdo::click(dialog->cmdLogin);
+}
+
+void startProgramAndLogIn(QProcess &kirrow, const QString &program, const QString &server,
+                          const QString &account, const QString &password) {
+    kirrow.setProcessChannelMode(QProcess::ForwardedChannels);
+    kirrow.start(program, {});
+    QVERIFY(kirrow.waitForStarted());
+    const QString dialog =
+        xdo::run({"search", "--sync", "--name", "Please Enter Your Pin"}).split('\n').first();
+    xdo::run({"windowfocus", "--sync", dialog});
+    xdo::type(server);
+    xdo::key({"Tab"});
+    xdo::type(account);
+    xdo::key({"Tab"});
+    xdo::type(password);
+    xdo::key({"Tab", "space", "Tab", "space"});
 }
 
 namespace {

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 class FakeRTCClient;
+class QProcess;
 class frmKirrow;
 
 // Answers the next login dialog that opens modally, from inside its own event loop, the way a
@@ -22,6 +24,11 @@ struct LoginAnswer {
 void answerNextLoginDialog(const LoginAnswer &answer);
 // Answers a login dialog that is open now, with xdotool.
 void answerByHand(class frmLogin *dialog, const LoginAnswer &answer);
+
+// Starts the program itself, as a user starts it (in kirrow's environment), and logs in by typing
+// into its login dialog with xdotool: the fields in tab order, Save cleared.
+void startProgramAndLogIn(QProcess &kirrow, const QString &program, const QString &server,
+                          const QString &account, const QString &password);
 
 // Collects message boxes instead of showing them, for the lifetime of the object.
 class MessageCatcher {

@@ -3,10 +3,14 @@
 #include <QApplication>
 #include <QCursor>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSet>
 #include <QWidget>
 #include <QtTest>
+
+// After Qt's headers: Xlib's macros (None, Bool, Status) would clash with them.
+#include <X11/Xlib.h>
 
 namespace xdo {
 
@@ -71,14 +75,87 @@ void focusWindow(const QWidget *widget) {
 
 bool showsContent(const QWidget *window) {
     const QRect r = window->frameGeometry();
-    const QImage shot =
-        QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height())
-            .toImage();
+    const QImage shot = QGuiApplication::primaryScreen()
+                            ->grabWindow(0, r.x(), r.y(), r.width(), r.height())
+                            .toImage();
     QSet<QRgb> colours;
     for (int y = 0; y < shot.height(); y += 2)
         for (int x = 0; x < shot.width(); x += 2)
             colours.insert(shot.pixel(x, y));
     return colours.size() >= 4;
+}
+
+QStringList visibleWindows(const QString &namePattern) {
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                   QStringLiteral("--name"), namePattern});
+    xdotool.waitForFinished(kRunTimeoutMs);
+    // xdotool ends with 1 when no window matches.
+    return QString::fromLocal8Bit(xdotool.readAllStandardOutput())
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QRect windowGeometry(const QString &window) {
+    QRect geometry;
+    const QStringList lines =
+        run({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window})
+            .split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QString value = line.section(QLatin1Char('='), 1);
+        if (line.startsWith(QLatin1String("X=")))
+            geometry.moveLeft(value.toInt());
+        else if (line.startsWith(QLatin1String("Y=")))
+            geometry.moveTop(value.toInt());
+        else if (line.startsWith(QLatin1String("WIDTH=")))
+            geometry.setWidth(value.toInt());
+        else if (line.startsWith(QLatin1String("HEIGHT=")))
+            geometry.setHeight(value.toInt());
+    }
+    return geometry;
+}
+
+QList<WId> stackingOrder() {
+    QList<WId> windows;
+    QProcess xwininfo;
+    xwininfo.start(QStringLiteral("xwininfo"),
+                   {QStringLiteral("-root"), QStringLiteral("-children")});
+    xwininfo.waitForFinished(kRunTimeoutMs);
+    // "     0x400005 "Kirrow": ("kirrow" "Kirrow")  356x436+334+166  +334+166", the top first
+    static const QRegularExpression child(QStringLiteral("^\\s+(0x[0-9a-f]+) "),
+                                          QRegularExpression::MultilineOption);
+    for (const QRegularExpressionMatch &m :
+         child.globalMatch(QString::fromLocal8Bit(xwininfo.readAllStandardOutput())))
+        windows.prepend(m.captured(1).toULongLong(nullptr, 16));
+    return windows;
+}
+
+MapWatch::MapWatch() {
+    Display *display = XOpenDisplay(nullptr);
+    QVERIFY2(display, "no X display to watch");
+    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+    XSync(display, False);
+    m_display = display;
+}
+
+MapWatch::~MapWatch() {
+    if (m_display)
+        XCloseDisplay(static_cast<Display *>(m_display));
+}
+
+int MapWatch::mappedWindows() {
+    auto *display = static_cast<Display *>(m_display);
+    if (!display)
+        return -1;
+    // Once the server has answered this, every map it did before is among the events.
+    XSync(display, False);
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == MapNotify && !event.xmap.override_redirect)
+            ++m_mapped;
+    }
+    return m_mapped;
 }
 
 } // namespace xdo

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QStringList>
+#include <qwindowdefs.h>
 
 #include <optional>
 
@@ -41,5 +43,32 @@ void focusWindow(const QWidget *widget);
 // Whether the screen, as seen from the root window, shows something drawn where the window is
 // (text, edges), not one flat colour: what the user sees, whatever the program thinks it painted.
 bool showsContent(const QWidget *window);
+
+// Top-level windows on the screen whose name matches the pattern (xdotool's search, a regular
+// expression), as xdotool names them.
+QStringList visibleWindows(const QString &namePattern);
+
+// Where a window (as xdotool names it) is on the screen.
+QRect windowGeometry(const QString &window);
+
+// The screen's top-level windows, from the bottom up: what covers what.
+QList<WId> stackingOrder();
+
+// Counts the top-level windows mapped on the screen while it is alive, whoever maps them: a
+// program's windows and dialogs, not the popups (menus, tooltips) that pass the window manager
+// by. It has its own connection to the X server.
+class MapWatch {
+public:
+    MapWatch();
+    ~MapWatch();
+    MapWatch(const MapWatch &) = delete;
+    MapWatch &operator=(const MapWatch &) = delete;
+    // Windows mapped so far, including all that a program which has ended had mapped.
+    int mappedWindows();
+
+private:
+    void *m_display = nullptr;
+    int m_mapped = 0;
+};
 
 } // namespace xdo

@@ -7,16 +7,24 @@
 #include "kamailioserver.h"
 #include "linphoneclient.h"
 #include "logindriver.h"
+#include "mainlayout.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "sipcapture.h"
+#include "twips.h"
 #include "xdo.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QTimer>
 #include <QtTest>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace account;
 
@@ -251,23 +259,6 @@ private slots:
         QCOMPARE(messages.texts().size(), save ? 1 : 0);
     }
 
-    // The program itself, started as a user starts it, with the login typed into its dialog:
-    // the fields in tab order, Save cleared.
-    void startProgramAndLogIn(QProcess &kirrow, const QString &user, const QString &password) {
-        kirrow.setProcessChannelMode(QProcess::ForwardedChannels);
-        kirrow.start(QStringLiteral(KIRROW_BINARY), {});
-        QVERIFY(kirrow.waitForStarted());
-        const QString dialog =
-            xdo::run({"search", "--sync", "--name", "Please Enter Your Pin"}).split('\n').first();
-        xdo::run({"windowfocus", "--sync", dialog});
-        xdo::type(m_server->address());
-        xdo::key({"Tab"});
-        xdo::type(user);
-        xdo::key({"Tab"});
-        xdo::type(password);
-        xdo::key({"Tab", "space", "Tab", "space"});
-    }
-
     // Ended by a signal (the desktop session closing, `kill`), the program shuts down as through
     // its close button: the registration is taken back and an account not to be kept is erased.
     void terminationSignalShutsDownAsTheCloseButton() {
@@ -276,7 +267,7 @@ private slots:
             kirrow.kill();
             kirrow.waitForFinished();
         });
-        startProgramAndLogIn(kirrow, "1002", "kirrow1002");
+        startProgramAndLogIn(kirrow, KIRROW_BINARY, m_server->address(), "1002", "kirrow1002");
         QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1002").size(), 1, kRegisterTimeoutMs);
         QCOMPARE(readEntry(kPasswordApp), QStringLiteral("kirrow1002"));
         kirrow.terminate();
@@ -298,7 +289,7 @@ private slots:
             kirrow.kill();
             kirrow.waitForFinished();
         });
-        startProgramAndLogIn(kirrow, "1001", "kirrow1001");
+        startProgramAndLogIn(kirrow, KIRROW_BINARY, m_server->address(), "1001", "kirrow1001");
         QTRY_VERIFY_WITH_TIMEOUT(
             readBytes(platform::programLogPath()).contains("no-such-engine.so"),
             kRegisterTimeoutMs);
@@ -307,6 +298,73 @@ private slots:
         kirrow.terminate(); // with the message still open
         QVERIFY(kirrow.waitForFinished(20000));
         QCOMPARE(kirrow.exitStatus(), QProcess::NormalExit);
+    }
+
+    // A tel: link opened while Kirrow runs: its number goes into the running one's number box and
+    // that window comes up over the window that covered it; nothing is dialled, and the start
+    // that was given the link ends at once without a window. The running one took the place of
+    // a Kirrow that had crashed and left its socket behind.
+    void linkGoesToTheRunningProgram() {
+        QTemporaryDir runtime;
+        const QByteArray stale =
+            QFile::encodeName(runtime.filePath(QStringLiteral("kirrow-%1").arg(::getuid())));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::copy(stale.begin(), stale.end(), address.sun_path);
+        const int crashed = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QCOMPARE(::bind(crashed, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        ::close(crashed);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+
+        SipCapture capture;
+        capture.addPort(m_server->port());
+        QString error;
+        QVERIFY2(capture.start(&error), qPrintable(error));
+        QProcess kirrow;
+        kirrow.setProcessEnvironment(environment);
+        const auto stop = qScopeGuard([&kirrow] {
+            kirrow.kill();
+            kirrow.waitForFinished();
+        });
+        startProgramAndLogIn(kirrow, KIRROW_BINARY, m_server->address(), "1001", "kirrow1001");
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1001").size(), 1, kRegisterTimeoutMs);
+        QTRY_COMPARE(xdo::visibleWindows("^Kirrow$").size(), 1);
+        const QString window = xdo::visibleWindows("^Kirrow$").first();
+        const QRect geometry = xdo::windowGeometry(window);
+        QWidget cover;
+        cover.setWindowFlag(Qt::FramelessWindowHint);
+        cover.setGeometry(geometry);
+        cover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&cover));
+        xdo::focusWindow(&cover);
+        QVERIFY(xdo::stackingOrder().indexOf(cover.winId()) >
+                xdo::stackingOrder().indexOf(window.toULongLong()));
+
+        xdo::MapWatch maps;
+        QProcess link;
+        link.setProcessEnvironment(environment);
+        link.setProcessChannelMode(QProcess::ForwardedChannels);
+        link.start(QStringLiteral(KIRROW_BINARY), {"tel:555-0100"});
+        QVERIFY(link.waitForFinished(kRegisterTimeoutMs));
+        QCOMPARE(link.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(link.exitCode(), 0);
+        QCOMPARE(maps.mappedWindows(), 0);
+        QTRY_VERIFY(xdo::stackingOrder().indexOf(window.toULongLong()) >
+                    xdo::stackingOrder().indexOf(cover.winId()));
+        QCOMPARE(xdo::visibleWindows("^Kirrow$"), QStringList{window});
+        QCOMPARE(kirrow.state(), QProcess::Running);
+
+        // The number as the user sees it: a double click selects it, and the selection is the
+        // X server's, for any program to paste.
+        const skin::ControlPlace &box = skin::placeOf(QStringLiteral("cmbPhoneNo"));
+        const QRect shown = platform::twipsRect(box.left, box.top, box.width, box.height);
+        xdo::clickAt(geometry.topLeft() + QPoint(shown.left() + 20, shown.center().y()), 1, 2);
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(QClipboard::Selection),
+                     QStringLiteral("5550100"));
+        const QStringList methods = capture.sipMethods();
+        QVERIFY2(methods.contains("REGISTER") && !methods.contains("INVITE"),
+                 qPrintable(methods.join(' ')));
     }
 
     void loginAsRegistersTheSecondAccount() {

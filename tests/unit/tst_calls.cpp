@@ -1,6 +1,7 @@
 #include "callcontroller.h"
 #include "fakertcclient.h"
 #include "keytone.h"
+#include "linknumber.h"
 #include "logindriver.h"
 #include "profiletext.h"
 #include "recentlog.h"
@@ -286,6 +287,68 @@ private slots:
         QCOMPARE(calls::callerNumber("\"Ann\" <sips:+4930123@example.net>"),
                  QStringLiteral("+4930123"));
         QCOMPARE(calls::callerNumber("tel:5551234;phone-context=x"), QStringLiteral("5551234"));
+    }
+
+    // What a sip: or tel: link puts into the number box; an empty expectation: refused.
+    void linkGivesItsNumber_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("number");
+        QTest::newRow("sip user") << "sip:123@host"
+                                  << "123";
+        QTest::newRow("sip phone") << "sip:+4930123@host;user=phone"
+                                   << "+4930123";
+        QTest::newRow("sip password") << " SIP:1001:secret@host:5060 "
+                                      << "1001";
+        QTest::newRow("tel separators") << "tel:+1-555-0100"
+                                        << "+15550100";
+        QTest::newRow("tel context") << "tel:5550100;phone-context=example.com"
+                                     << "5550100";
+        QTest::newRow("tel keys") << "tel:*21#"
+                                  << "*21#";
+        QTest::newRow("tel escaped") << "tel:%2B49%20(30)%20123.4%23"
+                                     << "+49301234#";
+        QTest::newRow("sip name") << "sip:alice@host"
+                                  << "";
+        QTest::newRow("sip host only") << "sip:host"
+                                       << "";
+        QTest::newRow("plus inside") << "tel:1+2"
+                                     << "";
+        QTest::newRow("plus alone") << "tel:+"
+                                    << "";
+        QTest::newRow("letters") << "tel:555-CALL"
+                                 << "";
+        QTest::newRow("other scheme") << "mailto:123@host"
+                                      << "";
+        QTest::newRow("junk") << "junk"
+                              << "";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+    void linkGivesItsNumber() {
+        QFETCH(QString, link);
+        QFETCH(QString, number);
+        QCOMPARE(calls::numberFromLink(link).value_or(QString()), number);
+    }
+
+    // A number handed over by a link waits for the login and for a call to end, and is never
+    // dialled; once dialled by the user, its leading '+' is no wrong key.
+    void offeredNumberWaitsAndDialsAsItStands() {
+        MessageCatcher messages;
+        m_calls->setNumber("12");
+        m_calls->offerNumber("5550100");
+        QCOMPARE(m_calls->number(), QStringLiteral("12"));
+        m_calls->setReadyForNumbers(true);
+        QCOMPARE(m_calls->number(), QStringLiteral("5550100"));
+        const auto call = ringing();
+        m_calls->offerNumber("+15550100");
+        QCOMPARE(m_calls->number(), QStringLiteral("1003"));
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, call);
+        QCOMPARE(m_calls->number(), QStringLiteral("+15550100"));
+        QVERIFY(engine("CreateSession").isEmpty());
+        dial(m_calls->number());
+        QCOMPARE(engine("AddParticipant"),
+                 QStringList{"AddParticipant sip:+15550100@sip.example.net Any Name"});
+        QVERIFY(messages.texts().isEmpty());
     }
 };
 

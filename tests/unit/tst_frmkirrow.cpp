@@ -5,6 +5,7 @@
 #include "fakertcclient.h"
 #include "filebytes.h"
 #include "frmkirrow.h"
+#include "frmlogin.h"
 #include "knobbox.h"
 #include "logindriver.h"
 #include "mainlayout.h"
@@ -414,6 +415,31 @@ private slots:
         QCOMPARE(readAudioDevices(), (AudioDeviceChoice{"spk2", "spk1", "mic1"}));
         QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_RINGER), QStringLiteral("spk1"));
         QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_MICROPHONE), QStringLiteral("mic1"));
+    }
+
+    // A link opened while the login dialog is up leaves the dialog on top and its number waits
+    // for the login; later links bring back a window that was minimised or hidden.
+    void linkedNumberWaitsForTheLoginAndBringsTheWindowBack() {
+        auto window = makeWindow();
+        bool waited = false;
+        whenModalShows<frmLogin>([&](frmLogin *dialog) {
+            window->ShowLinkedNumber("5550100");
+            waited = dialog->isVisible() && !window->isVisible() &&
+                     window->cmbPhoneNo->currentText().isEmpty();
+            answerNextLoginDialog(login());
+        });
+        QVERIFY(window->Form_Load());
+        QVERIFY(waited);
+        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("5550100"));
+        QVERIFY(m_client->calls.filter("CreateSession").isEmpty());
+        window->showMinimized();
+        window->ShowLinkedNumber("+15550100");
+        QVERIFY(window->isVisible() && !window->isMinimized());
+        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("+15550100"));
+        window->hide();
+        window->ShowLinkedNumber("*21#");
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("*21#"));
     }
 };
 

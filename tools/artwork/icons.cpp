@@ -143,10 +143,12 @@ QImage drawStatusMark() {
     return image;
 }
 
-QImage drawWindowIcon() {
+// Drawn on the 24-pixel grid and scaled, so the desktop's sizes are the same picture.
+QImage drawWindowIcon(int size = kWindowIconSize.width()) {
     const Palette &pal = palette();
-    QImage image = transparentCanvas(kWindowIconSize);
+    QImage image = transparentCanvas(QSize(size, size));
     QPainter p(&image);
+    p.scale(double(size) / kWindowIconSize.width(), double(size) / kWindowIconSize.height());
     const QPainterPath face = roundedRectPath(QRectF(1.5, 1.5, 21, 21), 5.5);
     paintTealBadge(p, face);
     const QPainterPath handset = glyphs::handset(QRectF(4, 4, 16, 16));
@@ -198,6 +200,13 @@ std::vector<NamedPicture> drawIcons(const QImage &mainSkin) {
         {QStringLiteral("kirrow"), drawWindowIcon()},
         {QStringLiteral("tray"), drawTrayPicture()},
     };
+}
+
+std::vector<NamedPicture> drawDesktopIcons() {
+    std::vector<NamedPicture> icons;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icons.push_back({QStringLiteral("%1x%1").arg(size), drawWindowIcon(size)});
+    return icons;
 }
 
 } // namespace art

@@ -11,5 +11,8 @@
 namespace art {
 
 std::vector<NamedPicture> drawIcons(const QImage &mainSkin);
+// The window icon at the sizes a desktop's menus and launchers use, each named by its size
+// ("48x48"), as the icon theme's folders are.
+std::vector<NamedPicture> drawDesktopIcons();
 
 } // namespace art

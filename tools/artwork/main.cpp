@@ -296,6 +296,13 @@ int main(int argc, char *argv[]) {
         art.icons.insert(picture.name, image);
     }
 
+    // The desktop's icons, installed into the hicolor theme; not in the program.
+    for (const NamedPicture &picture : drawDesktopIcons()) {
+        const QImage image = picture.image.convertToFormat(QImage::Format_ARGB32);
+        save(image,
+             root.filePath(QStringLiteral("icons/hicolor/%1/apps/kirrow.png").arg(picture.name)));
+    }
+
     const ResourceFile resources[] = {
         {QStringLiteral("skin.qrc"),
          QStringLiteral("/skin"),
