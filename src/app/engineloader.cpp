@@ -23,12 +23,7 @@ QString EngineLoader::enginePath() {
     const QString chosen = qEnvironmentVariable("KIRROW_ENGINE");
     if (!chosen.isEmpty())
         return chosen;
-    const QDir program(QCoreApplication::applicationDirPath());
-    const QString beside = program.filePath(QLatin1String(kEngineFile));
-    if (QFileInfo::exists(beside))
-        return beside;
-    return QDir::cleanPath(program.filePath(QStringLiteral("../lib/kirrow/")) + QLatin1Char('/') +
-                           QLatin1String(kEngineFile));
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(kEngineFile));
 }
 
 EngineLoader::~EngineLoader() {

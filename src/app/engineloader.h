@@ -13,8 +13,8 @@
 // left of the loading.
 class EngineLoader {
 public:
-    // Where the engine is looked for: $KIRROW_ENGINE when set, else beside the program, else in
-    // the installed program's library folder (../lib/kirrow).
+    // Where the engine is looked for: $KIRROW_ENGINE when set, else beside the program (installed,
+    // the program and its engine share libexec/kirrow; bin/kirrow links to the program there).
     static QString enginePath();
 
     EngineLoader() = default;
