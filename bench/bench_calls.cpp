@@ -562,9 +562,9 @@ int main(int argc, char *argv[]) {
         const double v[] = {s.setupMs, s.keyMs, s.usage.cpuSeconds,
                             s.usage.rssKiB < 0 ? -1 : s.usage.rssKiB / 1024,
                             s.usage.hwmKiB < 0 ? -1 : s.usage.hwmKiB / 1024};
-        for (int i = 0; i < measures.size(); ++i)
+        for (size_t i = 0; i < std::size(v); ++i) // the idle row is recorded on its own
             if (v[i] >= 0)
-                values[measures[i]][client] << v[i];
+                values[measures[qsizetype(i)]][client] << v[i];
     };
 
     out() << "exchange " << exchange.address() << ", " << warmup << " warm-up and " << runs
