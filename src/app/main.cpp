@@ -16,7 +16,13 @@ int main(int argc, char *argv[]) {
     EngineLoader engine;
     QTimer::singleShot(0, [&engine] { engine.start(); });
     frmKirrow window([&engine] { return engine.createClient(); });
-    platform::onTerminationSignal(&window, [&window] { window.Quit(); });
+    platform::onTerminationSignal(&window, [&window] {
+        window.Quit();
+        // A window that was hidden in the tray ends without being the last window seen to close,
+        // so the program does not end with it by itself.
+        if (window.HasEnded())
+            QCoreApplication::quit();
+    });
     if (!window.Form_Load())
         return 0; // EXIT in the login dialog
     window.show();

@@ -9,6 +9,7 @@
 #include "mainlayout.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "traycontroller.h"
 #include "volumecontroller.h"
 
 #include <QAction>
@@ -324,6 +325,31 @@ private slots:
         QCOMPARE(readEntry(kSaveApp), QStringLiteral("no"));
         QCOMPARE(m_client->profileTexts.size(), 1);
         QCOMPARE(window->strSIPIP, QStringLiteral("sip.example.net"));
+    }
+
+    // On a desktop with a tray the icon is there exactly while the window is hidden. A window
+    // brought back through the desktop while its icon is still there loses only the icon at the
+    // next press of the hide button. Asked to end while hidden (a signal, the session ending),
+    // the program ends as through its close button and the icon goes with it.
+    void trayIconComesAndGoesWithTheHiddenWindow() {
+        auto window = started(login("1001", "secret", false));
+        shell::TrayController &tray = window->Tray();
+        tray.setTrayAvailable([] { return true; });
+        window->show();
+        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QVERIFY(window->isHidden());
+        QVERIFY(tray.Icon().isVisible());
+        QCOMPARE(tray.Icon().toolTip(), QStringLiteral("Kirrow"));
+        window->show();
+        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QVERIFY(window->isVisible());
+        QVERIFY(!tray.Icon().isVisible());
+        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QVERIFY(window->isHidden());
+        window->Quit();
+        QVERIFY(window->HasEnded());
+        QVERIFY(!tray.Icon().isVisible());
+        QCOMPARE(readEntry(kAccountApp), QString());
     }
 };
 
