@@ -4,11 +4,20 @@
 
 namespace shell {
 
+namespace {
+constexpr int kTrayWatchMs = 1000;
+} // namespace
+
 TrayController::TrayController(QObject *parent)
     : QObject(parent), m_icon(new QSystemTrayIcon(this)),
       m_available(&QSystemTrayIcon::isSystemTrayAvailable) {
     m_icon->setToolTip(platform::appTitle());
     connect(m_icon, &QSystemTrayIcon::activated, this, &TrayController::TrayIcon_Activated);
+    m_trayWatch.setInterval(kTrayWatchMs);
+    connect(&m_trayWatch, &QTimer::timeout, this, [this] {
+        if (!m_available())
+            NoSysIcon(true);
+    });
 }
 
 void TrayController::setPicture(const QIcon &picture) {
@@ -45,10 +54,12 @@ void TrayController::NoSysIcon(bool restore) {
 void TrayController::ShowProgramInTray() {
     blnInTray = true;
     m_icon->show();
+    m_trayWatch.start();
 }
 
 void TrayController::RemoveProgramFromTray() {
     blnInTray = false;
+    m_trayWatch.stop();
     m_icon->hide();
 }
 

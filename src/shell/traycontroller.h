@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <functional>
 
@@ -26,7 +27,7 @@ public:
 
     // True while the icon is in the tray.
     bool InTray() const { return blnInTray; }
-    const QSystemTrayIcon &Icon() const { return *m_icon; }
+    QSystemTrayIcon &Icon() const { return *m_icon; }
 
     // restore false: the window goes to the tray (or, on a desktop without one, is minimised);
     // restore true: the window comes back and the icon goes. The hide button passes InTray(), so
@@ -51,6 +52,9 @@ private:
     bool m_toldNoTray = false;
     QSystemTrayIcon *m_icon;
     std::function<bool()> m_available;
+    // While the window is in the tray: a tray that goes away (its panel closed or crashed) takes
+    // the icon with it, and the window comes back rather than being lost.
+    QTimer m_trayWatch;
 };
 
 } // namespace shell

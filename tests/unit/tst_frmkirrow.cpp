@@ -327,15 +327,23 @@ private slots:
         QCOMPARE(window->strSIPIP, QStringLiteral("sip.example.net"));
     }
 
-    // On a desktop with a tray the icon is there exactly while the window is hidden. A window
-    // brought back through the desktop while its icon is still there loses only the icon at the
-    // next press of the hide button. Asked to end while hidden (a signal, the session ending),
-    // the program ends as through its close button and the icon goes with it.
+    // On a desktop with a tray the icon is there exactly while the window is hidden: a tray that
+    // goes away gives the window back. A window brought back through the desktop while its icon
+    // is still there loses only the icon at the next press of the hide button. Asked to end while
+    // hidden (a signal, the session ending), the program ends as through its close button and the
+    // icon goes with it.
     void trayIconComesAndGoesWithTheHiddenWindow() {
         auto window = started(login("1001", "secret", false));
         shell::TrayController &tray = window->Tray();
-        tray.setTrayAvailable([] { return true; });
+        bool trayThere = true;
+        tray.setTrayAvailable([&trayThere] { return trayThere; });
         window->show();
+        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QVERIFY(window->isHidden());
+        trayThere = false;
+        QTRY_VERIFY(window->isVisible());
+        QVERIFY(!tray.InTray());
+        trayThere = true;
         QTest::mouseClick(window->Picture41, Qt::LeftButton);
         QVERIFY(window->isHidden());
         QVERIFY(tray.Icon().isVisible());
