@@ -11,6 +11,7 @@
 #include "settingsstore.h"
 #include "soundplayer.h"
 #include "toneclips.h"
+#include "traycontroller.h"
 #include "tuningwizard.h"
 #include "twips.h"
 #include "volumecontroller.h"
@@ -135,6 +136,7 @@ void frmKirrow::CreateControls() {
         *key.box = picture(QLatin1String(key.name), this, QLatin1String(key.digit));
     Picture40 = picture(QStringLiteral("Picture40"), this, QStringLiteral("x"));
     Picture41 = picture(QStringLiteral("Picture41"), this, QStringLiteral("_"));
+    picMenu = picture(QStringLiteral("picMenu"), this, QStringLiteral("="));
 
     logOn = picture(QStringLiteral("logOn"), this, QString());
     logOff = picture(QStringLiteral("logOff"), this, QString());
@@ -155,6 +157,7 @@ void frmKirrow::CreateControls() {
     WireSkinDragging();
     WireCallControls();
     WireVolumeKnobs();
+    WireShell();
 
     connect(Picture40, &PictureBox::clicked, this, &frmKirrow::Picture40_Click);
     connect(Picture13, &PictureBox::clicked, this, &frmKirrow::Picture13_Click);
@@ -308,7 +311,8 @@ void frmKirrow::Quit() {
     for (QWidget *window : QApplication::topLevelWidgets())
         if (window != this && window->isModal() && window->isVisible())
             window->close();
-    if (isVisible())
+    // Hidden in the tray, the window ends all the same.
+    if (isVisible() || m_tray->InTray())
         close(); // the same steps as the close button
 }
 
@@ -379,8 +383,6 @@ void frmKirrow::mnuVOICE_Click() {
 
 // Tooltips of the eleven controls: nothing yet; comes with the tooltip manager.
 void frmKirrow::CreateTooltips() {}
-// Tray icon removal: nothing yet; comes with the tray icon.
-void frmKirrow::RemoveTrayIcon() {}
 // The sliders go before the mixer they use. The tooltip manager: nothing yet; it does not exist
 // yet.
 void frmKirrow::ReleaseMixerAndTooltips() {

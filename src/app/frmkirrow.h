@@ -18,6 +18,10 @@ class KnobBox;
 class PictureBox;
 class QDialog;
 
+namespace shell {
+class TrayController;
+} // namespace shell
+
 namespace audio {
 class clsVolume;
 class VolumeController;
@@ -70,6 +74,7 @@ public:
     const QRect &KnobRect() const { return rcKnob; }
     // The volume sliders; null before start-up has made them and after unload.
     audio::VolumeController *Volume() const { return m_volume.get(); }
+    shell::TrayController &Tray() const { return *m_tray; }
 
     // Controls.
     PictureBox *Picture1 = nullptr;
@@ -98,6 +103,7 @@ public:
     PictureBox *Picture35 = nullptr, *Picture36 = nullptr, *Picture37 = nullptr;
     PictureBox *Picture40 = nullptr;
     PictureBox *Picture41 = nullptr;
+    PictureBox *picMenu = nullptr; // opens mnuSettings
     PictureBox *logOn = nullptr;
     PictureBox *logOff = nullptr;
     PictureBox *TrayIcon = nullptr;
@@ -115,6 +121,10 @@ public slots:
     // The audio tuning wizard, from the audio button and from the settings menu.
     void Picture2_Click();
     void mnuVOICE_Click();
+    // The hide button: to the tray, or back from it.
+    void Picture41_Click();
+    // The logo: the program's about page in the browser.
+    void Picture4_Click();
 
 private slots:
     void g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);
@@ -175,6 +185,10 @@ private:
     void RemoveTrayIcon();
     void ReleaseMixerAndTooltips();
 
+    // The tray, the settings menu's key and the logo's link.
+    void WireShell();
+    void ShowSettingsMenu(Qt::MouseButtons button, Qt::KeyboardModifiers shift, QPointF at);
+
     void ReadTrackGeometry();
     void WireCallControls();
 
@@ -210,6 +224,7 @@ private:
     std::unique_ptr<audio::clsVolume> objVolume;
     // After objVolume: it uses the mixer to its end.
     std::unique_ptr<audio::VolumeController> m_volume;
+    shell::TrayController *m_tray = nullptr;
     QString strRegState;
     rtc::IRTCClientPtr g_objRTCClientWithEvents;
 

@@ -67,6 +67,7 @@ void frmKirrow::WireImageButtons() {
         {Picture30, "off7", "on7", true},     {Picture31, "off8", "on8", true},
         {Picture32, "off9", "on9", true},     {Picture35, "offy", "ony", true},
         {Picture36, "off0", "on0", true},     {Picture37, "offHash", "onHash", true},
+        {picMenu, "offMenu", "onMenu", true},
     };
     for (int i = 0; i < m_imageButtons.size(); ++i) {
         const ImageButton &B = m_imageButtons[i];

@@ -42,7 +42,13 @@ int main(int argc, char *argv[]) {
     EngineLoader engine;
     engine.startWhenShown();
     frmKirrow window([&engine] { return engine.createClient(); });
-    platform::onTerminationSignal(&window, [&window] { window.Quit(); });
+    platform::onTerminationSignal(&window, [&window] {
+        window.Quit();
+        // A window that was hidden in the tray ends without being the last window seen to close,
+        // so the program does not end with it by itself.
+        if (window.HasEnded())
+            QCoreApplication::quit();
+    });
 
     // Links opened from now on come to this window; their numbers, and this start's own, wait
     // in the number box for the login.

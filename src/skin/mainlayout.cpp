@@ -42,6 +42,8 @@ const QList<ControlPlace> &mainWindowLayout() {
         {"Picture37", "", 2625, 4695, 720, 405},
         {"Picture40", "", 3840, 140, 180, 180},
         {"Picture41", "", 4035, 330, 180, 180},
+        // The settings menu's key, between the status mark and the status line.
+        {"picMenu", "", 840, 975, 210, 210},
         // Outside the skin: holders of pictures, never seen.
         {"logOn", "", 4920, 240, 390, 375},
         {"logOff", "", 5400, 240, 390, 375},

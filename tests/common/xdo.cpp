@@ -74,7 +74,10 @@ void focusWindow(const QWidget *widget) {
 }
 
 bool showsContent(const QWidget *window) {
-    const QRect r = window->frameGeometry();
+    return showsContent(window->frameGeometry());
+}
+
+bool showsContent(const QRect &r) {
     const QImage shot = QGuiApplication::primaryScreen()
                             ->grabWindow(0, r.x(), r.y(), r.width(), r.height())
                             .toImage();
@@ -156,6 +159,70 @@ int MapWatch::mappedWindows() {
             ++m_mapped;
     }
     return m_mapped;
+}
+
+namespace {
+
+// What an X client program prints, or a failed test when it cannot run.
+QString output(const QString &program, const QStringList &arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(kRunTimeoutMs);
+    [&] {
+        QVERIFY2(finished && process.exitStatus() == QProcess::NormalExit &&
+                     process.exitCode() == 0,
+                 qPrintable(program + " " + arguments.join(' ') +
+                            " failed: " + QString::fromLocal8Bit(process.readAllStandardError())));
+    }();
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+} // namespace
+
+bool isViewable(const QWidget *window) {
+    return isViewable(QString::number(window->winId()));
+}
+
+bool isViewable(const QString &windowId) {
+    return output(QStringLiteral("xwininfo"), {QStringLiteral("-id"), windowId})
+        .contains(QLatin1String("Map State: IsViewable"));
+}
+
+QList<TrayIcon> trayIcons() {
+    // In the window tree, below trayer's panel, each icon is a named window with a class (the
+    // program's own window), inside a socket window of trayer's.
+    static const QRegularExpression line(QStringLiteral(
+        R"(^(\s*)(0x[0-9a-f]+) (.*?)(?:: \((.*)\))?\s+(\d+)x(\d+)[+-]-?\d+[+-]-?\d+\s+\+?(-?\d+)\+?(-?\d+)\s*$)"));
+    const QStringList tree =
+        output(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
+            .split(QLatin1Char('\n'));
+    QList<TrayIcon> icons;
+    qsizetype panelIndent = -1;
+    for (const QString &text : tree) {
+        const auto m = line.match(text);
+        if (!m.hasMatch())
+            continue;
+        const qsizetype indent = m.captured(1).size();
+        if (m.captured(4) == QLatin1String("\"panel\" \"trayer\"")) {
+            panelIndent = indent;
+            continue;
+        }
+        if (panelIndent < 0)
+            continue;
+        if (indent <= panelIndent) {
+            panelIndent = -1; // past the panel's windows
+            continue;
+        }
+        if (m.captured(4).isEmpty() || m.captured(3) == QLatin1String("(has no name)"))
+            continue;
+        QString name = m.captured(3);
+        if (name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
+            name = name.mid(1, name.size() - 2);
+        icons.append({m.captured(2), name,
+                      QRect(m.captured(7).toInt(), m.captured(8).toInt(), m.captured(5).toInt(),
+                            m.captured(6).toInt())});
+    }
+    return icons;
 }
 
 } // namespace xdo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -43,6 +44,24 @@ void focusWindow(const QWidget *widget);
 // Whether the screen, as seen from the root window, shows something drawn where the window is
 // (text, edges), not one flat colour: what the user sees, whatever the program thinks it painted.
 bool showsContent(const QWidget *window);
+// The same for a part of the screen, in screen coordinates.
+bool showsContent(const QRect &onScreen);
+
+// Whether the X server shows the window (mapped, with everything above it mapped), whatever the
+// program thinks it did.
+bool isViewable(const QWidget *window);
+// The same for a window of another program, by its X window id.
+bool isViewable(const QString &windowId);
+
+// One icon in the desktop's tray: a program's window that the tray host (trayer) has taken into
+// its panel, with its place on the screen.
+struct TrayIcon {
+    QString id;
+    QString name;
+    QRect geometry;
+};
+// The icons trayer's panel holds now, as the X server has them.
+QList<TrayIcon> trayIcons();
 
 // Top-level windows on the screen whose name matches the pattern (xdotool's search, a regular
 // expression), as xdotool names them.

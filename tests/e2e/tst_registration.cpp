@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 
@@ -111,21 +112,24 @@ private slots:
     }
 
     // A login that fails says why, leaves the account unable to dial, and the next login, typed
-    // into the dialog that the settings menu opens, registers afresh with what was typed.
+    // into the dialog that the settings menu opens, registers afresh with what was typed. The
+    // menu opens from its key beside the status line, or with a right click on the status line.
     void eachLoginRegistersAfresh_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("menuKey");
         QTest::newRow("wrong password") << QString() << "not-the-password"
-                                        << "Rejected";
+                                        << "Rejected" << false;
         QTest::newRow("nothing answers")
             << QStringLiteral("127.0.0.1:%1").arg(deadUdpPort()) << "kirrow1001"
-            << "Registration failed: server not found or not reachable";
+            << "Registration failed: server not found or not reachable" << true;
     }
     void eachLoginRegistersAfresh() {
         QFETCH(QString, server);
         QFETCH(QString, password);
         QFETCH(QString, status);
+        QFETCH(bool, menuKey);
         MessageCatcher messages;
         LoginAnswer first = login("1001", password);
         first.byHand = true;
@@ -147,7 +151,10 @@ private slots:
         second.byHand = true;
         answerNextLoginDialog(second);
         xdo::focusWindow(window.get());
-        xdo::click(window->lblMsg, std::nullopt, 3);
+        if (menuKey)
+            xdo::click(window->picMenu);
+        else
+            xdo::click(window->lblMsg, std::nullopt, 3);
         QTRY_VERIFY(window->mnuSettings->isVisible());
         xdo::click(window->mnuSettings,
                    window->mnuSettings->actionGeometry(window->mnuLoginAs).center());
@@ -261,6 +268,7 @@ private slots:
 
     // Ended by a signal (the desktop session closing, `kill`), the program shuts down as through
     // its close button: the registration is taken back and an account not to be kept is erased.
+    // Hidden in the tray it ends all the same, and takes its icon with it.
     void terminationSignalShutsDownAsTheCloseButton() {
         QProcess kirrow;
         const auto stop = qScopeGuard([&kirrow] {
@@ -270,10 +278,21 @@ private slots:
         startProgramAndLogIn(kirrow, KIRROW_BINARY, m_server->address(), "1002", "kirrow1002");
         QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1002").size(), 1, kRegisterTimeoutMs);
         QCOMPARE(readEntry(kPasswordApp), QStringLiteral("kirrow1002"));
+        const QString window = xdo::run({"search", "--sync", "--onlyvisible", "--name", "^Kirrow$"})
+                                   .split('\n')
+                                   .first();
+        const QString geometry = xdo::run({"getwindowgeometry", "--shell", window});
+        const QPoint at(QRegularExpression("X=(\\d+)").match(geometry).captured(1).toInt(),
+                        QRegularExpression("Y=(\\d+)").match(geometry).captured(1).toInt());
+        const skin::ControlPlace &hide = skin::placeOf("Picture41");
+        xdo::clickAt(at + QPoint(hide.left + hide.width / 2, hide.top + hide.height / 2) / 15);
+        QTRY_VERIFY(!xdo::isViewable(window));
+        QTRY_COMPARE(xdo::trayIcons().size(), 1);
         kirrow.terminate();
         QVERIFY(kirrow.waitForFinished(20000));
         QCOMPARE(kirrow.exitStatus(), QProcess::NormalExit);
         QCOMPARE(kirrow.exitCode(), 0);
+        QVERIFY(xdo::trayIcons().isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(m_server->contacts("1002").isEmpty(), 5000);
         QCOMPARE(readEntry(kPasswordApp), QString());
         QCOMPARE(readEntry(kSaveApp), QStringLiteral("no"));

@@ -5,16 +5,21 @@
 #include "modmoveform.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "traycontroller.h"
+#include "weblink.h"
 #include "xdo.h"
 
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSet>
+#include <QSystemTrayIcon>
 #include <QtTest>
 
 // The shaped main window on a real X server: outline, lit buttons under the pointer, dragging.
@@ -25,6 +30,8 @@ class TestSkinWindow : public QObject {
     std::unique_ptr<frmKirrow> m_window;
     QSet<quint64> m_pressesOnWindow; // by time stamp: a press passed on to a parent is one press
     QRgb m_desktopBehindCorner = 0;
+    int m_trayPresses = 0; // on the program's tray icon, any button
+    QList<QUrl> m_openedUrls;
     static constexpr QPoint kOffButtons{150, 215}; // on the skin, away from every button
 
     QPoint onWindow(int x, int y) const { return m_window->mapToGlobal(QPoint(x, y)); }
@@ -37,15 +44,64 @@ class TestSkinWindow : public QObject {
     static bool showsPicture(PictureBox *box, const QString &resource) {
         return box->pixmap().toImage() == QPixmap(resource).toImage();
     }
+    static bool isTrayIcon(QObject *object) { return object->inherits("QSystemTrayIconSys"); }
+    static QString xprop(const QStringList &arguments) {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), arguments);
+        xprop.waitForFinished();
+        return QString::fromLocal8Bit(xprop.readAllStandardOutput());
+    }
+    // openbox, started and managing windows; the caller stops it.
+    static void startWindowManager(QProcess &manager) {
+        manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        QVERIFY2(manager.waitForStarted(), "openbox is needed (scripts/deps installs it)");
+        // A window manager announces itself on the root window once it manages windows, through
+        // a window of its own: one that went before it may have left its announcement behind.
+        const auto announced = [] {
+            static const QRegularExpression check(QStringLiteral("window id # (0x[0-9a-f]+)"));
+            const QString id = check
+                                   .match(xprop({QStringLiteral("-root"),
+                                                 QStringLiteral("_NET_SUPPORTING_WM_CHECK")}))
+                                   .captured(1);
+            return !id.isEmpty() &&
+                   xprop({QStringLiteral("-id"), id, QStringLiteral("_NET_WM_NAME")})
+                       .contains(QLatin1String("Openbox"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(announced(), 20000);
+    }
+    // The state the window manager keeps the window in: "Normal", "Iconic" (minimised), or
+    // nothing for a window it does not manage.
+    static QString managedState(const QWidget *window) {
+        static const QRegularExpression state(QStringLiteral("window state: (\\w+)"));
+        return state
+            .match(xprop({QStringLiteral("-id"), QString::number(window->winId()),
+                          QStringLiteral("WM_STATE")}))
+            .captured(1);
+    }
+    // The tip shown on the screen now, if any.
+    static QString shownTip() {
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (window->windowType() == Qt::ToolTip && window->isVisible())
+                if (auto *label = qobject_cast<QLabel *>(window))
+                    return label->text();
+        return {};
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
         if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType() &&
             static_cast<QWidget *>(watched)->window() == m_window.get())
             m_pressesOnWindow.insert(static_cast<QMouseEvent *>(event)->timestamp());
+        if (event->type() == QEvent::MouseButtonPress && isTrayIcon(watched))
+            ++m_trayPresses;
         return false;
     }
 
+public slots:
+    // Stands in for the browser.
+    void openUrl(const QUrl &url) { m_openedUrls << url; }
+
+protected:
 private slots:
     void initTestCase() {
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
@@ -153,23 +209,14 @@ private slots:
     void popupsDrawOverTheWindow() {
         QFETCH(bool, windowManager);
         QProcess manager;
-        if (windowManager) {
-            manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-            QVERIFY2(manager.waitForStarted(), "openbox is needed (scripts/deps installs it)");
-            // A window manager announces itself on the root window once it manages windows.
-            const auto announced = [] {
-                QProcess xprop;
-                xprop.start(QStringLiteral("xprop"),
-                            {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
-                xprop.waitForFinished();
-                return xprop.readAllStandardOutput().contains("window id");
-            };
-            QTRY_VERIFY_WITH_TIMEOUT(announced(), 20000);
-        }
+        if (windowManager)
+            startWindowManager(manager);
         const auto stopManager = qScopeGuard([&manager] {
             manager.terminate();
             manager.waitForFinished();
         });
+        if (QTest::currentTestFailed())
+            return;
         xdo::click(m_window->lblMsg, std::nullopt, 3);
         QTRY_VERIFY(m_window->mnuSettings->isVisible());
         QVERIFY(QTest::qWaitForWindowExposed(m_window->mnuSettings));
@@ -217,6 +264,119 @@ private slots:
         xdo::run({"mouseup", "3"});
         QTRY_COMPARE(m_window->pos(), start + QPoint(-20, -10));
         QVERIFY(modMoveForm::visibleOutlines().isEmpty());
+    }
+
+    // The hide button takes the window off the screen and puts one icon in the tray, tipped
+    // "Kirrow"; pointing at it, a click and a right click leave it there, and a double-click
+    // brings the window back and takes the icon away.
+    void hideButtonHidesToTheTrayAndBack() {
+        QVERIFY2(QSystemTrayIcon::isSystemTrayAvailable(),
+                 "needs a tray host (scripts/test-env starts trayer)");
+        QVERIFY(xdo::trayIcons().isEmpty());
+        const QPoint place = m_window->pos();
+        xdo::click(m_window->Picture41);
+        QTRY_VERIFY(!xdo::isViewable(m_window.get()));
+        QTRY_COMPARE(xdo::trayIcons().size(), 1);
+        const xdo::TrayIcon icon = xdo::trayIcons().first();
+        QVERIFY2(icon.geometry.intersects(QGuiApplication::primaryScreen()->geometry()),
+                 qPrintable(icon.id));
+        QTRY_VERIFY(xdo::showsContent(icon.geometry));
+
+        // The tip shows once the pointer has come to rest over the icon; a move starts the wait
+        // again.
+        bool tipShown = false;
+        for (int move = 0; move < 5 && !tipShown; ++move) {
+            xdo::pointerTo(icon.geometry.center() + QPoint(move % 2, 0));
+            tipShown = QTest::qWaitFor([] { return !shownTip().isEmpty(); }, 2000);
+        }
+        QCOMPARE(shownTip(), QStringLiteral("Kirrow"));
+        xdo::clickAt(icon.geometry.center());
+        QTRY_COMPARE(m_trayPresses, 1);
+        xdo::clickAt(icon.geometry.center(), 3);
+        QTRY_COMPARE(m_trayPresses, 2);
+        QVERIFY(!xdo::isViewable(m_window.get()));
+        QCOMPARE(xdo::trayIcons().size(), 1);
+        QVERIFY(!QApplication::activePopupWidget()); // the icon has no menu
+
+        xdo::clickAt(icon.geometry.center(), 1, 2);
+        QTRY_VERIFY(xdo::isViewable(m_window.get()));
+        QTRY_VERIFY(xdo::trayIcons().isEmpty());
+        QCOMPARE(m_window->pos(), place);
+        QTRY_COMPARE(screenPixel(onWindow(kOffButtons.x(), kOffButtons.y())),
+                     QPixmap(":/skin/main.bmp").toImage().pixel(kOffButtons));
+    }
+
+    // Without a tray the window is only minimised, so the desktop can always give it back, and
+    // the user is told why once. ctest runs this on a desktop of its own without a tray host
+    // (tst_skinwindow_notray).
+    void hideWithoutTrayOnlyMinimises() {
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            QSKIP("needs a desktop without a tray (ctest runs it as tst_skinwindow_notray)");
+        QProcess manager;
+        startWindowManager(manager);
+        const auto stopManager = qScopeGuard([&manager] {
+            manager.terminate();
+            manager.waitForFinished();
+        });
+        QTRY_COMPARE(managedState(m_window.get()), QStringLiteral("Normal"));
+        MessageCatcher messages;
+        for (int time = 1; time <= 2; ++time) {
+            xdo::click(m_window->Picture41);
+            QTRY_COMPARE(managedState(m_window.get()), QStringLiteral("Iconic"));
+            QCOMPARE(messages.texts(),
+                     QStringList{QStringLiteral(
+                         "This desktop has no system tray: Kirrow is minimised instead.")});
+            QVERIFY(!m_window->Tray().InTray());
+            QVERIFY(!m_window->Tray().Icon().isVisible());
+            // Brought back as the desktop brings back a minimised window.
+            xdo::run({"windowactivate", "--sync", QString::number(m_window->winId())});
+            QTRY_COMPARE(managedState(m_window.get()), QStringLiteral("Normal"));
+            QTRY_VERIFY(xdo::isViewable(m_window.get()));
+        }
+    }
+
+    // The menu key beside the status line opens the settings menu with the left button, drawn
+    // with both its items; other buttons open nothing. The logo opens the about page.
+    void menuKeyOpensTheSettingsMenuAndTheLogoTheAboutPage() {
+        PictureBox *key = m_window->picMenu;
+        QCOMPARE(key->toolTip(), QStringLiteral("Menu: Login As..., Tuning Wizard"));
+        QMenu *menu = m_window->mnuSettings;
+        xdo::click(key);
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        QVERIFY(menu->geometry().contains(key->mapToGlobal(key->rect().center())));
+        for (QAction *item : {m_window->mnuLoginAs, m_window->mnuVOICE}) {
+            const QRect drawn = menu->actionGeometry(item).translated(menu->pos());
+            QTRY_VERIFY2(xdo::showsContent(drawn), qPrintable(item->text()));
+        }
+        xdo::key({"Escape"});
+        QTRY_VERIFY(!menu->isVisible());
+        for (int button : {3, 2}) {
+            const int presses = m_pressesOnWindow.size();
+            xdo::click(key, std::nullopt, button);
+            QTRY_COMPARE(m_pressesOnWindow.size(), presses + 1);
+            QVERIFY(!menu->isVisible());
+        }
+
+        QDesktopServices::setUrlHandler(shell::aboutPageUrl().scheme(), this, "openUrl");
+        const auto unset =
+            qScopeGuard([] { QDesktopServices::unsetUrlHandler(shell::aboutPageUrl().scheme()); });
+        xdo::click(m_window->Picture4);
+        QTRY_COMPARE(m_openedUrls, QList<QUrl>{shell::aboutPageUrl()});
+        QVERIFY(m_window->isVisible());
+        // The page is built beside the program (and put beside this test, as the program would
+        // have it there).
+        QStringList pages{QStringLiteral(KIRROW_ABOUT_PAGE)};
+        if (m_openedUrls.first().isLocalFile())
+            pages << m_openedUrls.first().toLocalFile();
+        for (const QString &page : pages) {
+            QFile file(page);
+            QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(page));
+            const QByteArray html = file.readAll();
+            QVERIFY(html.contains("<title>About Kirrow</title>"));
+            QVERIFY(html.contains("<h2>The demo account</h2>"));
+            QVERIFY(html.contains("<img alt=\"Kirrow\" src=\"data:image/png;base64,"));
+        }
     }
 };
 

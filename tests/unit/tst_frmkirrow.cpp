@@ -11,6 +11,7 @@
 #include "mainlayout.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "traycontroller.h"
 #include "tuningwizard.h"
 #include "volumecontroller.h"
 
@@ -440,6 +441,39 @@ private slots:
         window->ShowLinkedNumber("*21#");
         QVERIFY(window->isVisible());
         QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("*21#"));
+    }
+
+    // On a desktop with a tray the icon is there exactly while the window is hidden: a tray that
+    // goes away gives the window back. A window brought back through the desktop while its icon
+    // is still there loses only the icon at the next press of the hide button. Asked to end while
+    // hidden (a signal, the session ending), the program ends as through its close button and the
+    // icon goes with it.
+    void trayIconComesAndGoesWithTheHiddenWindow() {
+        auto window = started(login("1001", "secret", false));
+        shell::TrayController &tray = window->Tray();
+        bool trayThere = true;
+        tray.setTrayAvailable([&trayThere] { return trayThere; });
+        window->show();
+        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QVERIFY(window->isHidden());
+        trayThere = false;
+        QTRY_VERIFY(window->isVisible());
+        QVERIFY(!tray.InTray());
+        trayThere = true;
+        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QVERIFY(window->isHidden());
+        QVERIFY(tray.Icon().isVisible());
+        QCOMPARE(tray.Icon().toolTip(), QStringLiteral("Kirrow"));
+        window->show();
+        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QVERIFY(window->isVisible());
+        QVERIFY(!tray.Icon().isVisible());
+        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QVERIFY(window->isHidden());
+        window->Quit();
+        QVERIFY(window->HasEnded());
+        QVERIFY(!tray.Icon().isVisible());
+        QCOMPARE(readEntry(kAccountApp), QString());
     }
 };
 

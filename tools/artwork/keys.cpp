@@ -224,6 +224,28 @@ QImage drawFunctionKey(const QImage &skin, const QRect &where, SymbolMaker symbo
     return image;
 }
 
+// The menu key is the smallest key on the display: a tighter corner, so it reads as a key and not
+// as a dot, and dark bars on whole pixels, so they stay sharp at this size.
+constexpr double kMenuRadius = 3;
+
+QImage drawMenuKey(const QImage &skin, const QRect &where, bool lit) {
+    const Palette &pal = palette();
+    QImage image = canvasOn(skin, where);
+    QPainter p(&image);
+    const QRectF face(1.5, 1.5, where.width() - 3, where.height() - 4);
+    const KeyLook look = functionLook(lit);
+    paintCap(p, roundedRectPath(face, kMenuRadius), look);
+    constexpr int kBarWidth = 6, kBarPitch = 2, kBars = 3;
+    const int left = int(face.center().x()) - kBarWidth / 2;
+    const int top = int(face.center().y()) - kBars + 1;
+    QPainterPath bars;
+    for (int i = 0; i < kBars; ++i)
+        bars.addRect(left, top + i * kBarPitch, kBarWidth, 1);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.fillPath(bars, lit ? pal.funcLitSymbol : pal.funcEdge);
+    return image;
+}
+
 // The clear and delete keys keep one face width in both states; the column the wider picture
 // adds shows the skin beside the key (or its glow when lit).
 constexpr double kEditFaceWidth = 35;
@@ -340,6 +362,8 @@ std::vector<NamedPicture> drawMainButtons(const QImage &mainSkin) {
     out.push_back({QStringLiteral("onDel"), drawEditKey(mainSkin, clearLit, true, true)});
     out.push_back({QStringLiteral("offBack"), drawEditKey(mainSkin, lm::backKey, false, false)});
     out.push_back({QStringLiteral("onBack"), drawEditKey(mainSkin, backLit, false, true)});
+
+    both("offMenu", "onMenu", [&](bool lit) { return drawMenuKey(mainSkin, lm::menuKey, lit); });
 
     out.push_back({QStringLiteral("close"), drawCloseButton(mainSkin, lm::closeButton)});
     out.push_back({QStringLiteral("hide"), drawHideButton(mainSkin, lm::hideButton)});

@@ -17,6 +17,8 @@ inline constexpr QRect hideButton{269, 22, 12, 12};
 
 inline constexpr QRect statusIcon{39, 67, 15, 11};
 inline constexpr QRect statusLine{72, 64, 153, 20};
+// The settings menu's key, between the status mark and the status line it belongs to.
+inline constexpr QRect menuKey{56, 65, 14, 14};
 inline constexpr QRect numberBox{72, 80, 120, 21};
 // The clear and delete keys grow or shrink by one pixel when lit; both stay anchored left.
 inline constexpr QRect clearKey{192, 80, 38, 18};

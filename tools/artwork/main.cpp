@@ -132,6 +132,7 @@ const std::map<QString, QSize> &expectedButtonSizes() {
             {QStringLiteral("offDel"), {38, 18}},  {QStringLiteral("onDel"), {39, 18}},
             {QStringLiteral("offBack"), {39, 18}}, {QStringLiteral("onBack"), {38, 18}},
             {QStringLiteral("close"), {12, 12}},   {QStringLiteral("hide"), {12, 12}},
+            {QStringLiteral("offMenu"), {14, 14}}, {QStringLiteral("onMenu"), {14, 14}},
         };
         for (const char *key : {"1", "2", "3", "4", "5", "6", "7", "8", "9", "0", "y", "Hash"}) {
             s[QStringLiteral("off") + QLatin1String(key)] = {48, 27};
@@ -179,6 +180,7 @@ void checkMainSkinControls(const QImage &skin) {
         {"close button", lm::closeButton},
         {"hide button", lm::hideButton},
         {"status line", lm::statusLine},
+        {"menu key", lm::menuKey},
         {"number box", lm::numberBox},
         {"clear key",
          QRect(lm::clearKey.topLeft(), QSize(lm::clearKeyLitWidth, lm::clearKey.height()))},

@@ -96,6 +96,7 @@ std::vector<Placed> mainButtons() {
         {"offEnd", "onEnd", lm::recentKey.topLeft()},  {"logOff", "logOn", lm::loginKey.topLeft()},
         {"offDel", "onDel", lm::clearKey.topLeft()},   {"offBack", "onBack", lm::backKey.topLeft()},
         {"close", "close", lm::closeButton.topLeft()}, {"hide", "hide", lm::hideButton.topLeft()},
+        {"offMenu", "onMenu", lm::menuKey.topLeft()},
     };
     const char *normal[4][3] = {{"off1", "off2", "off3"},
                                 {"off4", "off5", "off6"},
