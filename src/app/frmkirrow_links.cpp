@@ -2,6 +2,7 @@
 // number box, and the window comes to the front.
 
 #include "frmkirrow.h"
+#include "traycontroller.h"
 
 #include <QApplication>
 
@@ -12,7 +13,9 @@ void frmKirrow::ShowLinkedNumber(const QString &number) {
 
 void frmKirrow::BringToFront() {
     if (m_calls->readyForNumbers() && !m_ended) {
-        if (isMinimized())
+        if (m_tray && m_tray->InTray())
+            m_tray->NoSysIcon(true); // back from the tray, its icon gone
+        else if (isMinimized())
             showNormal();
         else if (!isVisible())
             show();

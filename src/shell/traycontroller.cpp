@@ -2,15 +2,34 @@
 
 #include "messagebox.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFileInfo>
+
 namespace shell {
 
 namespace {
 constexpr int kTrayWatchMs = 1000;
+
+// Trays over D-Bus (the StatusNotifierItem protocol of KDE, GNOME's AppIndicator extension and
+// most panels today) report a click on the icon and never a double-click. Qt uses one whenever
+// the session bus has its watcher. Without a session bus to reach, there is none; the bus is
+// not started for the question.
+bool trayReportsClicksOnly() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
+        (runtime.isEmpty() || !QFileInfo::exists(QDir(runtime).filePath(QStringLiteral("bus")))))
+        return false;
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface() &&
+           bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
 } // namespace
 
 TrayController::TrayController(QObject *parent)
     : QObject(parent), m_icon(new QSystemTrayIcon(this)),
-      m_available(&QSystemTrayIcon::isSystemTrayAvailable) {
+      m_available(&QSystemTrayIcon::isSystemTrayAvailable), m_clicksOnly(&trayReportsClicksOnly) {
     m_icon->setToolTip(platform::appTitle());
     connect(m_icon, &QSystemTrayIcon::activated, this, &TrayController::TrayIcon_Activated);
     m_trayWatch.setInterval(kTrayWatchMs);
@@ -26,6 +45,10 @@ void TrayController::setPicture(const QIcon &picture) {
 
 void TrayController::setTrayAvailable(std::function<bool()> available) {
     m_available = std::move(available);
+}
+
+void TrayController::setClicksOnly(std::function<bool()> clicksOnly) {
+    m_clicksOnly = std::move(clicksOnly);
 }
 
 void TrayController::NoSysIcon(bool restore) {
@@ -53,6 +76,7 @@ void TrayController::NoSysIcon(bool restore) {
 
 void TrayController::ShowProgramInTray() {
     blnInTray = true;
+    m_restoreOnClick = m_clicksOnly();
     m_icon->show();
     m_trayWatch.start();
 }
@@ -66,7 +90,10 @@ void TrayController::RemoveProgramFromTray() {
 // Only a left double-click brings the window back; single clicks, other buttons and the pointer
 // passing over change nothing, and the icon has no menu.
 void TrayController::TrayIcon_Activated(QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::DoubleClick)
+    // A tray that never reports a double-click would keep the window hidden for good: there a
+    // click brings it back.
+    if (reason == QSystemTrayIcon::DoubleClick ||
+        (reason == QSystemTrayIcon::Trigger && m_restoreOnClick))
         NoSysIcon(true);
 }
 

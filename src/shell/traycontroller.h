@@ -24,6 +24,9 @@ public:
     // Whether the desktop has a tray at the moment it is asked; by default the desktop's own
     // answer. A desktop can gain or lose its tray while the program runs.
     void setTrayAvailable(std::function<bool()> available);
+    // Whether the tray reports a click on the icon and never a double-click; by default asked of
+    // the desktop when the icon goes up.
+    void setClicksOnly(std::function<bool()> clicksOnly);
 
     // True while the icon is in the tray.
     bool InTray() const { return blnInTray; }
@@ -52,6 +55,8 @@ private:
     bool m_toldNoTray = false;
     QSystemTrayIcon *m_icon;
     std::function<bool()> m_available;
+    std::function<bool()> m_clicksOnly;
+    bool m_restoreOnClick = false;
     // While the window is in the tray: a tray that goes away (its panel closed or crashed) takes
     // the icon with it, and the window comes back rather than being lost.
     QTimer m_trayWatch;

@@ -470,6 +470,18 @@ private slots:
         QVERIFY(!tray.Icon().isVisible());
         QTest::mouseClick(window->Picture41, Qt::LeftButton);
         QVERIFY(window->isHidden());
+        // A link brings the window back from the tray as a double-click does; on a tray that
+        // reports clicks only, a click does.
+        window->ShowLinkedNumber("5550100");
+        QVERIFY(window->isVisible() && !tray.InTray() && !tray.Icon().isVisible());
+        tray.setClicksOnly([] { return true; });
+        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        emit tray.Icon().activated(QSystemTrayIcon::Trigger);
+        QVERIFY(window->isVisible() && !tray.InTray());
+        tray.setClicksOnly([] { return false; });
+        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        emit tray.Icon().activated(QSystemTrayIcon::Trigger);
+        QVERIFY(window->isHidden() && tray.InTray());
         window->Quit();
         QVERIFY(window->HasEnded());
         QVERIFY(!tray.Icon().isVisible());
