@@ -1,5 +1,6 @@
 #include "frmkirrow.h"
 
+#include "clstooltip.h"
 #include "errortraps.h"
 #include "frmlogin.h"
 #include "knobbox.h"
@@ -134,6 +135,9 @@ void frmKirrow::CreateControls() {
     logOff = picture(QStringLiteral("logOff"), this, QString());
     TrayIcon = picture(QStringLiteral("TrayIcon"), this, QString());
     TrayIcon->setFrameShape(QFrame::Box);
+    // Pictures kept for other controls, never seen: nothing to press.
+    for (PictureBox *holder : {logOn, logOff, TrayIcon})
+        holder->setAccessibleRole(QAccessible::Graphic);
 
     mnuSettings = new QMenu(this);
     mnuSettings->setObjectName(QStringLiteral("mnuSettings"));
@@ -148,6 +152,7 @@ void frmKirrow::CreateControls() {
     WireImageButtons();
     WireSkinDragging();
     WireCallControls();
+    DescribeControls();
 
     connect(Picture40, &PictureBox::clicked, this, &frmKirrow::Picture40_Click);
     connect(Picture13, &PictureBox::clicked, this, &frmKirrow::Picture13_Click);
@@ -348,8 +353,6 @@ void frmKirrow::Picture13_Click() {
 
 // ---- steps that later subsystems fill -------------------------------------------------------
 
-// Tooltips of the eleven controls: nothing yet; comes with the tooltip manager.
-void frmKirrow::CreateTooltips() {}
 // Mixer controller: nothing yet; comes with the mixer volume control.
 void frmKirrow::CreateMixerController() {}
 // Hiding the track and knob of a line the mixer lacks: nothing yet; comes with the mixer.
@@ -358,5 +361,7 @@ void frmKirrow::ShowMixerLines() {}
 void frmKirrow::ReadMixerScales() {}
 // Tray icon removal: nothing yet; comes with the tray icon.
 void frmKirrow::RemoveTrayIcon() {}
-// Releasing the mixer controller and the tooltip manager: nothing yet; they do not exist yet.
-void frmKirrow::ReleaseMixerAndTooltips() {}
+// Releasing the mixer controller (nothing yet; comes with the mixer), then the tooltip manager.
+void frmKirrow::ReleaseMixerAndTooltips() {
+    TT.reset(); // the tooltip manager, and with it the tip window and its event filter
+}

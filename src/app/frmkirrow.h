@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include <memory>
+
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -15,6 +17,7 @@ class DigitBox;
 class KnobBox;
 class PictureBox;
 class QDialog;
+class clsTooltip;
 
 // The main window: the telephone itself. Loading it brings the whole program up (Form_Load), and
 // it owns the program-wide state: the communications client, the registration state and the
@@ -53,6 +56,7 @@ public:
     bool HasEnded() const { return m_ended; }
     bool Hovering() const { return blnHovering; }
     const QRect &KnobRect() const { return rcKnob; }
+    clsTooltip *Tooltips() const { return TT.get(); }
 
     // Controls.
     PictureBox *Picture1 = nullptr;
@@ -153,6 +157,11 @@ private:
     void RemoveTrayIcon();
     void ReleaseMixerAndTooltips();
 
+    // The start-up tooltips' controls and texts, in the order they are added.
+    QList<std::pair<QWidget *, QString>> TooltipTexts() const;
+    // Names and descriptions of the controls for a screen reader.
+    void DescribeControls();
+
     void ReadTrackGeometry();
     void WireCallControls();
 
@@ -181,6 +190,7 @@ private:
     long lngTrackWidth = 0;
     QString strRegState;
     rtc::IRTCClientPtr g_objRTCClientWithEvents;
+    std::unique_ptr<clsTooltip> TT;
 
     QList<ImageButton> m_imageButtons;
     bool blnHovering = false;
