@@ -65,12 +65,10 @@ void TooltipWindow::popUp(const TipLook &look, const QRect &tool, bool centred, 
     if (opensGradually(m_showMode)) {
         setOpening(0);
         show();
-        raise();
         m_animation->start();
     } else {
         setOpening(1);
         show();
-        raise();
     }
     update();
 }
