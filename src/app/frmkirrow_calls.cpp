@@ -14,6 +14,8 @@
 #include <QComboBox>
 #include <QLabel>
 
+#include <vector>
+
 void frmKirrow::WireCallControls() {
     m_calls = new calls::CallController(this);
     cmbPhoneNo->setInsertPolicy(QComboBox::NoInsert); // the list is never filled

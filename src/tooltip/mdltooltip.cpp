@@ -119,8 +119,10 @@ protected:
         case QEvent::Hide:
         case QEvent::WindowDeactivate:
         case QEvent::WindowBlocked:
-            if (m_tool && (watched == m_tool || watched == m_tool->window()))
+            if (m_tool && (watched == m_tool || watched == m_tool->window())) {
                 leaveTool(true);
+                m_pointerWindow = nullptr; // the pointer resting where it was is news again
+            }
             break;
         default:
             break;
