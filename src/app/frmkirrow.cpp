@@ -1,5 +1,6 @@
 #include "frmkirrow.h"
 
+#include "clstooltip.h"
 #include "clsvolume.h"
 #include "devicechoice.h"
 #include "errortraps.h"
@@ -142,6 +143,9 @@ void frmKirrow::CreateControls() {
     logOff = picture(QStringLiteral("logOff"), this, QString());
     TrayIcon = picture(QStringLiteral("TrayIcon"), this, QString());
     TrayIcon->setFrameShape(QFrame::Box);
+    // Pictures kept for other controls, never seen: nothing to press.
+    for (PictureBox *holder : {logOn, logOff, TrayIcon})
+        holder->setAccessibleRole(QAccessible::Graphic);
 
     mnuSettings = new QMenu(this);
     mnuSettings->setObjectName(QStringLiteral("mnuSettings"));
@@ -158,6 +162,7 @@ void frmKirrow::CreateControls() {
     WireCallControls();
     WireVolumeKnobs();
     WireShell();
+    DescribeControls();
 
     connect(Picture40, &PictureBox::clicked, this, &frmKirrow::Picture40_Click);
     connect(Picture13, &PictureBox::clicked, this, &frmKirrow::Picture13_Click);
@@ -381,11 +386,10 @@ void frmKirrow::mnuVOICE_Click() {
 
 // ---- steps that later subsystems fill -------------------------------------------------------
 
-// Tooltips of the eleven controls: nothing yet; comes with the tooltip manager.
-void frmKirrow::CreateTooltips() {}
-// The sliders go before the mixer they use. The tooltip manager: nothing yet; it does not exist
-// yet.
+// The sliders go before the mixer they use; then the tooltip manager, and with it the tip window
+// and its event filter.
 void frmKirrow::ReleaseMixerAndTooltips() {
     m_volume.reset();
     objVolume.reset();
+    TT.reset();
 }

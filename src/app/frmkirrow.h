@@ -17,6 +17,7 @@ class DigitBox;
 class KnobBox;
 class PictureBox;
 class QDialog;
+class clsTooltip;
 
 namespace shell {
 class TrayController;
@@ -75,6 +76,7 @@ public:
     // The volume sliders; null before start-up has made them and after unload.
     audio::VolumeController *Volume() const { return m_volume.get(); }
     shell::TrayController &Tray() const { return *m_tray; }
+    clsTooltip *Tooltips() const { return TT.get(); }
 
     // Controls.
     PictureBox *Picture1 = nullptr;
@@ -188,6 +190,10 @@ private:
     // The tray, the settings menu's key and the logo's link.
     void WireShell();
     void ShowSettingsMenu(Qt::MouseButtons button, Qt::KeyboardModifiers shift, QPointF at);
+    // The start-up tooltips' controls and texts, in the order they are added.
+    QList<std::pair<QWidget *, QString>> TooltipTexts() const;
+    // Names and descriptions of the controls for a screen reader.
+    void DescribeControls();
 
     void ReadTrackGeometry();
     void WireCallControls();
@@ -227,6 +233,7 @@ private:
     shell::TrayController *m_tray = nullptr;
     QString strRegState;
     rtc::IRTCClientPtr g_objRTCClientWithEvents;
+    std::unique_ptr<clsTooltip> TT;
 
     QList<ImageButton> m_imageButtons;
     bool blnHovering = false;

@@ -14,6 +14,8 @@
 #include <QComboBox>
 #include <QLabel>
 
+#include <vector>
+
 void frmKirrow::WireCallControls() {
     m_calls = new calls::CallController(this);
     cmbPhoneNo->setInsertPolicy(QComboBox::NoInsert); // the list is never filled
@@ -47,6 +49,19 @@ void frmKirrow::WireCallControls() {
                 [this, key = key] { m_calls->DialPadClick(key); });
     connect(Picture3, &PictureBox::clicked, this, &frmKirrow::Picture3_Click);
     connect(Picture11, &PictureBox::clicked, this, &frmKirrow::Picture11_Click);
+
+    // The keys, Call and End can be worked from the keyboard too: Tab goes from the number box
+    // through the keys to Call and End, and Space or Enter presses the one it is on.
+    QWidget *previous = cmbPhoneNo;
+    std::vector<PictureBox *> reachable;
+    for (const auto &[box, key] : keys)
+        reachable.push_back(box);
+    reachable.insert(reachable.end(), {Picture6, Picture8});
+    for (PictureBox *box : reachable) {
+        box->setPressableByKeyboard(true);
+        QWidget::setTabOrder(previous, box);
+        previous = box;
+    }
 }
 
 void frmKirrow::ShowArrangement(calls::Arrangement arrangement) {

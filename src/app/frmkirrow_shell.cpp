@@ -28,7 +28,6 @@ void frmKirrow::WireShell() {
     });
     connect(Picture41, &PictureBox::clicked, this, &frmKirrow::Picture41_Click);
 
-    Picture4->setToolTip(QStringLiteral("About Kirrow: opens its page in your browser"));
     connect(Picture4, &PictureBox::clicked, this, &frmKirrow::Picture4_Click);
 
     // The key the status line's "please select Menu - LoginAs" sends the user to.

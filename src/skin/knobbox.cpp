@@ -3,6 +3,10 @@
 #include <QPainter>
 #include <qdrawutil.h>
 
+KnobBox::KnobBox(QWidget *parent) : PictureBox(parent) {
+    setAccessibleRole(QAccessible::Slider);
+}
+
 void KnobBox::setEdgeRect(const QRect &edge) {
     m_edge = edge;
     update();

@@ -1,8 +1,58 @@
 #include "picturebox.h"
 
+#include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
+
+namespace {
+
+// A picture box as a screen reader sees it: its role, its name (the caption when it was given no
+// accessible name), and for a button the press action.
+class AccessiblePictureBox : public QAccessibleWidget {
+public:
+    explicit AccessiblePictureBox(PictureBox *box) : QAccessibleWidget(box) {}
+
+    QAccessible::Role role() const override { return box()->accessibleRole(); }
+
+    QString text(QAccessible::Text t) const override {
+        QString text = QAccessibleWidget::text(t);
+        if (t == QAccessible::Name && text.isEmpty())
+            text = box()->text();
+        return text;
+    }
+
+    QStringList actionNames() const override {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (role() == QAccessible::Button && box()->isEnabled())
+            names.prepend(pressAction());
+        return names;
+    }
+
+    void doAction(const QString &actionName) override {
+        if (actionName == pressAction() && role() == QAccessible::Button)
+            box()->click();
+        else
+            QAccessibleWidget::doAction(actionName);
+    }
+
+private:
+    PictureBox *box() const { return static_cast<PictureBox *>(widget()); }
+};
+
+QAccessibleInterface *pictureBoxAccessible(const QString &className, QObject *object) {
+    if (className == QLatin1String("PictureBox") && object && object->isWidgetType())
+        return new AccessiblePictureBox(static_cast<PictureBox *>(object));
+    return nullptr;
+}
+
+} // namespace
 
 PictureBox::PictureBox(QWidget *parent) : QLabel(parent) {
+    // A plain label would be read as text, not as something to press.
+    static const bool accessible = (QAccessible::installFactory(pictureBoxAccessible), true);
+    Q_UNUSED(accessible);
     setMouseTracking(true);
     setAlignment(Qt::AlignCenter);
 }
@@ -26,6 +76,46 @@ void PictureBox::setPicture(const QImage &picture) {
 
 QImage PictureBox::picture() const {
     return m_picture.isNull() ? pixmap().toImage() : m_picture;
+}
+
+QAccessible::Role PictureBox::accessibleRole() const {
+    if (m_role)
+        return *m_role;
+    return findChild<QWidget *>(QString(), Qt::FindDirectChildrenOnly) ? QAccessible::Client
+                                                                       : QAccessible::Button;
+}
+
+void PictureBox::setPressableByKeyboard(bool pressable) {
+    setFocusPolicy(pressable ? Qt::TabFocus : Qt::NoFocus);
+}
+
+void PictureBox::click() {
+    if (isEnabled())
+        emit clicked();
+}
+
+void PictureBox::keyPressEvent(QKeyEvent *event) {
+    const int key = event->key();
+    if (focusPolicy() != Qt::NoFocus && !event->isAutoRepeat() &&
+        (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier) {
+        click();
+        event->accept();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+// The picture, and around it the focus frame while the keyboard is on the box.
+void PictureBox::paintEvent(QPaintEvent *event) {
+    QLabel::paintEvent(event);
+    if (!hasFocus())
+        return;
+    QStylePainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.rect = rect().adjusted(1, 1, -1, -1);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
 }
 
 void PictureBox::mousePressEvent(QMouseEvent *event) {

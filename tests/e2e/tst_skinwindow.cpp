@@ -1,10 +1,13 @@
 #include "dialogdriver.h"
+#include "digitbox.h"
 #include "fakertcclient.h"
 #include "frmkirrow.h"
 #include "logindriver.h"
+#include "mdltooltip.h"
 #include "modmoveform.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "tooltipwindow.h"
 #include "traycontroller.h"
 #include "weblink.h"
 #include "xdo.h"
@@ -22,8 +25,9 @@
 #include <QSystemTrayIcon>
 #include <QtTest>
 
-// The shaped main window on a real X server: outline, lit buttons under the pointer, dragging.
-// The pointer is moved by xdotool, as a user's mouse would, not by synthetic events.
+// The shaped main window on a real X server: outline, lit buttons under the pointer, dragging,
+// tooltips, the keyboard on the dial pad. The pointer and the keys are xdotool's, as a user's
+// mouse and keyboard would be, not synthetic events.
 class TestSkinWindow : public QObject {
     Q_OBJECT
     QTemporaryDir m_home;
@@ -209,8 +213,13 @@ private slots:
     void popupsDrawOverTheWindow() {
         QFETCH(bool, windowManager);
         QProcess manager;
-        if (windowManager)
+        if (windowManager) {
             startWindowManager(manager);
+            // The window manager has just taken the window over. Given the keyboard back now,
+            // not by the right click below: Qt takes no window for the active one while its
+            // menu is open, and would then see none active once the menu closed.
+            xdo::focusWindow(m_window.get());
+        }
         const auto stopManager = qScopeGuard([&manager] {
             manager.terminate();
             manager.waitForFinished();
@@ -377,6 +386,77 @@ private slots:
             QVERIFY(html.contains("<h2>The demo account</h2>"));
             QVERIFY(html.contains("<img alt=\"Kirrow\" src=\"data:image/png;base64,"));
         }
+    }
+
+    // Resting on each control of the window shows its tip, drawn on the screen right below the
+    // control and centred on it; moving off takes it away.
+    void tooltipsHangCentredBelowTheirControls() {
+        xdo::focusWindow(m_window.get());
+        frmKirrow &w = *m_window;
+        const std::pair<QWidget *, QString> tips[] = {
+            {w.Picture6, "Click to Make Call"},
+            {w.Picture11, "Kirrow Book"},
+            {w.Picture2, "Audio Wizard"},
+            {w.Picture3, "Recent Call"},
+            {w.Picture16, "Clear Current Number"},
+            {w.Picture17, "Clear Current Number one by one"},
+            {w.Picture8, "Click to End Call"}, // unusable while idle, and still explained
+            {w.Picture13, "Login Server"},
+            {w.Picture41, "Hide Application to System Tray"},
+            {w.Picture40, "Close and Exit Application"},
+            {w.cmbPhoneNo, "Include International Country Code"},
+        };
+        const auto tip = [] { return mdlTooltip::hTooltipWnd; };
+        for (const auto &[control, text] : tips) {
+            xdo::pointerTo(control->mapToGlobal(control->rect().center()));
+            QTRY_VERIFY2(tip()->isVisible(), qPrintable(text));
+            QCOMPARE(tip()->look().text, text);
+            const QRect below(control->mapToGlobal(QPoint(0, 0)), control->size());
+            QCOMPARE(tip()->geometry().top(), below.bottom() + 1);
+            QVERIFY2(qAbs(tip()->geometry().center().x() - below.center().x()) <= 1,
+                     qPrintable(text));
+            QTRY_VERIFY(!tip()->isOpening());
+            QTRY_VERIFY2(xdo::showsContent(tip()), qPrintable(text));
+            xdo::pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
+            QTRY_VERIFY(!tip()->isVisible());
+        }
+        // The window went on as before: still active, the keyboard where it was.
+        QCOMPARE(QApplication::activeWindow(), m_window.get());
+    }
+
+    // Tab goes from the number box through the dial pad to Call; Space and Enter press the key
+    // the keyboard is on; typing in the number box works as before.
+    void dialPadAndCallFromTheKeyboard() {
+        MessageCatcher messages;
+        xdo::focusWindow(m_window.get());
+        xdo::click(m_window->cmbPhoneNo);
+        QTRY_VERIFY(m_window->txtNumber->hasFocus());
+        const QString before = m_window->cmbPhoneNo->currentText();
+        const auto number = [this] { return m_window->cmbPhoneNo->currentText(); };
+        xdo::type(QStringLiteral("12"));
+        QTRY_COMPARE(number(), before + "12");
+        xdo::key({"Tab"});
+        QTRY_COMPARE(QApplication::focusWidget(), m_window->Picture20);
+        xdo::key({"space"});
+        QTRY_COMPARE(number(), before + "121");
+        xdo::key({"Tab", "Tab", "Tab", "Tab"});
+        QTRY_COMPARE(QApplication::focusWidget(), m_window->Picture26);
+        xdo::key({"Return"});
+        QTRY_COMPARE(number(), before + "1215");
+        xdo::key({"shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab"});
+        QTRY_VERIFY(m_window->txtNumber->hasFocus());
+        xdo::key({"End"}); // reached with Tab, a text box has its text selected
+        xdo::type(QStringLiteral("9"));
+        QTRY_COMPARE(number(), before + "12159");
+        // Past the twelve keys, Call; End is skipped while it cannot be used.
+        for (int i = 0; i < 13; ++i)
+            xdo::key({"Tab"});
+        QTRY_COMPARE(QApplication::focusWidget(), m_window->Picture6);
+        xdo::key({"Return"});
+        QTRY_COMPARE(messages.texts(),
+                     QStringList{"Sorry, you are not registered, please select Menu - LoginAs"});
+        xdo::key({"Tab"});
+        QTRY_VERIFY(m_window->txtNumber->hasFocus());
     }
 };
 

@@ -1,5 +1,7 @@
+#include "clstooltip.h"
 #include "clsvolume.h"
 #include "dialogdriver.h"
+#include "digitbox.h"
 #include "errortraps.h"
 #include "fakemixerdevice.h"
 #include "fakertcclient.h"
@@ -9,12 +11,14 @@
 #include "knobbox.h"
 #include "logindriver.h"
 #include "mainlayout.h"
+#include "mdltooltip.h"
 #include "picturebox.h"
 #include "settingsstore.h"
 #include "traycontroller.h"
 #include "tuningwizard.h"
 #include "volumecontroller.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
@@ -98,6 +102,7 @@ private slots:
         QVERIFY(window->strXMLProfile.contains(
             "<user account=\"1001\" name=\"1001\" password=\"secret\""));
         QCOMPARE(window->DisplayName(), QStringLiteral("1001"));
+        QCOMPARE(window->Tooltips()->Tools().size(), 11);
     }
 
     void idleControlsAfterStartUp() {
@@ -300,6 +305,66 @@ private slots:
         window->close();
         QVERIFY(window->HasEnded());
         QCOMPARE(readEntry(kAccountApp), QString());
+        // The tooltip manager went with the window, and its tip window and filter with it.
+        QVERIFY(!window->Tooltips());
+        QCOMPARE(mdlTooltip::lngTooltipInstances, 0);
+        QVERIFY(!mdlTooltip::hTooltipWnd);
+    }
+
+    // What a screen reader finds in the window: every picture that is pressed is a button with
+    // a name, that it can press; the knobs are sliders; the number box says what it is for.
+    void controlsSpeakToAScreenReader() {
+        auto window = started(login());
+        window->show();
+        QHash<QObject *, QAccessibleInterface *> found;
+        std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+            found.insert(node->object(), node);
+            for (int i = 0; i < node->childCount(); ++i)
+                walk(node->child(i));
+        };
+        walk(QAccessible::queryAccessibleInterface(window.get()));
+
+        int buttons = 0;
+        for (QAccessibleInterface *node : std::as_const(found)) {
+            if (node->role() != QAccessible::Button)
+                continue;
+            ++buttons;
+            QVERIFY2(!node->text(QAccessible::Name).isEmpty(),
+                     qPrintable(node->object()->objectName()));
+        }
+        const QList<PictureBox *> pressed = {
+            window->Picture2,  window->Picture3,  window->Picture4,  window->Picture6,
+            window->Picture8,  window->Picture11, window->Picture13, window->Picture16,
+            window->Picture17, window->Picture20, window->Picture21, window->Picture22,
+            window->Picture25, window->Picture26, window->Picture27, window->Picture30,
+            window->Picture31, window->Picture32, window->Picture35, window->Picture36,
+            window->Picture37, window->Picture40, window->Picture41, window->picMenu};
+        for (PictureBox *box : pressed) {
+            QVERIFY2(found.contains(box), qPrintable(box->objectName()));
+            QCOMPARE(found[box]->role(), QAccessible::Button);
+        }
+        QCOMPARE(buttons, pressed.size()); // the skin and the hidden pictures are not buttons
+        QCOMPARE(found[window->Picture36]->text(QAccessible::Name), QStringLiteral("0"));
+        QCOMPARE(found[window->Picture6]->text(QAccessible::Description),
+                 QStringLiteral("Click to Make Call"));
+        for (KnobBox *knob : window->picWave) {
+            QVERIFY(found.contains(knob));
+            QCOMPARE(found[knob]->role(), QAccessible::Slider);
+            QVERIFY(!found[knob]->text(QAccessible::Name).isEmpty());
+        }
+        QVERIFY(found.contains(window->cmbPhoneNo));
+        QVERIFY(!found[window->cmbPhoneNo]->text(QAccessible::Name).isEmpty());
+        QCOMPARE(found[window->cmbPhoneNo]->text(QAccessible::Description),
+                 QStringLiteral("Include International Country Code"));
+
+        // Pressed by the screen reader, a key dials as a click does; End, unusable, offers no
+        // press.
+        QAccessibleActionInterface *five = found[window->Picture26]->actionInterface();
+        QVERIFY(five);
+        five->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("5"));
+        QVERIFY(!found[window->Picture8]->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::pressAction()));
     }
 
     void loginAsRegistersANewProfileOnTheSameClient() {
