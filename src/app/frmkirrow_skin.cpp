@@ -37,7 +37,9 @@ QPixmap frmKirrow::Holder(const QString &name) const {
 
 void frmKirrow::LoadPictures() {
     initSkinResources();
-    setWindowIcon(QIcon(QStringLiteral(":/icons/kirrow.png")));
+    // From a picture, not a file name: an icon made from a file name asks every image plug-in
+    // whether it can read it, loading each one.
+    setWindowIcon(QIcon(resourcePicture(QStringLiteral(":/icons/kirrow.png"))));
     Picture1->setPicture(QImage(QStringLiteral(":/skin/main.bmp")));
     Picture4->setPicture(resourcePicture(QStringLiteral(":/icons/logo.png")));
     Image1->setPixmap(resourcePicture(QStringLiteral(":/icons/speaker.png")));

@@ -1,5 +1,6 @@
 #include "alsamixer.h"
 #include "engineloader.h"
+#include "fontwarmup.h"
 #include "frmkirrow.h"
 #include "instancechannel.h"
 #include "linknumber.h"
@@ -32,8 +33,11 @@ int main(int argc, char *argv[]) {
         return 0;
 
     platform::choosePlatform();
-    audio::startOpeningMixer(); // beside Qt's own start, before the window asks for it
+    // Beside Qt's own start, before the window asks for them.
+    audio::startOpeningMixer();
+    platform::startReadingFonts();
     QApplication app(argc, argv);
+    platform::awaitFonts();
     QApplication::setApplicationName(QStringLiteral("Kirrow"));
     QApplication::setOrganizationName(QStringLiteral("Kirrow"));
     QGuiApplication::setDesktopFileName(QStringLiteral("kirrow"));

@@ -1,23 +1,97 @@
 #include "instancechannel.h"
 
 #include <QDir>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <utility>
 
 namespace platform {
 
 namespace {
 constexpr int kLockWaitMs = 5000;
-constexpr int kConnectMs = 2000;
 // The running program answers from its event loop, which a modal dialog keeps turning.
 constexpr int kAnswerMs = 5000;
-constexpr qint64 kLongestMessage = 1024;
+constexpr qsizetype kLongestMessage = 1024;
 const QByteArray kTaken = QByteArrayLiteral("taken\n");
+
+// A socket file descriptor closed when it goes out of scope unless released.
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int release() { return std::exchange(fd, -1); }
+};
+
+// The address of path; false when the path does not fit one.
+bool addressOf(const QString &path, sockaddr_un &address) {
+    const QByteArray encoded = QFile::encodeName(path);
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (encoded.size() >= qsizetype(sizeof address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, encoded.constData(), size_t(encoded.size()));
+    return true;
+}
+
+// A stream socket connected to path, or -1 when nothing listens there.
+int connectTo(const QString &path) {
+    sockaddr_un address;
+    if (!addressOf(path, address))
+        return -1;
+    Fd socket{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    if (socket.fd < 0)
+        return -1;
+    int result;
+    do
+        result = ::connect(socket.fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    while (result < 0 && errno == EINTR);
+    return result == 0 ? socket.release() : -1;
+}
+
+// Waits up to kAnswerMs for fd to be ready for events; false on time out or error.
+bool awaitReady(int fd, short events) {
+    pollfd entry{fd, events, 0};
+    int result;
+    do
+        result = ::poll(&entry, 1, kAnswerMs);
+    while (result < 0 && errno == EINTR);
+    return result > 0 && (entry.revents & events);
+}
+
+bool sendAll(int fd, QByteArray data) {
+    while (!data.isEmpty()) {
+        if (!awaitReady(fd, POLLOUT))
+            return false;
+        const ssize_t sent = ::send(fd, data.constData(), size_t(data.size()), MSG_NOSIGNAL);
+        if (sent < 0 && errno != EINTR && errno != EAGAIN)
+            return false;
+        if (sent > 0)
+            data.remove(0, sent);
+    }
+    return true;
+}
 } // namespace
+
+// One later start talking to this program: what it has sent so far, and its socket's watcher.
+struct InstanceChannel::Caller {
+    QByteArray pending;
+    std::unique_ptr<QSocketNotifier> readable;
+};
 
 QString InstanceChannel::socketPathForUser() {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -33,66 +107,111 @@ InstanceChannel::InstanceChannel(const QString &socketPath, QObject *parent)
         m_startLock.tryLock(kLockWaitMs);
 }
 
-InstanceChannel::~InstanceChannel() = default;
+InstanceChannel::~InstanceChannel() {
+    m_callers.clear();
+    if (m_listener >= 0) {
+        delete m_listening;
+        ::close(m_listener);
+        // Gone with this program, so the next start does not knock at a socket nobody reads.
+        ::unlink(QFile::encodeName(m_path).constData());
+    }
+}
 
 bool InstanceChannel::handOver(const QByteArray &message) {
     if (m_path.isEmpty())
         return false;
-    QLocalSocket socket;
-    socket.connectToServer(m_path);
-    if (!socket.waitForConnected(kConnectMs))
+    Fd socket{connectTo(m_path)};
+    if (socket.fd < 0 || ::fcntl(socket.fd, F_SETFL, O_NONBLOCK) < 0)
         return false;
-    socket.write(message + '\n');
-    while (socket.bytesToWrite() > 0)
-        if (!socket.waitForBytesWritten(kAnswerMs))
-            return false;
+    if (!sendAll(socket.fd, message + '\n'))
+        return false;
     // Taken once the running program says so: one that is ending may have gone without reading.
     QByteArray answer;
-    while (answer.size() < kTaken.size() && socket.waitForReadyRead(kAnswerMs))
-        answer += socket.readAll();
+    while (answer.size() < kTaken.size() && awaitReady(socket.fd, POLLIN)) {
+        char buffer[64];
+        const ssize_t got = ::recv(socket.fd, buffer, sizeof buffer, 0);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
+            break;
+        if (got > 0)
+            answer.append(buffer, got);
+    }
     return answer.startsWith(kTaken);
 }
 
 bool InstanceChannel::listen() {
-    if (m_server || m_path.isEmpty())
-        return m_server != nullptr;
+    if (m_listener >= 0 || m_path.isEmpty())
+        return m_listener >= 0;
     const auto unlock = qScopeGuard([this] { m_startLock.unlock(); });
-    QLocalSocket probe;
-    probe.connectToServer(m_path);
-    if (probe.waitForConnected(kConnectMs))
+    if (Fd running{connectTo(m_path)}; running.fd >= 0)
         return false; // another one runs and answers
     // Nothing answers there: a socket left by a program that crashed, or none.
-    QLocalServer::removeServer(m_path);
-    auto *server = new QLocalServer(this);
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(m_path)) {
-        delete server;
+    const QByteArray file = QFile::encodeName(m_path);
+    ::unlink(file.constData());
+    sockaddr_un address;
+    if (!addressOf(m_path, address))
+        return false;
+    Fd listener{::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)};
+    if (listener.fd < 0 ||
+        ::bind(listener.fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) < 0)
+        return false;
+    // Only this user may knock (the runtime folder is the user's own as well).
+    if (::chmod(file.constData(), S_IRUSR | S_IWUSR) < 0 || ::listen(listener.fd, 8) < 0) {
+        ::unlink(file.constData());
         return false;
     }
-    m_server = server;
-    connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { takeFrom(socket); });
-            takeFrom(socket);
-        }
-    });
+    m_listener = listener.release();
+    m_listening = new QSocketNotifier(m_listener, QSocketNotifier::Read, this);
+    connect(m_listening, &QSocketNotifier::activated, this, &InstanceChannel::acceptCallers);
     return true;
 }
 
-void InstanceChannel::takeFrom(QLocalSocket *socket) {
-    if (!socket->canReadLine()) {
-        if (socket->bytesAvailable() > kLongestMessage)
-            socket->abort(); // not one of ours
+void InstanceChannel::acceptCallers() {
+    for (;;) {
+        const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return; // none left (EAGAIN), or one that hung up before it was taken
+        auto caller = std::make_unique<Caller>();
+        caller->readable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        connect(caller->readable.get(), &QSocketNotifier::activated, this,
+                [this, fd] { readFrom(fd); });
+        m_callers[fd] = std::move(caller);
+        readFrom(fd);
+    }
+}
+
+void InstanceChannel::readFrom(int fd) {
+    const auto found = m_callers.find(fd);
+    if (found == m_callers.end())
+        return;
+    QByteArray &pending = found->second->pending;
+    char buffer[512];
+    ssize_t got;
+    while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+        pending.append(buffer, got);
+    const qsizetype end = pending.indexOf('\n');
+    if (end < 0) {
+        // Still coming, unless it hung up or is not one of ours.
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR) ||
+            pending.size() > kLongestMessage)
+            hangUp(fd);
         return;
     }
-    disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
-    const QByteArray line = socket->readLine();
+    const QByteArray line = pending.left(end);
+    found->second->readable->setEnabled(false);
     // Handled before the answer goes, so the start that handed it over ends after that.
-    if (line.size() <= kLongestMessage)
-        emit received(line.chopped(1));
-    socket->write(kTaken);
-    socket->disconnectFromServer();
+    if (line.size() < kLongestMessage)
+        emit received(line);
+    ::send(fd, kTaken.constData(), size_t(kTaken.size()), MSG_NOSIGNAL);
+    hangUp(fd);
+}
+
+void InstanceChannel::hangUp(int fd) {
+    const auto found = m_callers.find(fd);
+    if (found == m_callers.end())
+        return;
+    found->second->readable.reset();
+    m_callers.erase(found);
+    ::close(fd);
 }
 
 } // namespace platform

@@ -5,17 +5,20 @@
 #include <QObject>
 #include <QString>
 
-class QLocalServer;
-class QLocalSocket;
+#include <map>
+#include <memory>
+
+class QSocketNotifier;
 
 namespace platform {
 
 // The way from a later start of the program to the one already running for this user: a local
-// socket in the user's runtime folder. A start that has something to hand over (the number of a
-// link the desktop opened) gives it to the running one and ends; a start that finds none running
-// listens, so that the next ones reach it. A socket left behind by a program that crashed is
-// replaced. From the first step to listening, a lock keeps two starts at once from both taking
-// the socket.
+// (Unix domain) socket in the user's runtime folder, spoken to with the system's calls directly:
+// a network library for one line of text would cost every start its loading time. A start that has
+// something to hand over (the number of a link the desktop opened) gives it to the running one and
+// ends; a start that finds none running listens, so that the next ones reach it. A socket left
+// behind by a program that crashed is replaced. From the first step to listening, a lock keeps two
+// starts at once from both taking the socket.
 class InstanceChannel : public QObject {
     Q_OBJECT
 public:
@@ -39,11 +42,16 @@ signals:
     void received(const QByteArray &message);
 
 private:
-    void takeFrom(QLocalSocket *socket);
+    struct Caller;
+    void acceptCallers();
+    void readFrom(int fd);
+    void hangUp(int fd);
 
     QString m_path;
     QLockFile m_startLock;
-    QLocalServer *m_server = nullptr;
+    int m_listener = -1;
+    QSocketNotifier *m_listening = nullptr;
+    std::map<int, std::unique_ptr<Caller>> m_callers;
 };
 
 } // namespace platform

@@ -322,7 +322,8 @@ private slots:
     // A tel: link opened while Kirrow runs: its number goes into the running one's number box and
     // that window comes up over the window that covered it; nothing is dialled, and the start
     // that was given the link ends at once without a window. The running one took the place of
-    // a Kirrow that had crashed and left its socket behind.
+    // a Kirrow that had crashed and left its socket behind, and serves the link while another
+    // caller holds a connection open without a word.
     void linkGoesToTheRunningProgram() {
         QTemporaryDir runtime;
         const QByteArray stale =
@@ -359,6 +360,11 @@ private slots:
         xdo::focusWindow(&cover);
         QVERIFY(xdo::stackingOrder().indexOf(cover.winId()) >
                 xdo::stackingOrder().indexOf(window.toULongLong()));
+
+        // A caller that connects and says nothing keeps nobody else waiting.
+        const int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const auto hangUp = qScopeGuard([silent] { ::close(silent); });
+        QCOMPARE(::connect(silent, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
 
         xdo::MapWatch maps;
         QProcess link;
