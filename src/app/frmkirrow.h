@@ -4,9 +4,11 @@
 #include "rtcclient.h"
 
 #include <QRect>
+#include <QStringList>
 #include <QWidget>
 
 #include <memory>
+#include <vector>
 
 class QComboBox;
 class QFrame;
@@ -39,6 +41,9 @@ public:
     // dialog with EXIT creates none.
     explicit frmKirrow(rtc::RTCClientFactory clientFactory, QWidget *parent = nullptr);
     ~frmKirrow() override;
+
+    // The pictures the window and its login dialog show first, for decoding ahead of them.
+    static QStringList FirstPictures();
 
     // Runs the start-up sequence. Returns false when the user chose EXIT in the login dialog and
     // the program must end at once.
@@ -147,6 +152,14 @@ private:
         QString lit;
         bool mouseUpStep;
     };
+    // The picture buttons by the member that holds each, with their pictures' names.
+    struct ImageButtonSpec {
+        PictureBox *frmKirrow::*box;
+        const char *normal;
+        const char *lit;
+        bool mouseUpStep;
+    };
+    static const std::vector<ImageButtonSpec> &ImageButtonSpecs();
     void LoadPictures();
     void WireImageButtons();
     void WireSkinDragging();

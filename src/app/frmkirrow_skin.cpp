@@ -6,6 +6,7 @@
 #include "modmoveform.h"
 #include "modshape.h"
 #include "picturebox.h"
+#include "picturepreload.h"
 #include "region.h"
 #include "skinresources.h"
 #include "twips.h"
@@ -21,8 +22,11 @@
 namespace {
 
 QPixmap resourcePicture(const QString &path) {
-    return QPixmap(path);
+    QImage decoded = skin::takePicture(path);
+    return decoded.isNull() ? QPixmap(path) : QPixmap::fromImage(std::move(decoded));
 }
+
+const QString kSkinPicture = QStringLiteral(":/skin/main.bmp");
 
 } // namespace
 
@@ -40,7 +44,8 @@ void frmKirrow::LoadPictures() {
     // From a picture, not a file name: an icon made from a file name asks every image plug-in
     // whether it can read it, loading each one.
     setWindowIcon(QIcon(resourcePicture(QStringLiteral(":/icons/kirrow.png"))));
-    Picture1->setPicture(QImage(QStringLiteral(":/skin/main.bmp")));
+    QImage skinPicture = skin::takePicture(kSkinPicture);
+    Picture1->setPicture(skinPicture.isNull() ? QImage(kSkinPicture) : skinPicture);
     Picture4->setPicture(resourcePicture(QStringLiteral(":/icons/logo.png")));
     Image1->setPixmap(resourcePicture(QStringLiteral(":/icons/speaker.png")));
     Image2->setPixmap(resourcePicture(QStringLiteral(":/icons/microphone.png")));
@@ -56,21 +61,54 @@ void frmKirrow::LoadPictures() {
     TrayIcon->setPicture(resourcePicture(QStringLiteral(":/icons/tray.png")));
 }
 
-void frmKirrow::WireImageButtons() {
+// What the window and its login dialog show first, in the order they are loaded.
+QStringList frmKirrow::FirstPictures() {
+    QStringList paths{kSkinPicture, QStringLiteral(":/icons/kirrow.png")};
+    for (const char *name : {"logo", "speaker", "microphone", "status", "knob"})
+        paths << QStringLiteral(":/icons/%1.png").arg(QLatin1String(name));
+    for (const char *name : {"close", "hide", "logOn", "logOff"})
+        paths << QStringLiteral(":/buttons/%1.png").arg(QLatin1String(name));
+    paths << QStringLiteral(":/icons/tray.png") << QStringLiteral(":/skin/login.png");
+    for (const ImageButtonSpec &spec : ImageButtonSpecs())
+        // The holders of the login key are the pictures above, not files of their own.
+        if (qstrcmp(spec.normal, "logOff") != 0)
+            paths << QStringLiteral(":/buttons/%1.png").arg(QLatin1String(spec.normal));
+    return paths;
+}
+
+const std::vector<frmKirrow::ImageButtonSpec> &frmKirrow::ImageButtonSpecs() {
     // Every button but the audio wizard and the recent calls takes the pointer back on release.
-    m_imageButtons = {
-        {Picture6, "offPC", "onPC", true},    {Picture8, "offCB", "onCB", true},
-        {Picture11, "offPB", "onPB", true},   {Picture2, "offTune", "onTune", false},
-        {Picture3, "offEnd", "onEnd", false}, {Picture13, "logOff", "logOn", true},
-        {Picture16, "offDel", "onDel", true}, {Picture17, "offBack", "onBack", true},
-        {Picture20, "off1", "on1", true},     {Picture21, "off2", "on2", true},
-        {Picture22, "off3", "on3", true},     {Picture25, "off4", "on4", true},
-        {Picture26, "off5", "on5", true},     {Picture27, "off6", "on6", true},
-        {Picture30, "off7", "on7", true},     {Picture31, "off8", "on8", true},
-        {Picture32, "off9", "on9", true},     {Picture35, "offy", "ony", true},
-        {Picture36, "off0", "on0", true},     {Picture37, "offHash", "onHash", true},
-        {picMenu, "offMenu", "onMenu", true},
+    static const std::vector<ImageButtonSpec> specs{
+        {&frmKirrow::Picture6, "offPC", "onPC", true},
+        {&frmKirrow::Picture8, "offCB", "onCB", true},
+        {&frmKirrow::Picture11, "offPB", "onPB", true},
+        {&frmKirrow::Picture2, "offTune", "onTune", false},
+        {&frmKirrow::Picture3, "offEnd", "onEnd", false},
+        {&frmKirrow::Picture13, "logOff", "logOn", true},
+        {&frmKirrow::Picture16, "offDel", "onDel", true},
+        {&frmKirrow::Picture17, "offBack", "onBack", true},
+        {&frmKirrow::Picture20, "off1", "on1", true},
+        {&frmKirrow::Picture21, "off2", "on2", true},
+        {&frmKirrow::Picture22, "off3", "on3", true},
+        {&frmKirrow::Picture25, "off4", "on4", true},
+        {&frmKirrow::Picture26, "off5", "on5", true},
+        {&frmKirrow::Picture27, "off6", "on6", true},
+        {&frmKirrow::Picture30, "off7", "on7", true},
+        {&frmKirrow::Picture31, "off8", "on8", true},
+        {&frmKirrow::Picture32, "off9", "on9", true},
+        {&frmKirrow::Picture35, "offy", "ony", true},
+        {&frmKirrow::Picture36, "off0", "on0", true},
+        {&frmKirrow::Picture37, "offHash", "onHash", true},
+        {&frmKirrow::picMenu, "offMenu", "onMenu", true},
     };
+    return specs;
+}
+
+void frmKirrow::WireImageButtons() {
+    m_imageButtons.clear();
+    for (const ImageButtonSpec &spec : ImageButtonSpecs())
+        m_imageButtons.push_back({this->*spec.box, QLatin1String(spec.normal),
+                                  QLatin1String(spec.lit), spec.mouseUpStep});
     for (int i = 0; i < m_imageButtons.size(); ++i) {
         const ImageButton &B = m_imageButtons[i];
         B.box->setPicture(Holder(B.normal));

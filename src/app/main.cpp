@@ -4,6 +4,7 @@
 #include "frmkirrow.h"
 #include "instancechannel.h"
 #include "linknumber.h"
+#include "picturepreload.h"
 #include "termination.h"
 #include "windowsystem.h"
 
@@ -36,6 +37,7 @@ int main(int argc, char *argv[]) {
     // Beside Qt's own start, before the window asks for them.
     audio::startOpeningMixer();
     platform::startReadingFonts();
+    skin::startDecodingPictures(frmKirrow::FirstPictures());
     QApplication app(argc, argv);
     platform::awaitFonts();
     QApplication::setApplicationName(QStringLiteral("Kirrow"));

@@ -1,6 +1,7 @@
 #include "cdibsection.h"
 #include "modmoveform.h"
 #include "modshape.h"
+#include "picturepreload.h"
 #include "region.h"
 #include "windowsystem.h"
 
@@ -178,6 +179,20 @@ private slots:
         QVERIFY(!shape.contains(QPoint(12, 12)));     // cut by the corner ellipse
         QVERIFY(shape.contains(QPoint(10 + 75, 10))); // the top edge between the corners
         QVERIFY(!shape.contains(QPoint(150, 391)));
+    }
+
+    // Each picture decoded ahead is given once, as loading it gives it; others are left to the
+    // caller.
+    void picturesDecodedAheadAreTheirFiles() {
+        const QString knob = QStringLiteral(":/icons/knob.png");
+        const QString skin = QStringLiteral(":/skin/main.bmp");
+        skin::startDecodingPictures({knob, skin});
+        const QImage decoded = skin::takePicture(skin);
+        QVERIFY(!decoded.isNull());
+        QCOMPARE(decoded, QImage(skin));
+        QCOMPARE(skin::takePicture(knob), QImage(knob));
+        QVERIFY(skin::takePicture(skin).isNull());
+        QVERIFY(skin::takePicture(QStringLiteral(":/icons/logo.png")).isNull());
     }
 
     void dragFollowsThePointerInPixels() {
