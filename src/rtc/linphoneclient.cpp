@@ -512,9 +512,12 @@ void LinphoneClient::Initialize() {
     linphone_config_set_int(config, "sip", "sip_tcp_port", 0);
     linphone_config_set_int(config, "sip", "sip_tls_port", 0);
     linphone_config_set_int(config, "sip", "ipv6", 0);
-    linphone_config_set_string(config, "storage", "uri", ":memory:");
-    linphone_config_set_string(config, "storage", "call_logs_db_uri", ":memory:");
-    linphone_config_set_string(config, "storage", "zrtp_secrets_db_uri", ":memory:");
+    // No database at all ("null" is the engine's word for none): the program keeps its own call
+    // log and has no chats or contacts in the engine, and building the engine's schema, even in
+    // memory, cost every start about 7 ms and 1.4 MiB.
+    linphone_config_set_string(config, "storage", "uri", "null");
+    linphone_config_set_string(config, "storage", "call_logs_db_uri", "null");
+    linphone_config_set_string(config, "storage", "zrtp_secrets_db_uri", "null");
     linphone_config_set_int(config, "video", "capture", 0);
     linphone_config_set_int(config, "video", "display", 0);
     linphone_config_set_int(config, "video", "automatically_initiate", 0);
