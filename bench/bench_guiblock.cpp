@@ -31,6 +31,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <functional>
@@ -44,29 +45,47 @@ namespace {
 const bench::Account kKirrow{QStringLiteral("1001"), QStringLiteral("kirrow1001")};
 const bench::Account kCallee{QStringLiteral("1002003004"), QStringLiteral("kirrow1002003004")};
 
-// The longest gap between ticks of a 1 ms timer since the last reset, less the 1 ms itself.
+// CPU time the calling thread has run, in ms.
+double threadCpuMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// The longest gap between ticks of a 1 ms timer since the last reset, less the 1 ms itself; and
+// the most CPU time the GUI thread spent within one gap, which is the part of a stall that is the
+// program's own work rather than the thread waiting for a core (other threads, other programs,
+// the virtual machine's host).
 class StallMeter : public QObject {
 public:
     StallMeter() {
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(1);
         connect(&m_timer, &QTimer::timeout, this, [this] {
+            const double cpu = threadCpuMs();
             m_longest = std::max(m_longest, m_since.nsecsElapsed() / 1e6 - 1.0);
+            m_longestBusy = std::max(m_longestBusy, cpu - m_cpuAtTick);
             m_since.restart();
+            m_cpuAtTick = cpu;
         });
-        m_since.start();
+        reset();
         m_timer.start();
     }
     void reset() {
         m_longest = 0;
+        m_longestBusy = 0;
         m_since.restart();
+        m_cpuAtTick = threadCpuMs();
     }
     double longestMs() const { return std::max(0.0, m_longest); }
+    double longestBusyMs() const { return m_longestBusy; }
 
 private:
     QTimer m_timer;
     QElapsedTimer m_since;
+    double m_cpuAtTick = 0;
     double m_longest = 0;
+    double m_longestBusy = 0;
 };
 
 // Runs the event loop until done() holds or ms pass; the meter's timer ticks meanwhile.
@@ -166,6 +185,7 @@ int passedCalls(const QString &log) {
 
 struct FloodResult {
     double longestStallMs = 0;
+    double longestBusyMs = 0;
     bool callUp = false;
     int silentSeconds = 0; // seconds of the flood in which the call's sound stopped either way
     int optionsSent = 0;
@@ -240,6 +260,7 @@ bool runFlood(rtc::LinphoneClient &client, calls::CallController &calls, StallMe
     bad.stop();
     ::close(sock);
     result->longestStallMs = meter.longestMs();
+    result->longestBusyMs = meter.longestBusyMs();
     result->dropped = client.sipDatagramsDropped();
     result->callUp = calls.IsConnected();
     // The engine answers the flood's last requests while sipp finishes.
@@ -402,12 +423,14 @@ int main(int argc, char *argv[]) {
         err() << "bench_guiblock: " << error << "\n";
         return 1;
     }
-    out() << QStringLiteral("flood of %1 s in a call: longest GUI stall %2 ms; call %3, sound "
-                            "stopped in %4 s of it\n")
+    out() << QStringLiteral("flood of %1 s in a call: longest GUI stall %2 ms (the GUI thread's "
+                            "own work at most %5 ms between two ticks); call %3, sound stopped "
+                            "in %4 s of it\n")
                  .arg(seconds)
                  .arg(result.longestStallMs, 0, 'f', 1)
                  .arg(result.callUp ? QStringLiteral("still up") : QStringLiteral("LOST"))
-                 .arg(result.silentSeconds);
+                 .arg(result.silentSeconds)
+                 .arg(result.longestBusyMs, 0, 'f', 1);
     out() << QStringLiteral("  OPTIONS answered %1 of %2; INVITEs refused or given up %3 of %4; "
                             "%5 malformed or oversized requests, %6 datagrams dropped unread; at "
                             "most %7 calls at once, %8 of them ringing\n")
@@ -439,6 +462,8 @@ int main(int argc, char *argv[]) {
         const QList<bench::TableSample> samples{
             {section, QStringLiteral("in a call: longest GUI stall (ms)"), kirrow,
              result.longestStallMs},
+            {section, QStringLiteral("in a call: longest GUI work in one (ms)"), kirrow,
+             result.longestBusyMs},
             {section, QStringLiteral("in a call: seconds without sound"), kirrow,
              double(result.silentSeconds), 0},
             {section, QStringLiteral("in a call: OPTIONS at 300/s answered (%)"), kirrow,
