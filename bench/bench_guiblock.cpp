@@ -53,9 +53,9 @@ double threadCpuMs() {
 }
 
 // The longest gap between ticks of a 1 ms timer since the last reset, less the 1 ms itself; and
-// the most CPU time the GUI thread spent within one gap, which is the part of a stall that is the
-// program's own work rather than the thread waiting for a core (other threads, other programs,
-// the virtual machine's host).
+// the most CPU time charged to the GUI thread within one gap: its own work, and the kernel's
+// receiving of packets that interrupted it, but not the time it waited for a core (other
+// threads, other programs, the virtual machine's host).
 class StallMeter : public QObject {
 public:
     StallMeter() {
@@ -423,9 +423,9 @@ int main(int argc, char *argv[]) {
         err() << "bench_guiblock: " << error << "\n";
         return 1;
     }
-    out() << QStringLiteral("flood of %1 s in a call: longest GUI stall %2 ms (the GUI thread's "
-                            "own work at most %5 ms between two ticks); call %3, sound stopped "
-                            "in %4 s of it\n")
+    out() << QStringLiteral("flood of %1 s in a call: longest GUI stall %2 ms (at most %5 ms of "
+                            "CPU charged to the GUI thread between two ticks); call %3, sound "
+                            "stopped in %4 s of it\n")
                  .arg(seconds)
                  .arg(result.longestStallMs, 0, 'f', 1)
                  .arg(result.callUp ? QStringLiteral("still up") : QStringLiteral("LOST"))
@@ -462,7 +462,7 @@ int main(int argc, char *argv[]) {
         const QList<bench::TableSample> samples{
             {section, QStringLiteral("in a call: longest GUI stall (ms)"), kirrow,
              result.longestStallMs},
-            {section, QStringLiteral("in a call: longest GUI work in one (ms)"), kirrow,
+            {section, QStringLiteral("in a call: most GUI CPU between ticks (ms)"), kirrow,
              result.longestBusyMs},
             {section, QStringLiteral("in a call: seconds without sound"), kirrow,
              double(result.silentSeconds), 0},
