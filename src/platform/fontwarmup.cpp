@@ -7,9 +7,18 @@
 namespace platform {
 
 namespace {
+// Joined at the latest as the program ends, which must not find it running.
+struct Reader {
+    std::thread thread;
+    ~Reader() {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
 std::thread &reader() {
-    static std::thread thread;
-    return thread;
+    static Reader reader;
+    return reader.thread;
 }
 } // namespace
 

@@ -11,6 +11,11 @@ namespace {
 struct Preload {
     std::thread decoder;
     std::map<QString, QImage> decoded; // written by the decoder only until it is joined
+    // A program that ends before taking any picture must not end with the thread running.
+    ~Preload() {
+        if (decoder.joinable())
+            decoder.join();
+    }
 };
 
 Preload &preload() {
