@@ -153,13 +153,13 @@ private:
         bool mouseUpStep;
     };
     // The picture buttons by the member that holds each, with their pictures' names.
-    struct ImageButtonSpec {
+    struct ImageButtonEntry {
         PictureBox *frmKirrow::*box;
         const char *normal;
         const char *lit;
         bool mouseUpStep;
     };
-    static const std::vector<ImageButtonSpec> &ImageButtonSpecs();
+    static const std::vector<ImageButtonEntry> &ImageButtonTable();
     void LoadPictures();
     void WireImageButtons();
     void WireSkinDragging();

@@ -69,16 +69,16 @@ QStringList frmKirrow::FirstPictures() {
     for (const char *name : {"close", "hide", "logOn", "logOff"})
         paths << QStringLiteral(":/buttons/%1.png").arg(QLatin1String(name));
     paths << QStringLiteral(":/icons/tray.png") << QStringLiteral(":/skin/login.png");
-    for (const ImageButtonSpec &spec : ImageButtonSpecs())
+    for (const ImageButtonEntry &entry : ImageButtonTable())
         // The holders of the login key are the pictures above, not files of their own.
-        if (qstrcmp(spec.normal, "logOff") != 0)
-            paths << QStringLiteral(":/buttons/%1.png").arg(QLatin1String(spec.normal));
+        if (qstrcmp(entry.normal, "logOff") != 0)
+            paths << QStringLiteral(":/buttons/%1.png").arg(QLatin1String(entry.normal));
     return paths;
 }
 
-const std::vector<frmKirrow::ImageButtonSpec> &frmKirrow::ImageButtonSpecs() {
+const std::vector<frmKirrow::ImageButtonEntry> &frmKirrow::ImageButtonTable() {
     // Every button but the audio wizard and the recent calls takes the pointer back on release.
-    static const std::vector<ImageButtonSpec> specs{
+    static const std::vector<ImageButtonEntry> table{
         {&frmKirrow::Picture6, "offPC", "onPC", true},
         {&frmKirrow::Picture8, "offCB", "onCB", true},
         {&frmKirrow::Picture11, "offPB", "onPB", true},
@@ -101,14 +101,14 @@ const std::vector<frmKirrow::ImageButtonSpec> &frmKirrow::ImageButtonSpecs() {
         {&frmKirrow::Picture37, "offHash", "onHash", true},
         {&frmKirrow::picMenu, "offMenu", "onMenu", true},
     };
-    return specs;
+    return table;
 }
 
 void frmKirrow::WireImageButtons() {
     m_imageButtons.clear();
-    for (const ImageButtonSpec &spec : ImageButtonSpecs())
-        m_imageButtons.push_back({this->*spec.box, QLatin1String(spec.normal),
-                                  QLatin1String(spec.lit), spec.mouseUpStep});
+    for (const ImageButtonEntry &entry : ImageButtonTable())
+        m_imageButtons.push_back({this->*entry.box, QLatin1String(entry.normal),
+                                  QLatin1String(entry.lit), entry.mouseUpStep});
     for (int i = 0; i < m_imageButtons.size(); ++i) {
         const ImageButton &B = m_imageButtons[i];
         B.box->setPicture(Holder(B.normal));
