@@ -1,21 +1,16 @@
 #include "picturepreload.h"
 
 #include "skinresources.h"
+#include "startupwork.h"
 
 #include <map>
-#include <thread>
 
 namespace skin {
 
 namespace {
 struct Preload {
-    std::thread decoder;
-    std::map<QString, QImage> decoded; // written by the decoder only until it is joined
-    // A program that ends before taking any picture must not end with the thread running.
-    ~Preload() {
-        if (decoder.joinable())
-            decoder.join();
-    }
+    std::map<QString, QImage> decoded; // written by the decoder only until it is waited for
+    platform::StartupWork decoder;     // declared last, so it is waited for before the map goes
 };
 
 Preload &preload() {
@@ -26,9 +21,7 @@ Preload &preload() {
 
 void startDecodingPictures(const QStringList &paths) {
     Preload &state = preload();
-    if (state.decoder.joinable() || !state.decoded.empty())
-        return;
-    state.decoder = std::thread([paths, &decoded = state.decoded] {
+    state.decoder.start([paths, &decoded = state.decoded] {
         initSkinResources();
         for (const QString &path : paths)
             decoded.emplace(path, QImage(path));
@@ -37,8 +30,7 @@ void startDecodingPictures(const QStringList &paths) {
 
 QImage takePicture(const QString &path) {
     Preload &state = preload();
-    if (state.decoder.joinable())
-        state.decoder.join();
+    state.decoder.await();
     const auto found = state.decoded.find(path);
     if (found == state.decoded.end())
         return {};
