@@ -215,6 +215,10 @@ private slots:
         QProcess manager;
         if (windowManager) {
             startWindowManager(manager);
+            // It announces itself before it has taken over the windows already there; a click
+            // while it does so may never reach the window.
+            QTRY_COMPARE_WITH_TIMEOUT(managedState(m_window.get()), QStringLiteral("Normal"),
+                                      20000);
             // The window manager has just taken the window over. Given the keyboard back now,
             // not by the right click below: Qt takes no window for the active one while its
             // menu is open, and would then see none active once the menu closed.
