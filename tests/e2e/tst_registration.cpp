@@ -137,13 +137,15 @@ private slots:
             first.server = server;
         auto window = started(first);
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        // While the engine waits for an answer, the window keeps taking input.
+        // While the engine waits for an answer, the window keeps taking input (a quick refusal
+        // may have come already, and then there was no wait).
+        const bool answeredAlready = window->lblMsg->text() == status;
         int ticks = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
         ticker.start(10);
         QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->text(), status, 60000);
-        QVERIFY(ticks > 0);
+        QVERIFY(answeredAlready || ticks > 0);
         QVERIFY(window->RegState() != QLatin1String("REGISTERED"));
         QVERIFY(m_server->contacts("1001").isEmpty());
 
