@@ -58,8 +58,6 @@ frmLogin::frmLogin(QLabel *exitMarker, QWidget *parent)
     : QDialog(parent), m_exitMarker(exitMarker) {
     CreateControls();
     Form_Load();
-    if (getenv("KMARK_EXIT"))
-        _exit(0);
 }
 
 void frmLogin::CreateControls() {

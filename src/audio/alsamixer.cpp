@@ -47,6 +47,10 @@ bool AlsaMixer::open() {
         snd_mixer_close(mixer);
         return false;
     }
+    // A mixer's first look for changes asks the sound server again (about 1.5 ms; later looks
+    // cost nothing): done here, where the mixer is opened, on a thread of its own at start-up,
+    // rather than at the first reading of the levels on the GUI thread.
+    snd_mixer_handle_events(mixer);
     m_mixer = mixer;
     return true;
 }
