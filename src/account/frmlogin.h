@@ -18,6 +18,8 @@ class frmLogin : public QDialog {
 public:
     // exitMarker is the main window's hidden label that EXIT marks with "EXITING".
     explicit frmLogin(QLabel *exitMarker, QWidget *parent = nullptr);
+    // For a dialog made before its main window's label was.
+    void setExitMarker(QLabel *exitMarker) { m_exitMarker = exitMarker; }
 
     PictureBox *Picture1 = nullptr;
     QLabel *Label1 = nullptr;

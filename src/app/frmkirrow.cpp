@@ -211,6 +211,8 @@ bool frmKirrow::Form_Load() {
         InitRTCClient();
         RegisterProfile();
     });
+    // A dialog put up ahead goes with the start-up that failed before its turn.
+    m_loginShownAhead.reset();
     // Asked to end while starting (a box was open): the close button's shutdown, then out.
     if (m_quitAsked && !exiting) {
         Picture40_Click();
@@ -222,8 +224,15 @@ bool frmKirrow::Form_Load() {
 
 // The window starts in the middle of the screen, and the login dialog over it.
 void frmKirrow::CentreOnScreen() {
+    move(StartupPlace().topLeft());
+}
+
+QRect frmKirrow::StartupPlace() {
+    QRect place(0, 0, platform::twipsToPixelsX(skin::kMainWindowWidthTwips),
+                platform::twipsToPixelsY(skin::kMainWindowHeightTwips));
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+        place.moveTo(screen->availableGeometry().center() - place.center());
+    return place;
 }
 
 // Knob and track geometry in twips, from the design table, as the volume sliders use it.

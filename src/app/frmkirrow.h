@@ -19,6 +19,7 @@ class DigitBox;
 class KnobBox;
 class PictureBox;
 class QDialog;
+class frmLogin;
 class clsTooltip;
 
 namespace shell {
@@ -44,6 +45,15 @@ public:
 
     // The pictures the window and its login dialog show first, for decoding ahead of them.
     static QStringList FirstPictures();
+
+    // Puts the login dialog on the screen before the main window is built, for the start-up's
+    // login step to take: building the window and the start-up steps before the dialog take
+    // about a third of the time to the dialog, and none of them shows anything while all goes
+    // well. The dialog takes no input until the login step. Nothing when the steps before it
+    // have something to say first (no mixer to be found): the dialog then comes in its turn.
+    static std::unique_ptr<frmLogin> ShowLoginAhead();
+    // Hands the window the dialog ShowLoginAhead put up, before Form_Load.
+    void TakeLoginShownAhead(std::unique_ptr<frmLogin> dialog);
 
     // Runs the start-up sequence. Returns false when the user chose EXIT in the login dialog and
     // the program must end at once.
@@ -182,6 +192,8 @@ private:
     void SetRingingControls();
     void SetInCallControls();
     void ShowArrangement(calls::Arrangement arrangement);
+    // Where the window stands when the start-up shows it.
+    static QRect StartupPlace();
     void GetLoginSettings();
     void InitRTCClient();
     void RegisterProfile();
@@ -221,6 +233,7 @@ private:
     bool m_ended = false;
     bool m_shuttingDown = false;
     bool m_quitAsked = false;
+    std::unique_ptr<frmLogin> m_loginShownAhead;
 
     QString strAccount;
     QString strDisplayName;

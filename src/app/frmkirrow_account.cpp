@@ -1,6 +1,7 @@
 // The main window's account handling: reading the login, building and enabling the profile,
 // and following the registration the client reports.
 
+#include "alsamixer.h"
 #include "errortraps.h"
 #include "frmkirrow.h"
 #include "frmlogin.h"
@@ -8,14 +9,42 @@
 #include "registrationstate.h"
 #include "settingsstore.h"
 
+#include <QCoreApplication>
 #include <QLabel>
+#include <QRect>
 
 // A login is what was typed at LOGIN, even when it could not be saved; a dialog closed any
 // other way leaves what the store holds.
+std::unique_ptr<frmLogin> frmKirrow::ShowLoginAhead() {
+    auto dialog = std::make_unique<frmLogin>(nullptr);
+    // "No mixer found!" comes before the dialog.
+    if (!audio::openingMixerOpened())
+        return nullptr;
+    // Over the window to come, where Qt puts a dialog over its owner while no window is visible:
+    // centred, less the 10 x 40 pixels it allows for a window manager's frame it has not seen.
+    // So the dialog stands where it does when the window is its owner.
+    const QRect owner = StartupPlace();
+    dialog->move(owner.topLeft() + QPoint(owner.width() / 2, owner.height() / 2) -
+                 QPoint(dialog->width() / 2 + 10, dialog->height() / 2 + 40));
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    // Drawn now if the window system has shown it already; a click or a key waits for the login.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return dialog;
+}
+
+void frmKirrow::TakeLoginShownAhead(std::unique_ptr<frmLogin> dialog) {
+    m_loginShownAhead = std::move(dialog);
+}
+
 void frmKirrow::GetLoginSettings() {
-    frmLogin dialog(lblBalance, this);
-    ShowModal(dialog);
-    if (const auto &typed = dialog.loggedIn()) {
+    std::unique_ptr<frmLogin> dialog = std::move(m_loginShownAhead);
+    if (dialog)
+        dialog->setExitMarker(lblBalance);
+    else
+        dialog = std::make_unique<frmLogin>(lblBalance, this);
+    ShowModal(*dialog);
+    if (const auto &typed = dialog->loggedIn()) {
         strPassword = typed->password;
         strAccount = typed->account;
         strSipServer = typed->sipServer;

@@ -2,6 +2,7 @@
 #include "engineloader.h"
 #include "fontwarmup.h"
 #include "frmkirrow.h"
+#include "frmlogin.h"
 #include "instancechannel.h"
 #include "linknumber.h"
 #include "picturepreload.h"
@@ -47,7 +48,9 @@ int main(int argc, char *argv[]) {
     // The engine loads while the login dialog is up; the client is made after LOGIN.
     EngineLoader engine;
     engine.startWhenShown();
+    std::unique_ptr<frmLogin> login = frmKirrow::ShowLoginAhead();
     frmKirrow window([&engine] { return engine.createClient(); });
+    window.TakeLoginShownAhead(std::move(login));
     platform::onTerminationSignal(&window, [&window] {
         window.Quit();
         // A window that was hidden in the tray ends without being the last window seen to close,

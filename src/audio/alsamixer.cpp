@@ -3,6 +3,7 @@
 #include <alsa/asoundlib.h>
 
 #include <future>
+#include <utility>
 
 namespace audio {
 
@@ -165,10 +166,12 @@ namespace {
 class OpeningMixer final : public MixerDevice {
 public:
     OpeningMixer() : m_mixer(std::make_unique<AlsaMixer>()) {
-        m_opened =
-            std::async(std::launch::async, [mixer = m_mixer.get()] { return mixer->open(); });
+        m_opened = std::async(std::launch::async, [mixer = m_mixer.get()] {
+                       return mixer->open();
+                   }).share();
     }
-    bool open() override { return m_opened.valid() ? m_opened.get() : m_mixer->open(); }
+    bool opened() const { return m_opened.get(); }
+    bool open() override { return std::exchange(m_firstOpen, false) ? opened() : m_mixer->open(); }
     MixerControl findVolume(const QString &line, Flow flow) override {
         return m_mixer->findVolume(line, flow);
     }
@@ -185,11 +188,12 @@ public:
 
 private:
     std::unique_ptr<AlsaMixer> m_mixer;
-    std::future<bool> m_opened;
+    std::shared_future<bool> m_opened;
+    bool m_firstOpen = true;
 };
 
-std::unique_ptr<MixerDevice> &openingMixer() {
-    static std::unique_ptr<MixerDevice> mixer;
+std::unique_ptr<OpeningMixer> &openingMixer() {
+    static std::unique_ptr<OpeningMixer> mixer;
     return mixer;
 }
 
@@ -202,6 +206,10 @@ void startOpeningMixer() {
 
 std::unique_ptr<MixerDevice> takeOpeningMixer() {
     return std::move(openingMixer());
+}
+
+bool openingMixerOpened() {
+    return openingMixer() && openingMixer()->opened();
 }
 
 } // namespace audio

@@ -51,5 +51,8 @@ private:
 void startOpeningMixer();
 // The mixer startOpeningMixer began to open, once; nothing when none was begun or it was taken.
 std::unique_ptr<MixerDevice> takeOpeningMixer();
+// Whether the mixer startOpeningMixer began to open could be opened, waiting for the opening to
+// end; false when none was begun or it was taken.
+bool openingMixerOpened();
 
 } // namespace audio
