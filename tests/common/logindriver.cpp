@@ -56,13 +56,15 @@ void answerByHand(frmLogin *dialog, const LoginAnswer &answer) {
 }
 
 void startProgramAndLogIn(QProcess &kirrow, const QString &program, const QString &server,
-                          const QString &account, const QString &password) {
+                          const QString &account, const QString &password, QRect *dialogPlace) {
     kirrow.setProcessChannelMode(QProcess::ForwardedChannels);
     kirrow.start(program, {});
     QVERIFY(kirrow.waitForStarted());
     const QString dialog =
         xdo::run({"search", "--sync", "--name", "Please Enter Your Pin"}).split('\n').first();
     xdo::run({"windowfocus", "--sync", dialog});
+    if (dialogPlace)
+        *dialogPlace = xdo::windowGeometry(dialog);
     xdo::type(server);
     xdo::key({"Tab"});
     xdo::type(account);

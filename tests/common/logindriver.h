@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -26,9 +27,11 @@ void answerNextLoginDialog(const LoginAnswer &answer);
 void answerByHand(class frmLogin *dialog, const LoginAnswer &answer);
 
 // Starts the program itself, as a user starts it (in kirrow's environment), and logs in by typing
-// into its login dialog with xdotool: the fields in tab order, Save cleared.
+// into its login dialog with xdotool as soon as it shows: the fields in tab order, Save cleared.
+// dialogPlace, when given, receives where the dialog stood.
 void startProgramAndLogIn(QProcess &kirrow, const QString &program, const QString &server,
-                          const QString &account, const QString &password);
+                          const QString &account, const QString &password,
+                          QRect *dialogPlace = nullptr);
 
 // Collects message boxes instead of showing them, for the lifetime of the object.
 class MessageCatcher {

@@ -323,6 +323,50 @@ private slots:
         QCOMPARE(kirrow.exitStatus(), QProcess::NormalExit);
     }
 
+    // The login dialog at start-up shows before the window it logs into is built, and what is
+    // typed into it at once counts (every start here types as soon as it shows). It stands where
+    // "Login As..." puts it over that window. Without a mixer "No mixer found!" still comes
+    // first, and the dialog once it is answered.
+    void startUpDialogComesFirstWhereLoginAsPutsIt() {
+        QProcess kirrow;
+        const auto stop = qScopeGuard([&kirrow] {
+            kirrow.kill();
+            kirrow.waitForFinished();
+        });
+        QRect atStartUp;
+        startProgramAndLogIn(kirrow, KIRROW_BINARY, m_server->address(), "1001", "kirrow1001",
+                             &atStartUp);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1001").size(), 1, kRegisterTimeoutMs);
+        QTRY_COMPARE(xdo::visibleWindows("^Kirrow$").size(), 1);
+        const QRect window = xdo::windowGeometry(xdo::visibleWindows("^Kirrow$").first());
+        const skin::ControlPlace &status = skin::placeOf("lblMsg");
+        const qsizetype windows = xdo::visibleWindows(QString()).size();
+        xdo::clickAt(window.topLeft() +
+                         QPoint(status.left + status.width / 2, status.top + status.height / 2) /
+                             15,
+                     3);
+        QTRY_COMPARE(xdo::visibleWindows(QString()).size(), windows + 1); // the settings menu
+        xdo::key({"l"});
+        QTRY_COMPARE(xdo::visibleWindows("^Please Enter Your Pin$").size(), 1);
+        QCOMPARE(xdo::windowGeometry(xdo::visibleWindows("^Please Enter Your Pin$").first()),
+                 atStartUp);
+        kirrow.kill();
+        kirrow.waitForFinished();
+
+        QFile noSoundConfiguration(m_home.filePath("no-sound.conf"));
+        QVERIFY(noSoundConfiguration.open(QIODevice::WriteOnly));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ALSA_CONFIG_PATH", noSoundConfiguration.fileName());
+        kirrow.setProcessEnvironment(environment);
+        kirrow.start(KIRROW_BINARY, {});
+        QTRY_COMPARE_WITH_TIMEOUT(xdo::visibleWindows("^Kirrow$").size(), 1, kRegisterTimeoutMs);
+        QVERIFY(xdo::visibleWindows("^Please Enter Your Pin$").isEmpty());
+        xdo::run({"windowfocus", "--sync", xdo::visibleWindows("^Kirrow$").first()});
+        xdo::key({"Return"});
+        QTRY_COMPARE(xdo::visibleWindows("^Please Enter Your Pin$").size(), 1);
+        QVERIFY(xdo::visibleWindows("^Kirrow$").isEmpty());
+    }
+
     // A tel: link opened while Kirrow runs: its number goes into the running one's number box and
     // that window comes up over the window that covered it; nothing is dialled, and the start
     // that was given the link ends at once without a window. The running one took the place of
