@@ -1,5 +1,6 @@
 #include "instancechannel.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QScopeGuard>
 #include <QSocketNotifier>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -27,7 +29,7 @@ constexpr int kAnswerMs = 5000;
 constexpr qsizetype kLongestMessage = 1024;
 const QByteArray kTaken = QByteArrayLiteral("taken\n");
 
-// A socket file descriptor closed when it goes out of scope unless released.
+// A file descriptor closed when it goes out of scope unless released.
 struct Fd {
     int fd = -1;
     ~Fd() {
@@ -36,6 +38,24 @@ struct Fd {
     }
     int release() { return std::exchange(fd, -1); }
 };
+
+// An open file at path, locked for this program alone, waiting up to kLockWaitMs for another
+// start to let go of it; -1 when it cannot be had. The system lets go of the lock when the file is
+// closed or the program ends, however it ends, so no lock is ever left behind. (Qt's lock file
+// writes, and syncs to the disk, who holds it: a millisecond or two of every start.)
+int takeLock(const QString &path) {
+    Fd lock{::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
+                   S_IRUSR | S_IWUSR)};
+    if (lock.fd < 0)
+        return -1;
+    const QDeadlineTimer deadline(kLockWaitMs);
+    while (::flock(lock.fd, LOCK_EX | LOCK_NB) < 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired())
+            return -1;
+        ::usleep(2000); // the other start takes a few milliseconds to listen
+    }
+    return lock.release();
+}
 
 // The address of path; false when the path does not fit one.
 bool addressOf(const QString &path, sockaddr_un &address) {
@@ -101,13 +121,15 @@ QString InstanceChannel::socketPathForUser() {
 }
 
 InstanceChannel::InstanceChannel(const QString &socketPath, QObject *parent)
-    : QObject(parent), m_path(socketPath), m_startLock(socketPath + QStringLiteral(".lock")) {
+    : QObject(parent), m_path(socketPath) {
     // A start that cannot have the lock in time goes on without it rather than not at all.
     if (!m_path.isEmpty())
-        m_startLock.tryLock(kLockWaitMs);
+        m_startLock = takeLock(m_path + QStringLiteral(".lock"));
 }
 
 InstanceChannel::~InstanceChannel() {
+    if (m_startLock >= 0)
+        ::close(m_startLock);
     m_callers.clear();
     if (m_listener >= 0) {
         delete m_listening;
@@ -141,7 +163,10 @@ bool InstanceChannel::handOver(const QByteArray &message) {
 bool InstanceChannel::listen() {
     if (m_listener >= 0 || m_path.isEmpty())
         return m_listener >= 0;
-    const auto unlock = qScopeGuard([this] { m_startLock.unlock(); });
+    const auto unlock = qScopeGuard([this] {
+        if (m_startLock >= 0)
+            ::close(std::exchange(m_startLock, -1));
+    });
     if (Fd running{connectTo(m_path)}; running.fd >= 0)
         return false; // another one runs and answers
     // Nothing answers there: a socket left by a program that crashed, or none.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 
@@ -48,7 +47,7 @@ private:
     void hangUp(int fd);
 
     QString m_path;
-    QLockFile m_startLock;
+    int m_startLock = -1; // a locked file, let go of by closing it
     int m_listener = -1;
     QSocketNotifier *m_listening = nullptr;
     std::map<int, std::unique_ptr<Caller>> m_callers;

@@ -4,6 +4,7 @@
 #include "freeport.h"
 #include "frmkirrow.h"
 #include "frmlogin.h"
+#include "instancechannel.h"
 #include "kamailioserver.h"
 #include "linphoneclient.h"
 #include "logindriver.h"
@@ -23,6 +24,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -365,6 +368,32 @@ private slots:
         xdo::key({"Return"});
         QTRY_COMPARE(xdo::visibleWindows("^Please Enter Your Pin$").size(), 1);
         QVERIFY(xdo::visibleWindows("^Kirrow$").isEmpty());
+    }
+
+    // From its making to its listening a start holds the lock that a start at the same moment
+    // waits for, so that the two do not both take the socket; it lets go once it listens, or as
+    // it goes without listening.
+    void startLockIsHeldUntilListening() {
+        QTemporaryDir runtime;
+        const QString path = runtime.filePath(QStringLiteral("kirrow-test"));
+        const auto lockIsFree = [&path] {
+            const int fd = ::open(QFile::encodeName(path + ".lock").constData(),
+                                  O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            ::close(fd);
+            return free;
+        };
+        {
+            platform::InstanceChannel first(path);
+            QVERIFY(!lockIsFree());
+            QVERIFY(first.listen());
+            QVERIFY(lockIsFree());
+        }
+        {
+            platform::InstanceChannel unused(path);
+            QVERIFY(!lockIsFree());
+        }
+        QVERIFY(lockIsFree());
     }
 
     // A tel: link opened while Kirrow runs: its number goes into the running one's number box and
