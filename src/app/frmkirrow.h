@@ -49,8 +49,8 @@ public:
     // Puts the login dialog on the screen before the main window is built, for the start-up's
     // login step to take: building the window and the start-up steps before the dialog take
     // about a third of the time to the dialog, and none of them shows anything while all goes
-    // well. The dialog takes no input until the login step. Nothing when the steps before it
-    // have something to say first (no mixer to be found): the dialog then comes in its turn.
+    // well. The dialog takes no input until the login step; should a step before it have
+    // something to say (no mixer to be found), the dialog steps aside until its turn.
     static std::unique_ptr<frmLogin> ShowLoginAhead();
     // Hands the window the dialog ShowLoginAhead put up, before Form_Load.
     void TakeLoginShownAhead(std::unique_ptr<frmLogin> dialog);

@@ -1,7 +1,6 @@
 // The main window's account handling: reading the login, building and enabling the profile,
 // and following the registration the client reports.
 
-#include "alsamixer.h"
 #include "errortraps.h"
 #include "frmkirrow.h"
 #include "frmlogin.h"
@@ -17,9 +16,6 @@
 // other way leaves what the store holds.
 std::unique_ptr<frmLogin> frmKirrow::ShowLoginAhead() {
     auto dialog = std::make_unique<frmLogin>(nullptr);
-    // "No mixer found!" comes before the dialog.
-    if (!audio::openingMixerOpened())
-        return nullptr;
     // Over the window to come, where Qt puts a dialog over its owner while no window is visible:
     // centred, less the 10 x 40 pixels it allows for a window manager's frame it has not seen.
     // So the dialog stands where it does when the window is its owner.

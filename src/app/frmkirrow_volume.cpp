@@ -1,8 +1,10 @@
 // The main window's volume panel: the mixer controller made at start-up, the tracks and knobs of
 // the lines the mixer has, and the knobs' mouse events handed to the sliders' controller.
 
+#include "alsamixer.h"
 #include "clsvolume.h"
 #include "frmkirrow.h"
+#include "frmlogin.h"
 #include "knobbox.h"
 #include "soundplayer.h"
 #include "twips.h"
@@ -13,6 +15,9 @@
 #include <QLabel>
 
 void frmKirrow::CreateMixerController() {
+    // "No mixer found!" comes before the login dialog, also one put up ahead of its turn.
+    if (m_loginShownAhead && audio::openingMixerFailed())
+        m_loginShownAhead->hide();
     objVolume = std::make_unique<audio::clsVolume>();
 }
 

@@ -36,7 +36,6 @@ int main(int argc, char *argv[]) {
 
     platform::choosePlatform();
     // Beside Qt's own start, before the window asks for them.
-    audio::startOpeningMixer();
     platform::startReadingFonts();
     skin::startDecodingPictures(frmKirrow::FirstPictures());
     QApplication app(argc, argv);
@@ -49,6 +48,9 @@ int main(int argc, char *argv[]) {
     EngineLoader engine;
     engine.startWhenShown();
     std::unique_ptr<frmLogin> login = frmKirrow::ShowLoginAhead();
+    // The mixer opens while the window is built behind the dialog. (Opened beside Qt's own start,
+    // its loading and the sound server's answers held the dialog back by 2 to 8 ms.)
+    audio::startOpeningMixer();
     frmKirrow window([&engine] { return engine.createClient(); });
     window.TakeLoginShownAhead(std::move(login));
     platform::onTerminationSignal(&window, [&window] {

@@ -208,8 +208,8 @@ std::unique_ptr<MixerDevice> takeOpeningMixer() {
     return std::move(openingMixer());
 }
 
-bool openingMixerOpened() {
-    return openingMixer() && openingMixer()->opened();
+bool openingMixerFailed() {
+    return openingMixer() && !openingMixer()->opened();
 }
 
 } // namespace audio

@@ -46,13 +46,13 @@ private:
 
 // Starts opening the default mixer on a thread of its own: through the sound server's ALSA plugin
 // that takes 10 to 20 ms (loading the server's client library, connecting, listing its
-// controls), which then passes while the program sets up its first window. The next mixer
+// controls), which then passes while the program builds its main window. The next mixer
 // controller made without a device of its own takes this one, waiting for the opening to end.
 void startOpeningMixer();
 // The mixer startOpeningMixer began to open, once; nothing when none was begun or it was taken.
 std::unique_ptr<MixerDevice> takeOpeningMixer();
-// Whether the mixer startOpeningMixer began to open could be opened, waiting for the opening to
-// end; false when none was begun or it was taken.
-bool openingMixerOpened();
+// Whether the mixer startOpeningMixer began to open could not be opened, waiting for the opening
+// to end; false when none was begun or it was taken.
+bool openingMixerFailed();
 
 } // namespace audio

@@ -328,8 +328,8 @@ private slots:
 
     // The login dialog at start-up shows before the window it logs into is built, and what is
     // typed into it at once counts (every start here types as soon as it shows). It stands where
-    // "Login As..." puts it over that window. Without a mixer "No mixer found!" still comes
-    // first, and the dialog once it is answered.
+    // "Login As..." puts it over that window. Without a mixer it steps aside for "No mixer
+    // found!", which is answered before the dialog takes the login.
     void startUpDialogComesFirstWhereLoginAsPutsIt() {
         QProcess kirrow;
         const auto stop = qScopeGuard([&kirrow] {
