@@ -21,6 +21,7 @@ namespace {
 constexpr int kClientWidthTwips = 4440;
 constexpr int kClientHeightTwips = 4680;
 const QColor kBackColour(165, 203, 221);
+const QString kSkinPicture = QStringLiteral(":/skin/login.png");
 
 // An eye, crossed out while the password shows (clicking it masks the password again).
 QIcon eyeIcon(bool crossed) {
@@ -127,11 +128,14 @@ void frmLogin::Form_Load() {
     }
 }
 
+QStringList frmLogin::FirstPictures() {
+    return {kSkinPicture};
+}
+
 void frmLogin::ShapeFromSkin() {
     initSkinResources();
-    const QString skinPicture = QStringLiteral(":/skin/login.png");
-    const QImage decoded = skin::takePicture(skinPicture);
-    Picture1->setPicture(decoded.isNull() ? QImage(skinPicture) : decoded);
+    const QImage decoded = skin::takePicture(kSkinPicture);
+    Picture1->setPicture(decoded.isNull() ? QImage(kSkinPicture) : decoded);
     shapeFromPicture(this, Picture1->picture());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 #include <optional>
 
@@ -20,6 +21,9 @@ public:
     explicit frmLogin(QLabel *exitMarker, QWidget *parent = nullptr);
     // For a dialog made before its main window's label was.
     void setExitMarker(QLabel *exitMarker) { m_exitMarker = exitMarker; }
+
+    // The pictures the dialog shows first, for decoding ahead of it.
+    static QStringList FirstPictures();
 
     PictureBox *Picture1 = nullptr;
     QLabel *Label1 = nullptr;

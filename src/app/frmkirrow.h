@@ -43,7 +43,7 @@ public:
     explicit frmKirrow(rtc::RTCClientFactory clientFactory, QWidget *parent = nullptr);
     ~frmKirrow() override;
 
-    // The pictures the window and its login dialog show first, for decoding ahead of them.
+    // The pictures the window shows first, for decoding ahead of them.
     static QStringList FirstPictures();
 
     // Puts the login dialog on the screen before the main window is built, for the start-up's

@@ -68,7 +68,7 @@ QStringList frmKirrow::FirstPictures() {
         paths << QStringLiteral(":/icons/%1.png").arg(QLatin1String(name));
     for (const char *name : {"close", "hide", "logOn", "logOff"})
         paths << QStringLiteral(":/buttons/%1.png").arg(QLatin1String(name));
-    paths << QStringLiteral(":/icons/tray.png") << QStringLiteral(":/skin/login.png");
+    paths << QStringLiteral(":/icons/tray.png");
     for (const ImageButtonEntry &entry : ImageButtonTable())
         // The holders of the login key are the pictures above, not files of their own.
         if (qstrcmp(entry.normal, "logOff") != 0)

@@ -37,8 +37,10 @@ int main(int argc, char *argv[]) {
     platform::choosePlatform();
     // Beside Qt's own start, before the window asks for them.
     platform::startReadingFonts();
-    skin::startDecodingPictures(frmKirrow::FirstPictures());
     QApplication app(argc, argv);
+    // Pictures only once the application is made: Qt's image reader looks up its plug-ins in
+    // the application's folders, which the application's making sets up.
+    skin::startDecodingPictures(frmLogin::FirstPictures());
     platform::awaitFonts();
     QApplication::setApplicationName(QStringLiteral("Kirrow"));
     QApplication::setOrganizationName(QStringLiteral("Kirrow"));
@@ -51,6 +53,9 @@ int main(int argc, char *argv[]) {
     // The mixer opens while the window is built behind the dialog. (Opened beside Qt's own start,
     // its loading and the sound server's answers held the dialog back by 2 to 8 ms.)
     audio::startOpeningMixer();
+    // The window's pictures are decoded then as well (beside Qt's own start, they held the dialog
+    // back by about a millisecond).
+    skin::startDecodingPictures(frmKirrow::FirstPictures());
     frmKirrow window([&engine] { return engine.createClient(); });
     window.TakeLoginShownAhead(std::move(login));
     platform::onTerminationSignal(&window, [&window] {

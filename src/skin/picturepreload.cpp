@@ -3,25 +3,31 @@
 #include "skinresources.h"
 #include "startupwork.h"
 
+#include <list>
 #include <map>
 
 namespace skin {
 
 namespace {
-struct Preload {
+// One call's pictures, decoded on a thread of their own.
+struct Batch {
+    QStringList paths;
     std::map<QString, QImage> decoded; // written by the decoder only until it is waited for
     platform::StartupWork decoder;     // declared last, so it is waited for before the map goes
 };
 
-Preload &preload() {
-    static Preload state;
-    return state;
+// Only the GUI thread adds batches; a list keeps each where its decoder finds it.
+std::list<Batch> &batches() {
+    static std::list<Batch> started;
+    return started;
 }
 } // namespace
 
 void startDecodingPictures(const QStringList &paths) {
-    Preload &state = preload();
-    state.decoder.start([paths, &decoded = state.decoded] {
+    Batch &batch = batches().emplace_back();
+    batch.paths = paths;
+    // The decoder reads a list of its own: the GUI thread reads the batch's while it decodes.
+    batch.decoder.start([&decoded = batch.decoded, paths] {
         initSkinResources();
         for (const QString &path : paths)
             decoded.emplace(path, QImage(path));
@@ -29,14 +35,18 @@ void startDecodingPictures(const QStringList &paths) {
 }
 
 QImage takePicture(const QString &path) {
-    Preload &state = preload();
-    state.decoder.await();
-    const auto found = state.decoded.find(path);
-    if (found == state.decoded.end())
-        return {};
-    QImage picture = std::move(found->second);
-    state.decoded.erase(found);
-    return picture;
+    for (Batch &batch : batches()) {
+        if (!batch.paths.contains(path))
+            continue;
+        batch.decoder.await();
+        const auto found = batch.decoded.find(path);
+        if (found == batch.decoded.end())
+            continue; // taken already
+        QImage picture = std::move(found->second);
+        batch.decoded.erase(found);
+        return picture;
+    }
+    return {};
 }
 
 } // namespace skin

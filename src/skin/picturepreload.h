@@ -6,12 +6,13 @@
 
 namespace skin {
 
-// The pictures a window shows as it first appears, decoded on a thread of their own while Qt
-// starts: decoding some thirty of them on the GUI thread held the login dialog back by about two
-// milliseconds. startDecodingPictures may be called before the application object exists; a
-// picture is then taken, once, with takePicture, which waits for the thread the first time and
-// gives a null picture for one the thread did not decode: the caller then loads that one itself,
-// as it would without the thread.
+// The pictures a window shows as it first appears, decoded on a thread of their own while the
+// window, or the one before it, is built: decoding them on the GUI thread held the login dialog
+// back by a millisecond or two. startDecodingPictures needs the application object (Qt's image
+// reader finds its plug-ins through it) and may be called again for other pictures; a picture
+// is then taken, once, with takePicture, which waits for the thread that decodes it and gives a
+// null picture for one no thread decoded: the caller then loads that one itself, as it would
+// without the thread.
 void startDecodingPictures(const QStringList &paths);
 QImage takePicture(const QString &path);
 
