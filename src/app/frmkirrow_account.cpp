@@ -12,8 +12,6 @@
 #include <QLabel>
 #include <QRect>
 
-// A login is what was typed at LOGIN, even when it could not be saved; a dialog closed any
-// other way leaves what the store holds.
 std::unique_ptr<frmLogin> frmKirrow::ShowLoginAhead() {
     auto dialog = std::make_unique<frmLogin>(nullptr);
     // Over the window to come, where Qt puts a dialog over its owner while no window is visible:
@@ -33,6 +31,8 @@ void frmKirrow::TakeLoginShownAhead(std::unique_ptr<frmLogin> dialog) {
     m_loginShownAhead = std::move(dialog);
 }
 
+// A login is what was typed at LOGIN, even when it could not be saved; a dialog closed any
+// other way leaves what the store holds.
 void frmKirrow::GetLoginSettings() {
     std::unique_ptr<frmLogin> dialog = std::move(m_loginShownAhead);
     if (dialog)
