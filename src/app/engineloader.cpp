@@ -5,14 +5,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEvent>
 #include <QFileInfo>
 #include <QTimer>
-#include <QWindow>
 
 #include <dlfcn.h>
-
-#include <functional>
 
 namespace {
 constexpr auto kEngineFile = "libkirrow-engine.so";
@@ -44,31 +40,8 @@ void EngineLoader::start() {
     });
 }
 
-namespace {
-
-// Watches every window's exposure; the first window on the screen starts the loading, after the
-// drawing its exposure asks for.
-class FirstExposure : public QObject {
-public:
-    explicit FirstExposure(std::function<void()> then) : m_then(std::move(then)) {}
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() == QEvent::Expose && watched->isWindowType() &&
-            static_cast<QWindow *>(watched)->isExposed()) {
-            QTimer::singleShot(0, qApp, m_then);
-            deleteLater();
-            qApp->removeEventFilter(this);
-        }
-        return false;
-    }
-
-private:
-    std::function<void()> m_then;
-};
-
-} // namespace
-
-void EngineLoader::startWhenShown() {
-    qApp->installEventFilter(new FirstExposure([this] { start(); }));
+void EngineLoader::startOnceRunning() {
+    QTimer::singleShot(0, qApp, [this] { start(); });
 }
 
 rtc::IRTCClientPtr EngineLoader::createClient() {

@@ -35,7 +35,7 @@ int main(int argc, char *argv[]) {
         return 0;
 
     platform::choosePlatform();
-    // Beside Qt's own start, before the window asks for them.
+    // The fonts' configuration is read beside Qt's own start, before the first widget asks for it.
     platform::startReadingFonts();
     QApplication app(argc, argv);
     // Pictures only once the application is made: Qt's image reader looks up its plug-ins in
@@ -48,7 +48,6 @@ int main(int argc, char *argv[]) {
 
     // The engine loads while the login dialog is up; the client is made after LOGIN.
     EngineLoader engine;
-    engine.startWhenShown();
     std::unique_ptr<frmLogin> login = frmKirrow::ShowLoginAhead();
     // The mixer opens while the window is built behind the dialog. (Opened beside Qt's own start,
     // its loading and the sound server's answers held the dialog back by 2 to 8 ms.)
@@ -58,6 +57,7 @@ int main(int argc, char *argv[]) {
     skin::startDecodingPictures(frmKirrow::FirstPictures());
     frmKirrow window([&engine] { return engine.createClient(); });
     window.TakeLoginShownAhead(std::move(login));
+    engine.startOnceRunning();
     platform::onTerminationSignal(&window, [&window] {
         window.Quit();
         // A window that was hidden in the tray ends without being the last window seen to close,
