@@ -134,8 +134,7 @@ QStringList frmLogin::FirstPictures() {
 
 void frmLogin::ShapeFromSkin() {
     initSkinResources();
-    const QImage decoded = skin::takePicture(kSkinPicture);
-    Picture1->setPicture(decoded.isNull() ? QImage(kSkinPicture) : decoded);
+    Picture1->setPicture(skin::loadPicture(kSkinPicture));
     shapeFromPicture(this, Picture1->picture());
 }
 

@@ -22,8 +22,7 @@
 namespace {
 
 QPixmap resourcePicture(const QString &path) {
-    QImage decoded = skin::takePicture(path);
-    return decoded.isNull() ? QPixmap(path) : QPixmap::fromImage(std::move(decoded));
+    return QPixmap::fromImage(skin::loadPicture(path));
 }
 
 const QString kSkinPicture = QStringLiteral(":/skin/main.bmp");
@@ -44,8 +43,7 @@ void frmKirrow::LoadPictures() {
     // From a picture, not a file name: an icon made from a file name asks every image plug-in
     // whether it can read it, loading each one.
     setWindowIcon(QIcon(resourcePicture(QStringLiteral(":/icons/kirrow.png"))));
-    QImage skinPicture = skin::takePicture(kSkinPicture);
-    Picture1->setPicture(skinPicture.isNull() ? QImage(kSkinPicture) : skinPicture);
+    Picture1->setPicture(skin::loadPicture(kSkinPicture));
     Picture4->setPicture(resourcePicture(QStringLiteral(":/icons/logo.png")));
     Image1->setPixmap(resourcePicture(QStringLiteral(":/icons/speaker.png")));
     Image2->setPixmap(resourcePicture(QStringLiteral(":/icons/microphone.png")));
@@ -61,7 +59,7 @@ void frmKirrow::LoadPictures() {
     TrayIcon->setPicture(resourcePicture(QStringLiteral(":/icons/tray.png")));
 }
 
-// What the window and its login dialog show first, in the order they are loaded.
+// What the window shows first, in the order it loads them.
 QStringList frmKirrow::FirstPictures() {
     QStringList paths{kSkinPicture, QStringLiteral(":/icons/kirrow.png")};
     for (const char *name : {"logo", "speaker", "microphone", "status", "knob"})

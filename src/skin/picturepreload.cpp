@@ -49,4 +49,9 @@ QImage takePicture(const QString &path) {
     return {};
 }
 
+QImage loadPicture(const QString &path) {
+    QImage picture = takePicture(path);
+    return picture.isNull() ? QImage(path) : picture;
+}
+
 } // namespace skin

@@ -15,5 +15,7 @@ namespace skin {
 // without the thread.
 void startDecodingPictures(const QStringList &paths);
 QImage takePicture(const QString &path);
+// The picture at path: the one decoded ahead when there is one, else decoded now.
+QImage loadPicture(const QString &path);
 
 } // namespace skin

@@ -20,7 +20,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 
@@ -42,6 +41,15 @@ class TestRegistration : public QObject {
     QStringList m_statusLines;
 
     static constexpr int kRegisterTimeoutMs = 20000;
+
+    // Clicks the middle of a control of the program's main window, found by the window's id (the
+    // program runs in a process of its own), where the layout puts it (15 twips to a pixel).
+    static void clickControl(const QString &window, const char *control, int button = 1) {
+        const skin::ControlPlace &place = skin::placeOf(QLatin1String(control));
+        xdo::clickAt(xdo::windowGeometry(window).topLeft() +
+                         QPoint(place.left + place.width / 2, place.top + place.height / 2) / 15,
+                     button);
+    }
 
     std::unique_ptr<frmKirrow> started(const LoginAnswer &answer) {
         auto window = std::make_unique<frmKirrow>([this] {
@@ -288,11 +296,7 @@ private slots:
         const QString window = xdo::run({"search", "--sync", "--onlyvisible", "--name", "^Kirrow$"})
                                    .split('\n')
                                    .first();
-        const QString geometry = xdo::run({"getwindowgeometry", "--shell", window});
-        const QPoint at(QRegularExpression("X=(\\d+)").match(geometry).captured(1).toInt(),
-                        QRegularExpression("Y=(\\d+)").match(geometry).captured(1).toInt());
-        const skin::ControlPlace &hide = skin::placeOf("Picture41");
-        xdo::clickAt(at + QPoint(hide.left + hide.width / 2, hide.top + hide.height / 2) / 15);
+        clickControl(window, "Picture41");
         QTRY_VERIFY(!xdo::isViewable(window));
         QTRY_COMPARE(xdo::trayIcons().size(), 1);
         kirrow.terminate();
@@ -341,13 +345,8 @@ private slots:
                              &atStartUp);
         QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1001").size(), 1, kRegisterTimeoutMs);
         QTRY_COMPARE(xdo::visibleWindows("^Kirrow$").size(), 1);
-        const QRect window = xdo::windowGeometry(xdo::visibleWindows("^Kirrow$").first());
-        const skin::ControlPlace &status = skin::placeOf("lblMsg");
         const qsizetype windows = xdo::visibleWindows(QString()).size();
-        xdo::clickAt(window.topLeft() +
-                         QPoint(status.left + status.width / 2, status.top + status.height / 2) /
-                             15,
-                     3);
+        clickControl(xdo::visibleWindows("^Kirrow$").first(), "lblMsg", 3);
         QTRY_COMPARE(xdo::visibleWindows(QString()).size(), windows + 1); // the settings menu
         xdo::key({"l"});
         QTRY_COMPARE(xdo::visibleWindows("^Please Enter Your Pin$").size(), 1);
