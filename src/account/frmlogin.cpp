@@ -135,7 +135,7 @@ QStringList frmLogin::FirstPictures() {
 void frmLogin::ShapeFromSkin() {
     initSkinResources();
     Picture1->setPicture(skin::loadPicture(kSkinPicture));
-    shapeFromPicture(this, Picture1->picture());
+    shapeFromPicture(this, *Picture1);
 }
 
 void frmLogin::ReadProfile() {

@@ -213,5 +213,5 @@ void frmKirrow::ApplyStartupShape() {
 }
 
 void frmKirrow::ApplySkinOutline() {
-    shapeFromPicture(this, Picture1->picture());
+    shapeFromPicture(this, *Picture1);
 }

@@ -127,7 +127,7 @@ void frmPhoneBook::ShapeFromSkin() {
     initSkinResources();
     Picture1->setPicture(QImage(QStringLiteral(":/skin/phonebook.png")));
     Picture2->setPicture(QImage(QStringLiteral(":/skin/phonebook-close.png")));
-    shapeFromPicture(this, Picture1->picture());
+    shapeFromPicture(this, *Picture1);
 }
 
 void frmPhoneBook::AddRow(const QString &text, const QByteArray &bytes) {

@@ -1,5 +1,6 @@
 #include "region.h"
 
+#include "picturebox.h"
 #include "twips.h"
 
 #include <QImage>
@@ -69,14 +70,14 @@ void Region::OffsetHeader(QWidget *tmpForm) {
         headerOffset(outer.width(), outer.height(), tmpForm->width(), tmpForm->height()));
 }
 
-void shapeFromPicture(QWidget *form, const QImage &picture) {
+void shapeFromPicture(QWidget *form, const PictureBox &skin) {
     Region region;
     qint32 transColor = 1;
-    region.ScanPicture(picture, transColor);
+    region.ScanPicture(skin.picture(), transColor);
     region.OffsetHeader(form);
-    if (!picture.isNull()) {
+    if (const QPixmap picture = skin.pixmap(); !picture.isNull()) {
         QPalette palette = form->palette();
-        palette.setBrush(QPalette::Window, QBrush(QPixmap::fromImage(picture)));
+        palette.setBrush(QPalette::Window, QBrush(picture));
         form->setPalette(palette);
     }
     region.ApplyRgn(form);

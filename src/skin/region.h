@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QRegion>
 
+class PictureBox;
 class QImage;
 class QWidget;
 
@@ -32,10 +33,11 @@ private:
     cDIBSection m_dib;
 };
 
-// What every skinned window does when it loads: cuts its outline from its skin picture (the
-// bottom-left pixel's colour is transparent), takes the picture as its own background and the
-// outline as its mask.
-void shapeFromPicture(QWidget *form, const QImage &picture);
+// What every skinned window does when it loads: cuts its outline from the picture of its skin
+// box (the bottom-left pixel's colour is transparent), takes the box's picture as its own
+// background and the outline as its mask. The background shares the box's pixmap: a skin
+// converted to screen pixels once more would cost the window another 450 KiB for the same image.
+void shapeFromPicture(QWidget *form, const PictureBox &skin);
 
 // Border width and caption-plus-top-border height of a framed window, from its outer and
 // client sizes in pixels.
