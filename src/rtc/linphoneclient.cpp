@@ -21,8 +21,10 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <utility>
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -45,6 +47,15 @@ constexpr int kToneSpacingMs = 160;
 constexpr int kToneTries = 5;
 constexpr quint16 kStaticSipPort = 5060;
 constexpr unsigned kEchoTestRate = 16000; // speech, and no more: the test is for the ear
+
+// Gives the pages the allocator holds free back to the system. The allocator keeps freed memory
+// for reuse, so what the start-up and every ended call free would stay the program's for as
+// long as it runs: 0.5 MiB once registered, 1.7 MiB after two calls. Takes about 0.1 ms.
+void returnFreedMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 // ---- event objects --------------------------------------------------------------------------
 
@@ -779,6 +790,7 @@ void LinphoneClient::onCallState(LinphoneCall *call, int state) {
         break;
     case LinphoneCallStateReleased:
         m_sessions.erase(call);
+        m_memoryFreed = true; // the call's streams and their threads are gone
         break;
     default:
         break;
@@ -1028,6 +1040,7 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
         break;
     case LinphoneRegistrationOk:
         value = RTCRS_REGISTERED;
+        m_memoryFreed = true; // the engine's start-up, or a refresh, is behind it
         break;
     case LinphoneRegistrationCleared:
         value = RTCRS_LOGGED_OFF;
@@ -1078,6 +1091,9 @@ void LinphoneClient::iterate() {
         m_pending.pop_front();
         emit Event(type, event);
     }
+    // After the events: the window lets go of an ended call's session in handling them.
+    if (std::exchange(m_memoryFreed, false))
+        returnFreedMemory();
 }
 
 LinphoneClient::Load LinphoneClient::load() const {

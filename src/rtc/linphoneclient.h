@@ -125,6 +125,9 @@ private:
     _LinphoneAccount *m_account = nullptr;
     std::deque<std::pair<long, IRTCEventPtr>> m_pending;
     std::map<_LinphoneCall *, std::shared_ptr<class LinphoneSession>> m_sessions;
+    // Set when the engine has just freed much (its start-up once registered, a call released):
+    // the freed memory goes back to the system after the turn.
+    bool m_memoryFreed = false;
     std::shared_ptr<class LinphoneSession> m_placing; // the session whose call is being invited
     // The devices chosen, by RTC_AUDIO_DEVICE; "" is the engine's default.
     QString m_devices[3];
