@@ -1,6 +1,7 @@
 #include "frmrecent.h"
 
 #include "picturebox.h"
+#include "picturepreload.h"
 #include "recentlog.h"
 #include "region.h"
 #include "skinnedform.h"
@@ -50,7 +51,7 @@ void frmRecent::CreateControls() {
 
 void frmRecent::Form_Load() {
     initSkinResources();
-    Picture1->setPicture(QImage(QStringLiteral(":/skin/recent.png")));
+    Picture1->setPicture(skin::readPicture(QStringLiteral(":/skin/recent.png")));
     shapeFromPicture(this, *Picture1);
     // The log is kept newest first, so its order is the list's.
     for (const QString &line : calls::readRecentCalls(m_path)) {

@@ -4,6 +4,7 @@
 #include "messagebox.h"
 #include "phonebookfile.h"
 #include "picturebox.h"
+#include "picturepreload.h"
 #include "region.h"
 #include "skinnedform.h"
 #include "skinresources.h"
@@ -125,8 +126,8 @@ void frmPhoneBook::Form_Load() {
 
 void frmPhoneBook::ShapeFromSkin() {
     initSkinResources();
-    Picture1->setPicture(QImage(QStringLiteral(":/skin/phonebook.png")));
-    Picture2->setPicture(QImage(QStringLiteral(":/skin/phonebook-close.png")));
+    Picture1->setPicture(skin::readPicture(QStringLiteral(":/skin/phonebook.png")));
+    Picture2->setPicture(skin::readPicture(QStringLiteral(":/skin/phonebook-close.png")));
     shapeFromPicture(this, *Picture1);
 }
 

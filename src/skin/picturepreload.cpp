@@ -3,6 +3,9 @@
 #include "skinresources.h"
 #include "startupwork.h"
 
+#include <QFileInfo>
+#include <QImageReader>
+
 #include <list>
 #include <map>
 
@@ -30,7 +33,7 @@ void startDecodingPictures(const QStringList &paths) {
     batch.decoder.start([&decoded = batch.decoded, paths] {
         initSkinResources();
         for (const QString &path : paths)
-            decoded.emplace(path, QImage(path));
+            decoded.emplace(path, readPicture(path));
     });
 }
 
@@ -51,7 +54,18 @@ QImage takePicture(const QString &path) {
 
 QImage loadPicture(const QString &path) {
     QImage picture = takePicture(path);
-    return picture.isNull() ? QImage(path) : picture;
+    return picture.isNull() ? readPicture(path) : picture;
+}
+
+QImage readPicture(const QString &path) {
+    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
+    if (suffix == "png" || suffix == "bmp") {
+        QImageReader reader(path, suffix);
+        reader.setAutoDetectImageFormat(false);
+        if (QImage picture = reader.read(); !picture.isNull())
+            return picture;
+    }
+    return QImage(path);
 }
 
 } // namespace skin

@@ -188,15 +188,25 @@ private slots:
         const QString skin = QStringLiteral(":/skin/main.bmp");
         skin::startDecodingPictures({knob, skin});
         const QImage decoded = skin::takePicture(skin);
+        const QImage decodedKnob = skin::takePicture(knob);
+        // Decoded by their suffixes: no image plug-in was loaded to guess what the files are.
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        QVERIFY(!maps.readAll().contains("/imageformats/"));
         QVERIFY(!decoded.isNull());
         QCOMPARE(decoded, QImage(skin));
-        QCOMPARE(skin::takePicture(knob), QImage(knob));
+        QCOMPARE(decodedKnob, QImage(knob));
         QVERIFY(skin::takePicture(skin).isNull());
         const QString logo = QStringLiteral(":/icons/logo.png");
         QVERIFY(skin::takePicture(logo).isNull());
         // A later batch, for a window built later.
         skin::startDecodingPictures({logo});
         QCOMPARE(skin::takePicture(logo), QImage(logo));
+        // A file whose content is not what its name says is still read.
+        QTemporaryDir dir;
+        const QString misnamed = dir.filePath(QStringLiteral("skin.png"));
+        QVERIFY(decoded.save(misnamed, "BMP"));
+        QCOMPARE(skin::readPicture(misnamed).size(), decoded.size());
     }
 
     void dragFollowsThePointerInPixels() {
