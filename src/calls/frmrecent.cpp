@@ -51,7 +51,7 @@ void frmRecent::CreateControls() {
 
 void frmRecent::Form_Load() {
     initSkinResources();
-    Picture1->setPicture(skin::readPicture(QStringLiteral(":/skin/recent.png")));
+    Picture1->setPicture(skin::loadPicture(QStringLiteral(":/skin/recent.png")));
     shapeFromPicture(this, *Picture1);
     // The log is kept newest first, so its order is the list's.
     for (const QString &line : calls::readRecentCalls(m_path)) {

@@ -126,8 +126,8 @@ void frmPhoneBook::Form_Load() {
 
 void frmPhoneBook::ShapeFromSkin() {
     initSkinResources();
-    Picture1->setPicture(skin::readPicture(QStringLiteral(":/skin/phonebook.png")));
-    Picture2->setPicture(skin::readPicture(QStringLiteral(":/skin/phonebook-close.png")));
+    Picture1->setPicture(skin::loadPicture(QStringLiteral(":/skin/phonebook.png")));
+    Picture2->setPicture(skin::loadPicture(QStringLiteral(":/skin/phonebook-close.png")));
     shapeFromPicture(this, *Picture1);
 }
 

@@ -24,6 +24,17 @@ std::list<Batch> &batches() {
     static std::list<Batch> started;
     return started;
 }
+
+QImage readPicture(const QString &path) {
+    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
+    if (suffix == "png" || suffix == "bmp") {
+        QImageReader reader(path, suffix);
+        reader.setAutoDetectImageFormat(false);
+        if (QImage picture = reader.read(); !picture.isNull())
+            return picture;
+    }
+    return QImage(path);
+}
 } // namespace
 
 void startDecodingPictures(const QStringList &paths) {
@@ -55,17 +66,6 @@ QImage takePicture(const QString &path) {
 QImage loadPicture(const QString &path) {
     QImage picture = takePicture(path);
     return picture.isNull() ? readPicture(path) : picture;
-}
-
-QImage readPicture(const QString &path) {
-    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
-    if (suffix == "png" || suffix == "bmp") {
-        QImageReader reader(path, suffix);
-        reader.setAutoDetectImageFormat(false);
-        if (QImage picture = reader.read(); !picture.isNull())
-            return picture;
-    }
-    return QImage(path);
 }
 
 } // namespace skin

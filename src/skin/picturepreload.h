@@ -15,12 +15,11 @@ namespace skin {
 // without the thread.
 void startDecodingPictures(const QStringList &paths);
 QImage takePicture(const QString &path);
-// The picture at path: the one decoded ahead when there is one, else decoded now.
+// The picture at path: the one decoded ahead when there is one, else decoded now. Pictures are
+// decoded by their name's suffix (png, bmp) with the readers Qt has built in: left to find the
+// type itself, Qt's image reader loads every image plug-in installed (GIF, ICO, JPEG with
+// libjpeg...) to ask each whether it knows the file. Anything else, or a file whose content is
+// not what its suffix says, is decoded as Qt finds it.
 QImage loadPicture(const QString &path);
-// Decodes the picture at path by its name's suffix (png, bmp) with the reader Qt has built in.
-// Left to find the type itself, Qt's image reader loads every image plug-in installed (GIF, ICO,
-// JPEG with libjpeg...) to ask each whether it knows the file. Anything else, or a file whose
-// content is not what its suffix says, is decoded as Qt finds it.
-QImage readPicture(const QString &path);
 
 } // namespace skin

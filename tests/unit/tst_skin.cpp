@@ -206,7 +206,7 @@ private slots:
         QTemporaryDir dir;
         const QString misnamed = dir.filePath(QStringLiteral("skin.png"));
         QVERIFY(decoded.save(misnamed, "BMP"));
-        QCOMPARE(skin::readPicture(misnamed).size(), decoded.size());
+        QCOMPARE(skin::loadPicture(misnamed).size(), decoded.size());
     }
 
     void dragFollowsThePointerInPixels() {
