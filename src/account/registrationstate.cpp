@@ -7,15 +7,21 @@ namespace account {
 namespace {
 
 // A failed registration in a few words: the user can tell a typing mistake in the server's name
-// from a server that is down from one that said no.
-QString failureReason(long code, const QString &phrase) {
+// from a server that is down from one that said no. The status line gets the short form, its
+// tooltip the sentence with the server's own words.
+RegistrationShown failure(long code, const QString &phrase) {
+    const QString word = QStringLiteral("NOTREGISTERED");
     if (code == 0)
-        return QStringLiteral("server not found or not reachable");
+        return {word, QStringLiteral("Failed: server not reachable"),
+                QStringLiteral("Registration failed: server not found or not reachable")};
     if (code == 408 || code == 504)
-        return QStringLiteral("no answer from the server");
+        return {word, QStringLiteral("Failed: no answer from server"),
+                QStringLiteral("Registration failed: no answer from the server")};
     const QString said = phrase.trimmed();
-    return said.isEmpty() ? QStringLiteral("refused (%1)").arg(code)
-                          : QStringLiteral("refused (%1 %2)").arg(code).arg(said);
+    return {word, QStringLiteral("Failed: refused (%1)").arg(code),
+            said.isEmpty()
+                ? QStringLiteral("Registration failed: refused (%1)").arg(code)
+                : QStringLiteral("Registration failed: refused (%1 %2)").arg(code).arg(said)};
 }
 
 } // namespace
@@ -36,9 +42,7 @@ std::optional<RegistrationShown> registrationShown(long state, long code, const 
     case rtc::RTCRS_ERROR:
         // Not registered any more (a refresh failed) or not at all: no call may be placed, and
         // the user is told why rather than left reading "Registering".
-        return RegistrationShown{QStringLiteral("NOTREGISTERED"),
-                                 QStringLiteral("Registration failed: ") +
-                                     failureReason(code, phrase)};
+        return failure(code, phrase);
     default:
         return std::nullopt;
     }

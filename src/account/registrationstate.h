@@ -11,6 +11,8 @@ namespace account {
 struct RegistrationShown {
     QString word;
     QString caption;
+    // The longer form for the status line's tooltip, empty when the caption says it all.
+    QString whole = QString();
 };
 
 // For the engine's state value and, for a failure, the SIP status code (0 when the server's

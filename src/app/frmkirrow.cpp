@@ -81,7 +81,7 @@ void frmKirrow::CreateControls() {
     };
     Picture1 = placed(new PictureBox(this), QStringLiteral("Picture1"));
     Picture4 = picture(QStringLiteral("Picture4"), Picture1, QStringLiteral("Kirrow"));
-    lblMsg = placed(new QLabel(Picture1), QStringLiteral("lblMsg"));
+    lblMsg = placed(new StatusLine(Picture1), QStringLiteral("lblMsg"));
     setBackground(lblMsg, QColor(165, 203, 221));
     QFont smallFont(QStringLiteral("Small Fonts"));
     smallFont.setPointSizeF(6.75);
@@ -188,8 +188,7 @@ bool frmKirrow::Form_Load() {
                platform::twipsToPixelsY(skin::kMainWindowHeightTwips));
         CentreOnScreen();
         ApplyStartupShape();
-        lblMsg->setText(QString());
-        lblMsg->setText(QStringLiteral("Not logged in..."));
+        lblMsg->showStatus(QStringLiteral("Not logged in..."));
         CreateTooltips();
         lngTwipsPerPixelX = platform::screenTwipsPerPixelX();
         lngTwipsPerPixelY = platform::screenTwipsPerPixelY();

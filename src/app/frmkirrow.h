@@ -2,6 +2,7 @@
 
 #include "callcontroller.h"
 #include "rtcclient.h"
+#include "statusline.h"
 
 #include <QRect>
 #include <QStringList>
@@ -96,7 +97,7 @@ public:
     // Controls.
     PictureBox *Picture1 = nullptr;
     PictureBox *Picture4 = nullptr;
-    QLabel *lblMsg = nullptr;
+    StatusLine *lblMsg = nullptr;
     QLabel *lblBalance = nullptr;
     PictureBox *Picture3 = nullptr;
     PictureBox *Picture2 = nullptr;

@@ -121,7 +121,7 @@ void frmKirrow::OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent) {
         return; // unregistering and the rest leave the state as it was
     strRegState = shown->word;
     m_calls->setRegState(strRegState);
-    lblMsg->setText(shown->caption);
+    lblMsg->showStatus(shown->caption, shown->whole);
 }
 
 void frmKirrow::OnMediaEvent(const rtc::IRTCEventPtr &pevent) {

@@ -26,7 +26,8 @@ void frmKirrow::WireCallControls() {
     connect(txtNumber, &DigitBox::refused, this, [] { platform::showInputError(); });
     connect(cmbPhoneNo, &QComboBox::editTextChanged, m_calls, &calls::CallController::setNumber);
 
-    connect(m_calls, &calls::CallController::statusChanged, lblMsg, &QLabel::setText);
+    connect(m_calls, &calls::CallController::statusChanged, lblMsg,
+            [this](const QString &text) { lblMsg->showStatus(text); });
     connect(m_calls, &calls::CallController::numberChanged, this, [this](const QString &number) {
         if (cmbPhoneNo->currentText() != number)
             cmbPhoneNo->setEditText(number);

@@ -13,6 +13,7 @@
 #include "mainlayout.h"
 #include "mdltooltip.h"
 #include "picturebox.h"
+#include "registrationstate.h"
 #include "settingsstore.h"
 #include "traycontroller.h"
 #include "tuningwizard.h"
@@ -229,7 +230,7 @@ private slots:
         QTest::newRow("6") << 6L << "LOGGEDOFF"
                            << "Logged off.";
         QTest::newRow("5") << 5L << "NOTREGISTERED"
-                           << "Registration failed: server not found or not reachable";
+                           << "Failed: server not reachable";
     }
     void registrationStatesShowInWordAndStatusLine() {
         QFETCH(long, state);
@@ -239,6 +240,39 @@ private slots:
         m_client->raiseRegistration(state);
         QCOMPARE(window->RegState(), word);
         QCOMPARE(window->lblMsg->text(), caption);
+        if (state == 5)
+            QCOMPARE(window->lblMsg->toolTip(),
+                     "Registration failed: server not found or not reachable");
+    }
+
+    // Every text of the program's own fits the status line whole at its font; what does not
+    // (an engine's description, a server's words) is cut with an ellipsis, and the tooltip keeps
+    // the whole text in either case.
+    void statusTextsFitTheStatusLine() {
+        auto window = started(login());
+        StatusLine *line = window->lblMsg;
+        QStringList texts = {"Not logged in...", "Ready...", "Error:  There is no call.",
+                             "Error:  -2147024809", "CONNECTED 59:59:59"};
+        for (long state = 0; state <= 6; ++state)
+            for (long code : {0L, 408L, 403L, 503L, 604L})
+                if (const auto shown = account::registrationShown(state, code, QString()))
+                    texts << shown->caption;
+        for (long state : {rtc::RTCSS_INCOMING, rtc::RTCSS_ANSWERING, rtc::RTCSS_INPROGRESS,
+                           rtc::RTCSS_CONNECTED, rtc::RTCSS_DISCONNECTED}) {
+            m_client->raiseSession(state, state == rtc::RTCSS_INCOMING
+                                              ? m_client->newSession("sip:1003@example.net")
+                                              : rtc::IRTCSessionPtr());
+            texts << line->text();
+        }
+        for (const QString &text : texts)
+            QVERIFY2(line->fits(text), qPrintable(text));
+
+        const QString long_ = "Error:  The call to sip:0123456789012345@sip.example.net could "
+                              "not be started.";
+        line->showStatus(long_);
+        QVERIFY(line->text().endsWith(QChar(0x2026)));
+        QVERIFY(line->fits(line->text()));
+        QCOMPARE(line->toolTip(), long_);
     }
 
     void otherRegistrationValuesAndMediaEventsChangeNothing() {

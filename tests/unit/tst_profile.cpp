@@ -12,16 +12,20 @@ private slots:
     void failedRegistrationSaysWhyAndForbidsCalls() {
         const auto word = [](long state, long code, const char *phrase) {
             const auto shown = account::registrationShown(state, code, QLatin1String(phrase));
-            return shown ? shown->word + '|' + shown->caption : QStringLiteral("unchanged");
+            return shown ? shown->word + '|' + shown->caption + '|' + shown->whole
+                         : QStringLiteral("unchanged");
         };
-        QCOMPARE(word(rtc::RTCRS_REGISTERED, 200, "OK"), "REGISTERED|Registered and Ready...");
-        QCOMPARE(word(rtc::RTCRS_REJECTED, 403, "Forbidden"), "REJECTED|Rejected");
+        QCOMPARE(word(rtc::RTCRS_REGISTERED, 200, "OK"), "REGISTERED|Registered and Ready...|");
+        QCOMPARE(word(rtc::RTCRS_REJECTED, 403, "Forbidden"), "REJECTED|Rejected|");
         QCOMPARE(word(rtc::RTCRS_ERROR, 0, ""),
-                 "NOTREGISTERED|Registration failed: server not found or not reachable");
+                 "NOTREGISTERED|Failed: server not reachable|"
+                 "Registration failed: server not found or not reachable");
         QCOMPARE(word(rtc::RTCRS_ERROR, 408, "Request Timeout"),
-                 "NOTREGISTERED|Registration failed: no answer from the server");
+                 "NOTREGISTERED|Failed: no answer from server|"
+                 "Registration failed: no answer from the server");
         QCOMPARE(word(rtc::RTCRS_ERROR, 503, "Service Unavailable"),
-                 "NOTREGISTERED|Registration failed: refused (503 Service Unavailable)");
+                 "NOTREGISTERED|Failed: refused (503)|"
+                 "Registration failed: refused (503 Service Unavailable)");
         QCOMPARE(word(rtc::RTCRS_UNREGISTERING, 0, ""), "unchanged");
     }
 
