@@ -4,6 +4,7 @@
 #include "callnotices.h"
 #include "frmkirrow.h"
 #include "picturebox.h"
+#include "picturepreload.h"
 #include "traycontroller.h"
 #include "weblink.h"
 #include "windowstate.h"
@@ -12,10 +13,11 @@
 #include <QIcon>
 #include <QMenu>
 
+#include <utility>
+
 void frmKirrow::WireShell() {
     m_tray = new shell::TrayController(this);
     m_tray->setPicture(QIcon(TrayIcon->pixmap()));
-    m_tray->setRingingPicture(QIcon(QPixmap(QStringLiteral(":/icons/tray-ringing.png"))));
     connect(m_tray, &shell::TrayController::hideWindow, this, [this] {
         EndGestures();
         hide();
@@ -32,10 +34,15 @@ void frmKirrow::WireShell() {
     // A call that rings is seen and heard wherever the window was: it comes to the front, and the
     // desktop's notifications tell of it.
     auto *notices = new shell::CallNotices(this);
-    connect(m_calls, &calls::CallController::incomingCall, this, [this, notices](const QString &n) {
-        m_tray->CallRinging(n);
-        notices->CallRinging(n);
-    });
+    connect(m_calls, &calls::CallController::incomingCall, this,
+            [this, notices, pictured = false](const QString &number) mutable {
+                // Decoded for the first call, not at every start.
+                if (!std::exchange(pictured, true))
+                    m_tray->setRingingPicture(QIcon(QPixmap::fromImage(
+                        skin::loadPicture(QStringLiteral(":/icons/tray-ringing.png")))));
+                m_tray->CallRinging(number);
+                notices->CallRinging(number);
+            });
     connect(m_calls, &calls::CallController::ringingEnded, this, [this, notices](bool missed) {
         m_tray->RingingEnded();
         notices->RingingEnded(missed);
