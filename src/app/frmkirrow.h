@@ -215,6 +215,8 @@ private:
 
     // The tray, the settings menu's key and the logo's link.
     void WireShell();
+    // Shows the window in its normal state, in front of the others, without taking the keyboard.
+    void RestoreWindow();
     void ShowSettingsMenu(Qt::MouseButtons button, Qt::KeyboardModifiers shift, QPointF at);
     // The start-up tooltips' controls and texts, in the order they are added.
     QList<std::pair<QWidget *, QString>> TooltipTexts() const;

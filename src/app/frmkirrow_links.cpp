@@ -15,11 +15,8 @@ void frmKirrow::BringToFront() {
     if (m_calls->readyForNumbers() && !m_ended) {
         if (m_tray && m_tray->InTray())
             m_tray->NoSysIcon(true); // back from the tray, its icon gone
-        else if (isMinimized())
-            showNormal();
-        else if (!isVisible())
-            show();
-        raise();
+        else
+            RestoreWindow();
         activateWindow();
     }
     // A dialog open over the window (the login dialog at start-up, the phone book) stays on top.

@@ -140,7 +140,8 @@ void CallController::OnSessionStateChange(const rtc::IRTCEventPtr &pevent) {
         break;
     case rtc::RTCSS_CONNECTED:
         setState(CallState::Connected, QStringLiteral("CONNECTED"));
-        m_call.ringing = false;
+        if (std::exchange(m_call.ringing, false))
+            emit ringingEnded(false);
         m_clock = {};
         tmrConnected->start();
         setArrangement(Arrangement::InCall);
@@ -163,12 +164,13 @@ void CallController::TakeIncoming(const rtc::IRTCSessionPtr &session) {
     platform::skipOnError([&] { m_call.number = callerNumber(session->RemoteURI()); });
     setNumber(m_call.number);
     setArrangement(Arrangement::Ringing);
+    emit incomingCall(m_call.number);
 }
 
 // The call the window holds has ended, whoever ended it.
 void CallController::EndOfCall() {
     if (m_call.ringing)
-        StopRing(); // the caller gave up, or the call was declined
+        StopRing(true); // the caller gave up (a declined call stopped ringing with End)
     LogEndedCall();
     g_objSession.reset();
     g_objParticipant.reset();
@@ -177,9 +179,11 @@ void CallController::EndOfCall() {
     setArrangement(Arrangement::Idle);
 }
 
-void CallController::StopRing() {
-    m_call.ringing = false;
+void CallController::StopRing(bool missed) {
+    const bool rang = std::exchange(m_call.ringing, false);
     platform::skipOnError([this] { g_objRTCClient->PlayRing(rtc::RTCRT_PHONE, false); });
+    if (rang)
+        emit ringingEnded(missed);
 }
 
 // Every call that ends goes to the top of the recent-call log once, with how long it was

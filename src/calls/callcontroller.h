@@ -91,6 +91,10 @@ signals:
     void numberChanged(const QString &number);
     // The user cleared the number and goes on typing.
     void numberFocusWanted();
+    // A call rings here, from number; then its ringing ends: answered, declined, or (missed) the
+    // caller gave up before anyone answered.
+    void incomingCall(const QString &number);
+    void ringingEnded(bool missed);
 
 private:
     void setStatus(const QString &text);
@@ -102,7 +106,7 @@ private:
     void TakeIncoming(const rtc::IRTCSessionPtr &session);
     void EndOfCall();
     void LogEndedCall();
-    void StopRing();
+    void StopRing(bool missed = false);
     bool showError(const std::function<void()> &step, bool byNumber);
 
     rtc::IRTCClientPtr g_objRTCClient;

@@ -1,11 +1,12 @@
 #include "traycontroller.h"
 
 #include "messagebox.h"
+#include "sessionbus.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDir>
-#include <QFileInfo>
+
+#include <utility>
 
 namespace shell {
 
@@ -17,9 +18,7 @@ constexpr int kTrayWatchMs = 1000;
 // the session bus has its watcher. Without a session bus to reach, there is none; the bus is
 // not started for the question.
 bool trayReportsClicksOnly() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
-        (runtime.isEmpty() || !QFileInfo::exists(QDir(runtime).filePath(QStringLiteral("bus")))))
+    if (!sessionBusExists())
         return false;
     const QDBusConnection bus = QDBusConnection::sessionBus();
     return bus.isConnected() && bus.interface() &&
@@ -30,7 +29,7 @@ bool trayReportsClicksOnly() {
 TrayController::TrayController(QObject *parent)
     : QObject(parent), m_icon(new QSystemTrayIcon(this)),
       m_available(&QSystemTrayIcon::isSystemTrayAvailable), m_clicksOnly(&trayReportsClicksOnly) {
-    m_icon->setToolTip(platform::appTitle());
+    ShowWhatRings();
     connect(m_icon, &QSystemTrayIcon::activated, this, &TrayController::TrayIcon_Activated);
     m_trayWatch.setInterval(kTrayWatchMs);
     connect(&m_trayWatch, &QTimer::timeout, this, [this] {
@@ -40,7 +39,33 @@ TrayController::TrayController(QObject *parent)
 }
 
 void TrayController::setPicture(const QIcon &picture) {
-    m_icon->setIcon(picture);
+    m_picture = picture;
+    ShowWhatRings();
+}
+
+void TrayController::setRingingPicture(const QIcon &picture) {
+    m_ringingPicture = picture;
+    ShowWhatRings();
+}
+
+void TrayController::CallRinging(const QString &number) {
+    m_caller = number;
+    ShowWhatRings();
+    m_iconGoesWithRing = blnInTray;
+    emit showWindowForCall();
+}
+
+void TrayController::RingingEnded() {
+    m_caller.clear();
+    ShowWhatRings();
+    if (blnInTray && std::exchange(m_iconGoesWithRing, false))
+        RemoveProgramFromTray(); // the window came back for the call and stays
+}
+
+void TrayController::ShowWhatRings() {
+    const bool ringing = !m_caller.isEmpty();
+    m_icon->setIcon(ringing ? m_ringingPicture : m_picture);
+    m_icon->setToolTip(ringing ? QStringLiteral("Call from ") + m_caller : platform::appTitle());
 }
 
 void TrayController::setTrayAvailable(std::function<bool()> available) {
@@ -76,6 +101,7 @@ void TrayController::NoSysIcon(bool restore) {
 
 void TrayController::ShowProgramInTray() {
     blnInTray = true;
+    m_iconGoesWithRing = false; // hidden again while the call rings: the icon is the way back
     m_restoreOnClick = m_clicksOnly();
     m_icon->show();
     m_trayWatch.start();

@@ -21,6 +21,8 @@ public:
 
     // The picture the icon shows; its tip is the program's name.
     void setPicture(const QIcon &picture);
+    // The picture it shows while a call rings, tipped "Call from" the caller.
+    void setRingingPicture(const QIcon &picture);
     // Whether the desktop has a tray at the moment it is asked; by default the desktop's own
     // answer. A desktop can gain or lose its tray while the program runs.
     void setTrayAvailable(std::function<bool()> available);
@@ -40,6 +42,13 @@ public:
     // Harmless when there is no icon.
     void RemoveProgramFromTray();
 
+    // A call rings: the window comes to the screen in front of the others, from the tray or from
+    // being minimised, so the call can be answered. An icon in the tray shows the ringing
+    // picture while the call rings, and goes when the ringing ends if the call brought the
+    // window back; hidden again meanwhile, the window keeps it as its way back.
+    void CallRinging(const QString &number);
+    void RingingEnded();
+
 signals:
     // Off the screen and out of the task bar: the tray icon is the way back.
     void hideWindow();
@@ -47,9 +56,14 @@ signals:
     void minimiseWindow();
     // Back in its normal state, in front of the others.
     void restoreWindow();
+    // Back in its normal state and in front, for a call that rings: the user's typing elsewhere
+    // is not taken from them.
+    void showWindowForCall();
 
 private:
     void TrayIcon_Activated(QSystemTrayIcon::ActivationReason reason);
+    // The icon's picture and tip: the program's, or the ringing call's.
+    void ShowWhatRings();
 
     bool blnInTray = false;
     bool m_toldNoTray = false;
@@ -57,6 +71,10 @@ private:
     std::function<bool()> m_available;
     std::function<bool()> m_clicksOnly;
     bool m_restoreOnClick = false;
+    QIcon m_picture;
+    QIcon m_ringingPicture;
+    QString m_caller; // while a call rings
+    bool m_iconGoesWithRing = false;
     // While the window is in the tray: a tray that goes away (its panel closed or crashed) takes
     // the icon with it, and the window comes back rather than being lost.
     QTimer m_trayWatch;

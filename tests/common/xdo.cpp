@@ -118,8 +118,40 @@ QRect windowGeometry(const QString &window) {
     return geometry;
 }
 
+namespace {
+QString xprop(const QStringList &arguments) {
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), arguments);
+    xprop.waitForFinished(kRunTimeoutMs);
+    return QString::fromLocal8Bit(xprop.readAllStandardOutput());
+}
+
+// Whether a window manager of that name runs. It announces itself on the root window once it
+// manages windows, through a window of its own: one that went before it may have left its
+// announcement (and its lists) behind.
+bool windowManagerRuns(const QString &name = {}) {
+    static const QRegularExpression check(QStringLiteral("window id # (0x[0-9a-f]+)"));
+    const QString id =
+        check.match(xprop({QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")}))
+            .captured(1);
+    if (id.isEmpty())
+        return false;
+    const QString named = xprop({QStringLiteral("-id"), id, QStringLiteral("_NET_WM_NAME")});
+    return named.startsWith(QLatin1String("_NET_WM_NAME(")) && named.contains(name);
+}
+} // namespace
+
 QList<WId> stackingOrder() {
     QList<WId> windows;
+    // A window manager keeps its windows inside frames of its own, and says in which order.
+    static const QRegularExpression managed(QStringLiteral("0x[0-9a-f]+"));
+    const QString stacking =
+        xprop({QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
+    if (stacking.contains(QLatin1String("window id #")) && windowManagerRuns()) {
+        for (const QRegularExpressionMatch &m : managed.globalMatch(stacking))
+            windows << m.captured().toULongLong(nullptr, 16);
+        return windows;
+    }
     QProcess xwininfo;
     xwininfo.start(QStringLiteral("xwininfo"),
                    {QStringLiteral("-root"), QStringLiteral("-children")});
@@ -131,6 +163,20 @@ QList<WId> stackingOrder() {
          child.globalMatch(QString::fromLocal8Bit(xwininfo.readAllStandardOutput())))
         windows.prepend(m.captured(1).toULongLong(nullptr, 16));
     return windows;
+}
+
+void startWindowManager(QProcess &manager) {
+    manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    QVERIFY2(manager.waitForStarted(), "openbox is needed (scripts/deps installs it)");
+    QTRY_VERIFY_WITH_TIMEOUT(windowManagerRuns(QStringLiteral("Openbox")), kRunTimeoutMs);
+}
+
+QString managedState(const QWidget *window) {
+    static const QRegularExpression state(QStringLiteral("window state: (\\w+)"));
+    return state
+        .match(xprop(
+            {QStringLiteral("-id"), QString::number(window->winId()), QStringLiteral("WM_STATE")}))
+        .captured(1);
 }
 
 MapWatch::MapWatch() {

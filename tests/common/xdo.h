@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class QProcess;
 class QWidget;
 
 // The test's hands on a real X server: the pointer and the keyboard driven by xdotool, so what
@@ -70,8 +71,16 @@ QStringList visibleWindows(const QString &namePattern);
 // Where a window (as xdotool names it) is on the screen.
 QRect windowGeometry(const QString &window);
 
-// The screen's top-level windows, from the bottom up: what covers what.
+// The screen's top-level windows, from the bottom up: what covers what. Under a window manager,
+// the windows it manages, by the programs' own window ids.
 QList<WId> stackingOrder();
+
+// Starts openbox as the display's window manager and waits until it manages windows; the caller
+// stops it (terminate) when done.
+void startWindowManager(QProcess &manager);
+// The state the window manager keeps the window in: "Normal", "Iconic" (minimised), or nothing
+// for a window it does not manage.
+QString managedState(const QWidget *window);
 
 // Counts the top-level windows mapped on the screen while it is alive, whoever maps them: a
 // program's windows and dialogs, not the popups (menus, tooltips) that pass the window manager

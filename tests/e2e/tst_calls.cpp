@@ -9,6 +9,7 @@
 #include "sipcapture.h"
 #include "sipppeer.h"
 #include "soundcheck.h"
+#include "traycontroller.h"
 #include "tuningwizard.h"
 #include "xdo.h"
 
@@ -21,9 +22,11 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTimer>
 #include <QWizard>
 #include <QtTest>
@@ -119,6 +122,51 @@ std::optional<QPoint> lowestWindowCentre(const QString &windowId) {
         return std::nullopt;
     return lowest->center();
 }
+
+// The desktop's notifications as its notification server (dunst, on the test display's session
+// bus) has them: how many it shows now.
+int shownNotifications() {
+    QProcess dunstctl;
+    dunstctl.start(QStringLiteral("dunstctl"),
+                   {QStringLiteral("count"), QStringLiteral("displayed")});
+    dunstctl.waitForFinished(kTimeoutMs);
+    bool number = false;
+    const int shown = dunstctl.readAllStandardOutput().trimmed().toInt(&number);
+    return number ? shown : -1;
+}
+
+// What goes to the notification server on the session bus, as dbus-monitor prints it.
+class NotificationWatch {
+public:
+    NotificationWatch() {
+        m_monitor.start(QStringLiteral("dbus-monitor"),
+                        {QStringLiteral("--session"),
+                         QStringLiteral("interface='org.freedesktop.Notifications'")});
+        // It says so once it watches.
+        static_cast<void>(
+            QTest::qWaitFor([this] { return seen().contains("NameLost"); }, kTimeoutMs));
+    }
+    ~NotificationWatch() {
+        m_monitor.terminate();
+        m_monitor.waitForFinished();
+    }
+    QString seen() {
+        m_seen += QString::fromUtf8(m_monitor.readAllStandardOutput());
+        return m_seen;
+    }
+    // Whether the calls to the server follow in this order, each with its argument.
+    bool inOrder(const QStringList &calls) {
+        qsizetype at = 0;
+        for (const QString &call : calls)
+            if ((at = seen().indexOf(call, at)) < 0)
+                return false;
+        return true;
+    }
+
+private:
+    QProcess m_monitor;
+    QString m_seen;
+};
 
 } // namespace
 
@@ -352,6 +400,7 @@ private slots:
     // A fresh telephone for every case, so a call one case leaves behind cannot reach the next.
     void init() {
         m_states.clear();
+        QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
         QFile::remove(calls::recentLogPath());
         m_messages = std::make_unique<MessageReader>();
         startWindow();
@@ -500,8 +549,10 @@ private slots:
         // Checked at the end, so the rest of the call is tried even when the box is wrong.
         const QString shownWhileRinging = number();
         hearRinging(sink);
+        QTRY_COMPARE(shownNotifications(), 1);
         xdo::click(m_window->Picture6);
         QTRY_VERIFY_WITH_TIMEOUT(connected(), kTimeoutMs);
+        QTRY_COMPARE(shownNotifications(), 0);
         QVERIFY(m_states.contains("ANSWERING"));
         QVERIFY2(answeredInvite(far->messages()), qPrintable(far->messages()));
         const qsizetype answered = sink.size();
@@ -522,10 +573,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
         hearRinging(sink);
         QVERIFY(m_window->Picture8->isEnabled());
+        QTRY_COMPARE(shownNotifications(), 1);
         clickEnd();
         QVERIFY2(sees(*far, "^SIP/2.0 603"), qPrintable(far->report()));
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
         QVERIFY(idleArrangement());
+        QTRY_COMPARE(shownNotifications(), 0); // declined: not missed
         // The ring stops with the decline.
         const qsizetype declined = sink.size();
         QVERIFY(sink.waitForMore(1500));
@@ -544,6 +597,83 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
         QVERIFY(idleArrangement());
         QVERIFY2(passes(*far), qPrintable(far->report()));
+    }
+
+    // A call that rings while the phone is out of sight, in the tray or minimised, brings the
+    // window to the front with the caller shown, so it can be answered; the tray icon rings
+    // while it is there, and the desktop's notification server names the caller. The caller
+    // gives up: the icon goes with the ringing, and "Missed call from 1003" stays.
+    void ringingCallComesToTheFront_data() {
+        QTest::addColumn<bool>("inTray");
+        QTest::newRow("in the tray") << true;
+        QTest::newRow("minimised") << false;
+    }
+    void ringingCallComesToTheFront() {
+        QFETCH(bool, inTray);
+        QProcess manager;
+        xdo::startWindowManager(manager);
+        const auto stopManager = qScopeGuard([&manager] {
+            manager.terminate();
+            manager.waitForFinished();
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(xdo::managedState(m_window.get()), QStringLiteral("Normal"),
+                                  kTimeoutMs);
+        const QString id = QString::number(m_window->winId());
+        std::optional<xdo::TrayIcon> icon;
+        if (inTray) {
+            xdo::click(m_window->Picture41);
+            QTRY_COMPARE(xdo::trayIcons().size(), 1);
+            icon = xdo::trayIcons().first();
+        } else {
+            xdo::run({"windowminimize", "--sync", id});
+            QTRY_COMPARE(xdo::managedState(m_window.get()), QStringLiteral("Iconic"));
+        }
+        QTRY_VERIFY(!xdo::isViewable(m_window.get()));
+        const auto iconPicture = [&icon] {
+            return QGuiApplication::primaryScreen()
+                ->grabWindow(0, icon->geometry.x(), icon->geometry.y(), icon->geometry.width(),
+                             icon->geometry.height())
+                .toImage();
+        };
+        QImage idleIcon;
+        if (icon) {
+            QTRY_VERIFY(xdo::showsContent(icon->geometry));
+            idleIcon = iconPicture();
+        }
+        // Another program's window where the telephone stands, in front.
+        QWidget cover;
+        cover.setGeometry(m_window->geometry());
+        cover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&cover));
+        NotificationWatch notifications;
+
+        auto far = caller("call-in-cancel.xml", 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
+        QTRY_VERIFY(xdo::isViewable(m_window.get()));
+        QTRY_COMPARE(xdo::managedState(m_window.get()), QStringLiteral("Normal"));
+        const auto inFront = [this, &cover] {
+            const QList<WId> order = xdo::stackingOrder();
+            return order.indexOf(m_window->winId()) > order.indexOf(cover.winId());
+        };
+        QTRY_VERIFY(inFront());
+        QCOMPARE(number(), QStringLiteral("1003"));
+        QVERIFY(m_window->Picture6->isEnabled());
+        QTRY_VERIFY(notifications.inOrder({"member=Notify", "string \"Call from 1003\""}));
+        QTRY_COMPARE(shownNotifications(), 1);
+        if (icon) {
+            QCOMPARE(xdo::trayIcons().size(), 1);
+            QTRY_VERIFY(iconPicture() != idleIcon);
+            QCOMPARE(m_window->Tray().Icon().toolTip(), QStringLiteral("Call from 1003"));
+        }
+
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
+        QVERIFY2(passes(*far), qPrintable(far->report()));
+        QTRY_VERIFY2(notifications.inOrder({"string \"Call from 1003\"", "member=CloseNotification",
+                                            "member=Notify", "string \"Missed call from 1003\""}),
+                     qPrintable(notifications.seen()));
+        QTRY_COMPARE(shownNotifications(), 1);
+        QTRY_VERIFY(xdo::trayIcons().isEmpty());
+        QVERIFY(xdo::isViewable(m_window.get()));
     }
 
     void farEndHangingUpEndsTheCall() {

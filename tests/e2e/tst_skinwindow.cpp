@@ -2,6 +2,8 @@
 #include "digitbox.h"
 #include "fakertcclient.h"
 #include "frmkirrow.h"
+#include "instancechannel.h"
+#include "linknumber.h"
 #include "logindriver.h"
 #include "mdltooltip.h"
 #include "modmoveform.h"
@@ -49,39 +51,6 @@ class TestSkinWindow : public QObject {
         return box->pixmap().toImage() == QPixmap(resource).toImage();
     }
     static bool isTrayIcon(QObject *object) { return object->inherits("QSystemTrayIconSys"); }
-    static QString xprop(const QStringList &arguments) {
-        QProcess xprop;
-        xprop.start(QStringLiteral("xprop"), arguments);
-        xprop.waitForFinished();
-        return QString::fromLocal8Bit(xprop.readAllStandardOutput());
-    }
-    // openbox, started and managing windows; the caller stops it.
-    static void startWindowManager(QProcess &manager) {
-        manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        QVERIFY2(manager.waitForStarted(), "openbox is needed (scripts/deps installs it)");
-        // A window manager announces itself on the root window once it manages windows, through
-        // a window of its own: one that went before it may have left its announcement behind.
-        const auto announced = [] {
-            static const QRegularExpression check(QStringLiteral("window id # (0x[0-9a-f]+)"));
-            const QString id = check
-                                   .match(xprop({QStringLiteral("-root"),
-                                                 QStringLiteral("_NET_SUPPORTING_WM_CHECK")}))
-                                   .captured(1);
-            return !id.isEmpty() &&
-                   xprop({QStringLiteral("-id"), id, QStringLiteral("_NET_WM_NAME")})
-                       .contains(QLatin1String("Openbox"));
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(announced(), 20000);
-    }
-    // The state the window manager keeps the window in: "Normal", "Iconic" (minimised), or
-    // nothing for a window it does not manage.
-    static QString managedState(const QWidget *window) {
-        static const QRegularExpression state(QStringLiteral("window state: (\\w+)"));
-        return state
-            .match(xprop({QStringLiteral("-id"), QString::number(window->winId()),
-                          QStringLiteral("WM_STATE")}))
-            .captured(1);
-    }
     // The tip shown on the screen now, if any.
     static QString shownTip() {
         for (QWidget *window : QApplication::topLevelWidgets())
@@ -214,10 +183,10 @@ private slots:
         QFETCH(bool, windowManager);
         QProcess manager;
         if (windowManager) {
-            startWindowManager(manager);
+            xdo::startWindowManager(manager);
             // It announces itself before it has taken over the windows already there; a click
             // while it does so may never reach the window.
-            QTRY_COMPARE_WITH_TIMEOUT(managedState(m_window.get()), QStringLiteral("Normal"),
+            QTRY_COMPARE_WITH_TIMEOUT(xdo::managedState(m_window.get()), QStringLiteral("Normal"),
                                       20000);
             // The window manager has just taken the window over. Given the keyboard back now,
             // not by the right click below: Qt takes no window for the active one while its
@@ -320,32 +289,101 @@ private slots:
     }
 
     // Without a tray the window is only minimised, so the desktop can always give it back, and
-    // the user is told why once. ctest runs this on a desktop of its own without a tray host
-    // (tst_skinwindow_notray).
+    // the user is told why once. A tray that comes later takes the window as usual: whatever
+    // happened to the window before, a double-click on the icon, and a tel: link opened while
+    // the window is in the tray, bring it back normal and in front. ctest runs this on a desktop
+    // of its own without a tray host (tst_skinwindow_notray).
     void hideWithoutTrayOnlyMinimises() {
         if (QSystemTrayIcon::isSystemTrayAvailable())
             QSKIP("needs a desktop without a tray (ctest runs it as tst_skinwindow_notray)");
         QProcess manager;
-        startWindowManager(manager);
+        xdo::startWindowManager(manager);
         const auto stopManager = qScopeGuard([&manager] {
             manager.terminate();
             manager.waitForFinished();
         });
-        QTRY_COMPARE(managedState(m_window.get()), QStringLiteral("Normal"));
+        QTRY_COMPARE(xdo::managedState(m_window.get()), QStringLiteral("Normal"));
         MessageCatcher messages;
+        const QStringList told{
+            QStringLiteral("This desktop has no system tray: Kirrow is minimised instead.")};
+        const auto activate = [](const QWidget *window) {
+            xdo::run({"windowactivate", "--sync", QString::number(window->winId())});
+        };
         for (int time = 1; time <= 2; ++time) {
             xdo::click(m_window->Picture41);
-            QTRY_COMPARE(managedState(m_window.get()), QStringLiteral("Iconic"));
-            QCOMPARE(messages.texts(),
-                     QStringList{QStringLiteral(
-                         "This desktop has no system tray: Kirrow is minimised instead.")});
+            QTRY_COMPARE(xdo::managedState(m_window.get()), QStringLiteral("Iconic"));
+            QCOMPARE(messages.texts(), told);
             QVERIFY(!m_window->Tray().InTray());
             QVERIFY(!m_window->Tray().Icon().isVisible());
             // Brought back as the desktop brings back a minimised window.
-            xdo::run({"windowactivate", "--sync", QString::number(m_window->winId())});
-            QTRY_COMPARE(managedState(m_window.get()), QStringLiteral("Normal"));
+            activate(m_window.get());
+            QTRY_COMPARE(xdo::managedState(m_window.get()), QStringLiteral("Normal"));
             QTRY_VERIFY(xdo::isViewable(m_window.get()));
         }
+
+        QProcess trayHost;
+        trayHost.start(QStringLiteral("trayer"), {"--edge", "top", "--align", "right",
+                                                  "--widthtype", "request", "--height", "24"});
+        QVERIFY2(trayHost.waitForStarted(), "trayer is needed (scripts/deps installs it)");
+        const auto stopTrayHost = qScopeGuard([&trayHost] {
+            trayHost.terminate();
+            trayHost.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 20000);
+        // Another program's window where the window stands, under it for now.
+        QWidget cover;
+        cover.setWindowTitle(QStringLiteral("cover"));
+        cover.setGeometry(m_window->geometry());
+        cover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&cover));
+        activate(m_window.get());
+        const auto inFront = [this, &cover] {
+            const QList<WId> order = xdo::stackingOrder();
+            return order.indexOf(m_window->winId()) > order.indexOf(cover.winId());
+        };
+        QTRY_VERIFY(inFront());
+        const auto hideToTheTray = [this] {
+            xdo::click(m_window->Picture41);
+            QTRY_VERIFY(!xdo::isViewable(m_window.get()));
+            QTRY_COMPARE(xdo::trayIcons().size(), 1);
+        };
+        const auto backInFront = [this, &inFront] {
+            QTRY_VERIFY(xdo::isViewable(m_window.get()));
+            QTRY_COMPARE(xdo::managedState(m_window.get()), QStringLiteral("Normal"));
+            QTRY_VERIFY(inFront());
+            QTRY_VERIFY(xdo::trayIcons().isEmpty());
+        };
+        hideToTheTray();
+        QTRY_VERIFY(xdo::showsContent(xdo::trayIcons().first().geometry));
+        xdo::clickAt(xdo::trayIcons().first().geometry.center(), 1, 2);
+        backInFront();
+        if (QTest::currentTestFailed())
+            return;
+
+        // Links reach the running program as its start passes them on: a later start of the
+        // program is given the link and hands it over.
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+        platform::InstanceChannel channel;
+        QVERIFY(channel.listen());
+        connect(&channel, &platform::InstanceChannel::received, m_window.get(),
+                [this](const QByteArray &handed) {
+                    if (const auto number = calls::numberFromLink(QString::fromUtf8(handed)))
+                        m_window->ShowLinkedNumber(*number);
+                });
+        hideToTheTray();
+        QProcess link;
+        const auto stopLink = qScopeGuard([&link] {
+            link.kill();
+            link.waitForFinished();
+        });
+        link.start(QStringLiteral(KIRROW_BINARY), {QStringLiteral("tel:555-0100")});
+        // The program takes the link while the start waits for it to say so.
+        QTRY_COMPARE_WITH_TIMEOUT(link.state(), QProcess::NotRunning, 20000);
+        QCOMPARE(link.exitCode(), 0);
+        backInFront();
+        QCOMPARE(m_window->cmbPhoneNo->currentText(), QStringLiteral("5550100"));
+        QCOMPARE(messages.texts(), told);
     }
 
     // The menu key beside the status line opens the settings menu with the left button, drawn

@@ -160,7 +160,11 @@ private slots:
 
     void incomingCallRingsIsAnsweredCountsAndIsLogged() {
         QSignalSpy numbers(m_calls.get(), &calls::CallController::numberChanged);
+        QSignalSpy rings(m_calls.get(), &calls::CallController::incomingCall);
+        QSignalSpy ringEnds(m_calls.get(), &calls::CallController::ringingEnded);
         const auto call = ringing();
+        QCOMPARE(rings.size(), 1);
+        QCOMPARE(rings.first().first().toString(), QStringLiteral("1003"));
         QCOMPARE(m_status, QStringLiteral("INCOMING"));
         QCOMPARE(m_calls->arrangement(), Arrangement::Ringing);
         QCOMPARE(numbers.last().first().toString(), QStringLiteral("1003"));
@@ -171,6 +175,7 @@ private slots:
         QCOMPARE(m_client->calls.last(), QStringLiteral("PlayRing 0 0"));
         m_client->raiseSession(rtc::RTCSS_CONNECTED, call);
         QCOMPARE(m_status, QStringLiteral("CONNECTED"));
+        QCOMPARE(ringEnds, QList<QVariantList>{{false}}); // answered: not missed
         QVERIFY(m_calls->tmrConnected->isActive());
         for (int i = 0; i < 61; ++i)
             m_calls->tmrConnected_Timer();
@@ -214,10 +219,12 @@ private slots:
     }
 
     void endDeclinesARingingCallAndStopsTheRing() {
+        QSignalSpy ringEnds(m_calls.get(), &calls::CallController::ringingEnded);
         const auto call = ringing();
         m_calls->Picture8_Click();
         QCOMPARE(m_client->calls.mid(1), (QStringList{"Terminate 3", "PlayRing 0 0"}));
         m_client->raiseSession(rtc::RTCSS_DISCONNECTED, call);
+        QCOMPARE(ringEnds, QList<QVariantList>{{false}}); // declined: not missed
         QCOMPARE(log(), QStringList{"1003--Duration: 0:0:0"});
     }
 
@@ -243,8 +250,10 @@ private slots:
         m_client->raiseSession(rtc::RTCSS_INPROGRESS);
         m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
         m_client->calls.clear();
+        QSignalSpy ringEnds(m_calls.get(), &calls::CallController::ringingEnded);
         m_client->raiseSession(rtc::RTCSS_DISCONNECTED, ringing());
         QCOMPARE(m_client->calls, (QStringList{"PlayRing 0 1", "PlayRing 0 0"}));
+        QCOMPARE(ringEnds, QList<QVariantList>{{true}}); // the caller gave up: missed
         QCOMPARE(log(), (QStringList{"1003--Duration: 0:0:0", "601--Duration: 0:0:0",
                                      "600--Duration: 0:0:7"}));
     }

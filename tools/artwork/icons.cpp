@@ -181,6 +181,36 @@ QImage drawTrayPicture() {
     return image;
 }
 
+// The same telephone while a call rings: lit amber all over, a handset with the ring's waves on
+// either side, so the icon stands out in the tray at a glance.
+QImage drawTrayRingingPicture() {
+    const Palette &pal = palette();
+    QImage image = transparentCanvas(kTraySize);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPainterPath body = roundedRectPath(QRectF(2.5, 0.5, 20, 32), 6);
+    QLinearGradient lit(0, 0, 0, kTraySize.height());
+    lit.setColorAt(0, pal.funcLitTop);
+    lit.setColorAt(1, pal.funcLitBottom);
+    p.fillPath(body, lit);
+    p.setPen(QPen(pal.litEdge, 1));
+    p.drawPath(body);
+    const QRectF handsetBox(7.5, 10, 10, 10);
+    p.fillPath(glyphs::handset(handsetBox).translated(0, 0.8), QColor(0, 0, 0, 90));
+    p.fillPath(glyphs::handset(handsetBox), pal.symbolWhite);
+    // The ring's waves leave the telephone on both sides.
+    for (const double side : {-1.0, 1.0}) {
+        QTransform outward;
+        outward.translate(12.5 + side * 5.5, 15);
+        outward.scale(side, 1);
+        p.fillPath(outward.map(glyphs::soundWaves(QRectF(0, -6, 4.5, 12), 2, 1.3)), pal.litDigit);
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(pal.callTop);
+    p.drawRoundedRect(QRectF(6, 26.5, 13, 3), 1.2, 1.2);
+    return image;
+}
+
 } // namespace
 
 std::vector<NamedPicture> drawIcons(const QImage &mainSkin) {
@@ -199,6 +229,7 @@ std::vector<NamedPicture> drawIcons(const QImage &mainSkin) {
         {QStringLiteral("status"), drawStatusMark()},
         {QStringLiteral("kirrow"), drawWindowIcon()},
         {QStringLiteral("tray"), drawTrayPicture()},
+        {QStringLiteral("tray-ringing"), drawTrayRingingPicture()},
     };
 }
 

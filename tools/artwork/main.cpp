@@ -148,7 +148,7 @@ const std::map<QString, QSize> &expectedIconSizes() {
         {QStringLiteral("logo"), {105, 37}},   {QStringLiteral("knob"), {10, 9}},
         {QStringLiteral("speaker"), {17, 17}}, {QStringLiteral("microphone"), {17, 17}},
         {QStringLiteral("status"), {15, 11}},  {QStringLiteral("kirrow"), {24, 24}},
-        {QStringLiteral("tray"), {25, 33}},
+        {QStringLiteral("tray"), {25, 33}},    {QStringLiteral("tray-ringing"), {25, 33}},
     };
     return sizes;
 }
@@ -280,7 +280,7 @@ int main(int argc, char *argv[]) {
                     .arg(buttonFiles.size())
                     .arg(expectedButtonSizes().size()));
 
-    // Icons: those laid over the skin are opaque; the window icon and the tray picture keep
+    // Icons: those laid over the skin are opaque; the window icon and the tray pictures keep
     // their transparency for the desktop.
     QStringList iconFiles;
     for (const NamedPicture &picture : drawIcons(mainShown)) {
@@ -289,8 +289,8 @@ int main(int argc, char *argv[]) {
             problem(QStringLiteral("unexpected icon %1").arg(picture.name));
         else
             checkSize(picture.name, picture.image, expected->second);
-        const bool keepsAlpha =
-            picture.name == QLatin1String("kirrow") || picture.name == QLatin1String("tray");
+        const bool keepsAlpha = picture.name == QLatin1String("kirrow") ||
+                                picture.name.startsWith(QLatin1String("tray"));
         const QImage image = picture.image.convertToFormat(keepsAlpha ? QImage::Format_ARGB32
                                                                       : QImage::Format_RGB32);
         save(image, root.filePath(QStringLiteral("icons/%1.png").arg(picture.name)));
