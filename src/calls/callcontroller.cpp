@@ -6,6 +6,8 @@
 #include "recentlog.h"
 #include "toneclips.h"
 
+#include <QUrl>
+
 #include <utility>
 
 namespace calls {
@@ -38,6 +40,14 @@ QString callerNumber(const QString &uri) {
     if (const int at = rest.indexOf(QLatin1Char('@')); at >= 0)
         rest.truncate(at);
     return rest.section(QLatin1Char(';'), 0, 0);
+}
+
+QString dialledAddress(const QString &number, const QString &server) {
+    // A user part keeps letters, digits, its marks and the user-unreserved characters as they
+    // are (RFC 3261, 25.1); every other character goes as %HH of its UTF-8 bytes.
+    static const QByteArray kKept = QByteArrayLiteral("!*'()&=+$,;?/");
+    return QStringLiteral("sip:") + QString::fromLatin1(QUrl::toPercentEncoding(number, kKept)) +
+           QLatin1Char('@') + server;
 }
 
 CallController::CallController(QObject *parent) : QObject(parent), tmrConnected(new QTimer(this)) {
@@ -227,7 +237,7 @@ void CallController::DialNextCharacter() {
 void CallController::PlaceCall() {
     m_dialling.active = false;
     const QString number = m_dialling.number;
-    const QString uri = QStringLiteral("sip:") + number + QLatin1Char('@') + strSIPIP;
+    const QString uri = dialledAddress(number, strSIPIP);
     m_clock = {};
     m_call = {};
     m_call.number = number;

@@ -22,6 +22,10 @@ enum class Arrangement {
 // The number of a SIP or tel address: its user part ("sip:1003@example.net;x=y" -> "1003").
 QString callerNumber(const QString &uri);
 
+// The SIP address a number is dialled at on server: its user part escaped as SIP requires, so
+// service codes such as "*21#" reach the exchange ("sip:*21%23@server").
+QString dialledAddress(const QString &number, const QString &server);
+
 // The telephone's calls, without widgets: the one call the window holds and its state, the
 // number being entered, dialling it key by key, answering and ending, the connected-call clock,
 // key tones and touch tones, and the recent-call log. The window shows what it signals and

@@ -410,6 +410,30 @@ private slots:
         endCall(*far);
     }
 
+    // A service code typed and clicked goes to the exchange with its '#' escaped.
+    void serviceCodeWithHashIsDialled() {
+        SipCapture capture;
+        capture.addPort(m_server->port());
+        QString error;
+        QVERIFY2(capture.start(&error), qPrintable(error));
+        typeIntoNumberBox("*21");
+        QTRY_COMPARE(number(), QStringLiteral("*21"));
+        clickPad("#");
+        xdo::click(m_window->Picture6);
+        const auto invited = [&] {
+            QStringList lines;
+            for (const SipCapture::SipMessage &message : capture.sipMessages())
+                if (message.method == QLatin1String("INVITE"))
+                    lines << message.startLine.section('@', 0, 0);
+            lines.removeDuplicates();
+            return lines;
+        };
+        QCOMPARE(waitFor(invited, QStringList{"INVITE sip:*21%23"}),
+                 QStringList{"INVITE sip:*21%23"});
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("DISCONNECTED"), kTimeoutMs);
+        QVERIFY2(!m_states.join(' ').contains("Error"), qPrintable(m_states.join(", ")));
+    }
+
     // Typed or pasted with the middle button, only digits go into the number box; anything else
     // is refused whole with a warning.
     void numberBoxTakesDigitsOnly() {

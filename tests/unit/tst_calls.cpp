@@ -289,6 +289,16 @@ private slots:
         QCOMPARE(calls::callerNumber("tel:5551234;phone-context=x"), QStringLiteral("5551234"));
     }
 
+    // Service codes dial: '#' and anything else a user part cannot hold go escaped.
+    void dialledAddressEscapesTheUserPart() {
+        QCOMPARE(calls::dialledAddress("*21#", "sip.example.net"),
+                 QStringLiteral("sip:*21%23@sip.example.net"));
+        QCOMPARE(calls::dialledAddress("+49 30%", "h:5070"),
+                 QStringLiteral("sip:+49%2030%25@h:5070"));
+        QCOMPARE(calls::dialledAddress("a-b_c.!~*'()&=+$,;?/", "h"),
+                 QStringLiteral("sip:a-b_c.!~*'()&=+$,;?/@h"));
+    }
+
     // What a sip: or tel: link puts into the number box; an empty expectation: refused.
     void linkGivesItsNumber_data() {
         QTest::addColumn<QString>("link");
