@@ -27,6 +27,10 @@ void frmKirrow::WireCallControls() {
     connect(cmbPhoneNo, &QComboBox::editTextChanged, m_calls, &calls::CallController::setNumber);
 
     connect(m_calls, &calls::CallController::statusChanged, lblMsg, &QLabel::setText);
+    connect(m_calls, &calls::CallController::waitingCallerChanged, lblMsg,
+            [this](const QString &number) {
+                lblMsg->setToolTip(number.isEmpty() ? QString() : "Call waiting: " + number);
+            });
     connect(m_calls, &calls::CallController::numberChanged, this, [this](const QString &number) {
         if (cmbPhoneNo->currentText() != number)
             cmbPhoneNo->setEditText(number);
