@@ -325,6 +325,21 @@ class TestCalls : public QObject {
         m_messages->clear();
     }
 
+    // Waits until the sink has played the two frequencies together (within ms), and says what
+    // it played instead when it has not.
+    static void hearTonePair(soundcheck::SinkRecorder &sink, double low, double high,
+                             int ms = kTimeoutMs) {
+        const qsizetype from = sink.size();
+        const auto heard = [&] {
+            sink.waitForMore(200);
+            return soundcheck::containsTonePair(sink.samples().mid(from), soundcheck::kRate, low,
+                                                high);
+        };
+        QVERIFY2(QTest::qWaitFor(heard, ms),
+                 qPrintable(soundcheck::describe(sink.samples().mid(from), soundcheck::kRate,
+                                                 {low, high})));
+    }
+
     // Hears the ring of an incoming call for a while.
     static void hearRinging(soundcheck::SinkRecorder &sink) {
         const qsizetype ringing = sink.size();
@@ -430,8 +445,48 @@ private slots:
         };
         QCOMPARE(waitFor(invited, QStringList{"INVITE sip:*21%23"}),
                  QStringList{"INVITE sip:*21%23"});
-        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("DISCONNECTED"), kTimeoutMs);
+        // The exchange has no such number, and says so (404).
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED no such number"),
+                                  kTimeoutMs);
         QVERIFY2(!m_states.join(' ').contains("Error"), qPrintable(m_states.join(", ")));
+    }
+
+    // While the far end rings (180, no sound of its own), the ringback is heard; it stops when
+    // the call is given up.
+    void ringbackIsHeardWhileTheFarEndRings() {
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        auto far = callee("ring.xml");
+        dialWithPad("1002");
+        QVERIFY2(sees(*far, "^SIP/2.0 180 "), qPrintable(far->report()));
+        hearTonePair(sink, 440, 480);
+        endCall(*far);
+        const qsizetype ended = sink.size();
+        QVERIFY(sink.waitForMore(1500));
+        const QByteArray after = sink.samples().mid(ended + soundcheck::kRate / 5);
+        QVERIFY2(soundcheck::isSilent(after, soundcheck::kRate),
+                 qPrintable(soundcheck::describe(after, soundcheck::kRate, {440, 480})));
+    }
+
+    // A busy far end: the status line says so and the busy tone is heard.
+    void busyFarEndIsShownAndHeard() {
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        auto far = callee("busy.xml");
+        const qsizetype from = sink.size();
+        dialWithPad("1002");
+        QVERIFY2(passes(*far), qPrintable(far->report()));
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED busy"), kTimeoutMs);
+        QVERIFY(idleArrangement());
+        const auto busy = [&] {
+            sink.waitForMore(200);
+            const QByteArray heard = sink.samples().mid(from);
+            return soundcheck::containsTonePair(heard, soundcheck::kRate, 480, 620) &&
+                   soundcheck::loudSpans(heard, soundcheck::kRate).size() >= 3;
+        };
+        QVERIFY2(QTest::qWaitFor(busy, kTimeoutMs),
+                 qPrintable(soundcheck::describe(sink.samples().mid(from), soundcheck::kRate,
+                                                 {480, 620})));
     }
 
     // Typed or pasted with the middle button, only digits go into the number box; anything else
@@ -580,8 +635,50 @@ private slots:
         QVERIFY2(passes(*far), qPrintable(far->report()));
     }
 
+    // A second caller during a call is heard as the waiting tone and named in the status line's
+    // tooltip; End ends the call and the waiting caller rings here, Call answers it.
+    void waitingCallerRingsWhenTheCallEnds() {
+        auto first = callee("answer.xml");
+        dialAndConnect("1002");
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        const qsizetype from = sink.size();
+        auto second = caller("call-in.xml");
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->lblMsg->toolTip(), QStringLiteral("Call waiting: 1003"),
+                                  kTimeoutMs);
+        const auto beep = [&] {
+            sink.waitForMore(200);
+            const QByteArray heard = sink.samples().mid(from);
+            const QList<soundcheck::Span> spans = soundcheck::loudSpans(heard, soundcheck::kRate);
+            return !spans.isEmpty() &&
+                   soundcheck::toneShares(heard, soundcheck::kRate, {440}).first() > 0.8;
+        };
+        QVERIFY2(QTest::qWaitFor(beep, kTimeoutMs),
+                 qPrintable(soundcheck::describe(sink.samples().mid(from), soundcheck::kRate,
+                                                 {440, 400, 450})));
+        QVERIFY(connected());
+        const qsizetype ringFrom = sink.size();
+        clickEnd();
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
+        QVERIFY2(passes(*first), qPrintable(first->report()));
+        QCOMPARE(number(), QStringLiteral("1003"));
+        QCOMPARE(m_window->lblMsg->toolTip(), QString());
+        const auto ringing = [&] {
+            sink.waitForMore(200);
+            return soundcheck::containsTonePair(sink.samples().mid(ringFrom), soundcheck::kRate,
+                                                400, 450);
+        };
+        QVERIFY2(QTest::qWaitFor(ringing, kTimeoutMs),
+                 qPrintable(soundcheck::describe(sink.samples().mid(ringFrom), soundcheck::kRate,
+                                                 {400, 450, 440})));
+        xdo::click(m_window->Picture6);
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), kTimeoutMs);
+        QVERIFY2(answeredInvite(second->messages()), qPrintable(second->messages()));
+        endCall(*second);
+    }
+
     // A second caller rings at its own end only and gives up; the call goes on and End still
-    // ends it.
+    // ends it. The caller who gave up is a missed call in the log.
     void secondCallerGivingUpLeavesTheCallGoing() {
         auto far = callee("answer.xml");
         dialAndConnect("1002");
@@ -596,6 +693,9 @@ private slots:
         QVERIFY(m_window->Picture8->isEnabled());
         endCall(*far);
         QVERIFY2(sees(*far, "^BYE sip:"), qPrintable(far->report()));
+        const QStringList log = calls::readRecentCalls(calls::recentLogPath());
+        QCOMPARE(log.size(), 2);
+        QCOMPARE(log.last(), QStringLiteral("1003--Duration: 0:0:0"));
     }
 
     // A caller while a call rings out rings at its own end only; End cancels the call going out.
