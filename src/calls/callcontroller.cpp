@@ -79,8 +79,7 @@ CallController::CallController(QObject *parent) : QObject(parent), tmrConnected(
     m_dialTimer.setSingleShot(true);
     connect(&m_dialTimer, &QTimer::timeout, this, &CallController::DialNextCharacter);
     m_waitingTone.setInterval(kWaitingToneMs);
-    connect(&m_waitingTone, &QTimer::timeout, this,
-            [] { playCallToneLocally(QStringLiteral("WAITING.WAV")); });
+    connect(&m_waitingTone, &QTimer::timeout, this, &CallController::AnnounceWaiting);
 }
 
 CallController::~CallController() = default;
@@ -234,9 +233,15 @@ void CallController::TakeWaiting(const rtc::IRTCSessionPtr &session) {
     m_waiting.session = session;
     m_waiting.number.clear();
     platform::skipOnError([&] { m_waiting.number = callerNumber(session->RemoteURI()); });
-    playCallToneLocally(QStringLiteral("WAITING.WAV"));
+    AnnounceWaiting();
     m_waitingTone.start();
     emit waitingCallerChanged(m_waiting.number);
+}
+
+// The tone would cut off the ring of a call ringing here, which tells of a call already.
+void CallController::AnnounceWaiting() {
+    if (!m_call.ringing)
+        playCallToneLocally(QStringLiteral("WAITING.WAV"));
 }
 
 // The waiting caller gave up: a missed call, logged as any other.

@@ -114,6 +114,7 @@ private:
     void TakeIncoming(const rtc::IRTCSessionPtr &session);
     void EndOfCall(long sipCode);
     void TakeWaiting(const rtc::IRTCSessionPtr &session);
+    void AnnounceWaiting();
     void WaitingCallerGone();
     void TakeWaitingCall();
     void LogCall(const QString &number, const CallClock &clock);

@@ -359,6 +359,7 @@ private slots:
             QList<KamailioServer::Account>{{"1001", "kirrow1001"},
                                            {"1002", "kirrow1002"},
                                            {"1003", "kirrow1003"},
+                                           {"1005", "kirrow1005"},
                                            {"1002003004", "kirrow1002003004"}});
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
@@ -468,13 +469,14 @@ private slots:
                  qPrintable(soundcheck::describe(after, soundcheck::kRate, {440, 480})));
     }
 
-    // A busy far end: the status line says so and the busy tone is heard.
+    // A busy far end: the status line says so and the busy tone is heard. (An account of its own:
+    // the exchange would fork the call to the contacts 1002 left behind in other cases too.)
     void busyFarEndIsShownAndHeard() {
         soundcheck::SinkRecorder sink;
         QVERIFY2(sink.start(), qPrintable(sink.error()));
-        auto far = callee("busy.xml");
+        auto far = callee("busy.xml", "1005");
         const qsizetype from = sink.size();
-        dialWithPad("1002");
+        dialWithPad("1005");
         QVERIFY2(passes(*far), qPrintable(far->report()));
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED busy"), kTimeoutMs);
         QVERIFY(idleArrangement());

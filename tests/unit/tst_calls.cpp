@@ -253,6 +253,11 @@ private slots:
         QCOMPARE(m_calls->arrangement(), Arrangement::Ringing);
         QCOMPARE(m_client->calls, QStringList{"PlayRing 0 1"});
         QCOMPARE(log(), QStringList{"600--Duration: 0:0:4"});
+        // A caller while one rings here waits too, without a tone that would cut off the ring.
+        m_tones.clear();
+        const auto third = ringing();
+        QCOMPARE(m_calls->waitingSession(), third);
+        QVERIFY(m_tones.isEmpty());
         if (answer)
             m_calls->Picture6_Click();
         else
