@@ -132,6 +132,9 @@ class TestCalls : public QObject {
     std::unique_ptr<frmKirrow> m_window;
     std::unique_ptr<MessageReader> m_messages;
     QStringList m_states; // the status line after each call event
+    // The callees' contacts registered in this case, removed after it: the exchange would fork
+    // later calls to them too, and takes ten contacts an account at most.
+    QList<QPair<QString, quint16>> m_contacts;
 
     QString status() const { return m_window->lblMsg->text(); }
     QString number() const { return m_window->cmbPhoneNo->currentText(); }
@@ -167,17 +170,24 @@ class TestCalls : public QObject {
         answering.scenario = scenario;
         answering.timeoutMs = lifetimeMs;
         auto peer = startPeer(answering);
+        registerContact(account, peer->port(), 600);
+        m_contacts.append({account, peer->port()});
+        return peer;
+    }
+
+    // Registers (or, for 0 s, removes) a contact of account at the exchange.
+    void registerContact(const QString &account, quint16 port, int expires) {
         SippPeer::Options registering;
         registering.scenario = "register.xml";
         registering.remote = m_server->address();
         registering.service = registering.authUser = account;
         registering.authPassword = "kirrow" + account;
-        registering.keys = {{"expires", "600"}, {"contact_port", QString::number(peer->port())}};
+        registering.keys = {{"expires", QString::number(expires)},
+                            {"contact_port", QString::number(port)}};
         SippPeer registration(registering);
         if (!registration.start() || !registration.waitForExit(kTimeoutMs) ||
             registration.exitCode() != 0)
             qFatal("registering the callee failed: %s", qPrintable(registration.log()));
-        return peer;
     }
 
     // sipp calling Kirrow's account 1001 as 1003 (not the callee's number: the engine turns away
@@ -359,7 +369,6 @@ private slots:
             QList<KamailioServer::Account>{{"1001", "kirrow1001"},
                                            {"1002", "kirrow1002"},
                                            {"1003", "kirrow1003"},
-                                           {"1005", "kirrow1005"},
                                            {"1002003004", "kirrow1002003004"}});
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
@@ -378,6 +387,8 @@ private slots:
         const QStringList unexpected = m_messages->read();
         m_window.reset();
         m_messages.reset();
+        for (const auto &[account, port] : std::exchange(m_contacts, {}))
+            registerContact(account, port, 0);
         QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(" | ")));
     }
 
@@ -469,14 +480,13 @@ private slots:
                  qPrintable(soundcheck::describe(after, soundcheck::kRate, {440, 480})));
     }
 
-    // A busy far end: the status line says so and the busy tone is heard. (An account of its own:
-    // the exchange would fork the call to the contacts 1002 left behind in other cases too.)
+    // A busy far end: the status line says so and the busy tone is heard.
     void busyFarEndIsShownAndHeard() {
         soundcheck::SinkRecorder sink;
         QVERIFY2(sink.start(), qPrintable(sink.error()));
-        auto far = callee("busy.xml", "1005");
+        auto far = callee("busy.xml");
         const qsizetype from = sink.size();
-        dialWithPad("1005");
+        dialWithPad("1002");
         QVERIFY2(passes(*far), qPrintable(far->report()));
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED busy"), kTimeoutMs);
         QVERIFY(idleArrangement());
