@@ -1,4 +1,5 @@
 #include "dialogdriver.h"
+#include "fixtures.h"
 #include "frmkirrow.h"
 #include "frmlogin.h"
 #include "kamailioserver.h"
@@ -27,6 +28,10 @@
 #include <QTimer>
 #include <QWizard>
 #include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -81,6 +86,19 @@ auto waitFor(Query query, const decltype(query()) &expected, int ms = kTimeoutMs
     auto last = query();
     static_cast<void>(QTest::qWaitFor([&] { return (last = query()) == expected; }, ms));
     return last;
+}
+
+// G.711 mu-law, as a far end sends its sound in PCMU.
+char muLaw(qint16 sample) {
+    constexpr int kBias = 0x84;
+    constexpr int kClip = 32635;
+    const int sign = sample < 0 ? 0x80 : 0;
+    int magnitude = std::min(sign ? -int(sample) : int(sample), kClip) + kBias;
+    int exponent = 7;
+    for (int mask = 0x4000; !(magnitude & mask) && exponent > 0; mask >>= 1)
+        --exponent;
+    const int mantissa = (magnitude >> (exponent + 3)) & 0x0f;
+    return char(~(sign | (exponent << 4) | mantissa));
 }
 
 // Whether a sipp message trace holds a 200 answer to an INVITE.
@@ -478,6 +496,37 @@ private slots:
         const QByteArray after = sink.samples().mid(ended + soundcheck::kRate / 5);
         QVERIFY2(soundcheck::isSilent(after, soundcheck::kRate),
                  qPrintable(soundcheck::describe(after, soundcheck::kRate, {440, 480})));
+    }
+
+    // A far end that rings with a sound of its own (183 with an answer, then RTP) is heard
+    // instead of the ringback.
+    void farEndsEarlyMediaIsHeard() {
+        QTemporaryDir dir;
+        QByteArray sound; // 700 and 1100 Hz together, 2 s, as 8 kHz mu-law
+        for (int n = 0; n < 16000; ++n)
+            sound += muLaw(qint16(8000 * (std::sin(2 * std::numbers::pi * 700 * n / 8000.0) +
+                                          std::sin(2 * std::numbers::pi * 1100 * n / 8000.0))));
+        QFile soundFile(dir.filePath("early.ulaw"));
+        QVERIFY(soundFile.open(QIODevice::WriteOnly) && soundFile.write(sound) == sound.size());
+        soundFile.close();
+        QFile in(testFixturePath("sipp/early-media.xml.in"));
+        QFile scenario(dir.filePath("early-media.xml"));
+        QVERIFY(in.open(QIODevice::ReadOnly) && scenario.open(QIODevice::WriteOnly));
+        scenario.write(in.readAll().replace("@SOUND@", soundFile.fileName().toUtf8()));
+        scenario.close();
+
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        auto far = callee(scenario.fileName());
+        dialWithPad("1002");
+        QVERIFY2(sees(*far, "^SIP/2.0 183 "), qPrintable(far->report()));
+        const qsizetype from = sink.size();
+        hearTonePair(sink, 700, 1100);
+        QVERIFY2(
+            !soundcheck::containsTonePair(sink.samples().mid(from), soundcheck::kRate, 440, 480),
+            "the ringback sounded over the far end's own sound");
+        QCOMPARE(status(), QStringLiteral("INPROGRESS"));
+        endCall(*far);
     }
 
     // A busy far end: the status line says so and the busy tone is heard.
