@@ -367,12 +367,16 @@ private slots:
         QCOMPARE(m_calls->number(), QString());
     }
 
+    // Leaving ends the call and turns away a caller waiting, who is a missed call.
     void leavingEndsAndLogsTheCall() {
         connectedCall(3);
+        const auto waiting = ringing();
         m_calls->EndActiveCall();
-        QCOMPARE(m_client->calls.last(), QStringLiteral("Terminate 5"));
+        QCOMPARE(engine("Terminate"), (QStringList{"Terminate 5", "Terminate 5"}));
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, waiting);
         m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
-        QCOMPARE(log(), QStringList{"600--Duration: 0:0:3"});
+        QCOMPARE(log(), (QStringList{"600--Duration: 0:0:3", "1003--Duration: 0:0:0"}));
+        QVERIFY(!m_calls->waitingSession());
     }
 
     void callerNumberIsTheUserPart() {
