@@ -28,6 +28,10 @@ void frmKirrow::WireCallControls() {
 
     connect(m_calls, &calls::CallController::statusChanged, lblMsg,
             [this](const QString &text) { lblMsg->showStatus(text); });
+    connect(m_calls, &calls::CallController::waitingCallerChanged, lblMsg,
+            [this](const QString &number) {
+                lblMsg->setNote(number.isEmpty() ? QString() : "Call waiting: " + number);
+            });
     connect(m_calls, &calls::CallController::numberChanged, this, [this](const QString &number) {
         if (cmbPhoneNo->currentText() != number)
             cmbPhoneNo->setEditText(number);

@@ -6,6 +6,8 @@
 #include "recentlog.h"
 #include "toneclips.h"
 
+#include <QUrl>
+
 #include <utility>
 
 namespace calls {
@@ -14,6 +16,8 @@ namespace {
 
 // The dialling pace: each key's tone has sounded before the next one starts.
 constexpr int kDialPauseMs = 100;
+// How often a waiting caller is announced, as telephones do.
+constexpr int kWaitingToneMs = 5000;
 
 bool isKeypadKey(QChar c) {
     return c.isDigit() || c == QLatin1Char('*') || c == QLatin1Char('#');
@@ -40,6 +44,33 @@ QString callerNumber(const QString &uri) {
     return rest.section(QLatin1Char(';'), 0, 0);
 }
 
+QString endReason(long sipCode) {
+    switch (sipCode) {
+    case 486:
+    case 600:
+        return QStringLiteral("busy");
+    case 404:
+    case 484:
+    case 604:
+        return QStringLiteral("no such number");
+    case 408:
+    case 480:
+        return QStringLiteral("no answer");
+    case 603:
+        return QStringLiteral("declined");
+    default:
+        return sipCode >= 400 && sipCode < 700 ? QStringLiteral("refused") : QString();
+    }
+}
+
+QString dialledAddress(const QString &number, const QString &server) {
+    // A user part keeps letters, digits, its marks and the user-unreserved characters as they
+    // are (RFC 3261, 25.1); every other character goes as %HH of its UTF-8 bytes.
+    static const QByteArray kKept = QByteArrayLiteral("!*'()&=+$,;?/");
+    return QStringLiteral("sip:") + QString::fromLatin1(QUrl::toPercentEncoding(number, kKept)) +
+           QLatin1Char('@') + server;
+}
+
 CallController::CallController(QObject *parent) : QObject(parent), tmrConnected(new QTimer(this)) {
     qRegisterMetaType<calls::Arrangement>();
     tmrConnected->setObjectName(QStringLiteral("tmrConnected"));
@@ -47,6 +78,8 @@ CallController::CallController(QObject *parent) : QObject(parent), tmrConnected(
     connect(tmrConnected, &QTimer::timeout, this, &CallController::tmrConnected_Timer);
     m_dialTimer.setSingleShot(true);
     connect(&m_dialTimer, &QTimer::timeout, this, &CallController::DialNextCharacter);
+    m_waitingTone.setInterval(kWaitingToneMs);
+    connect(&m_waitingTone, &QTimer::timeout, this, &CallController::AnnounceWaiting);
 }
 
 CallController::~CallController() = default;
@@ -109,22 +142,33 @@ bool CallController::showError(const std::function<void()> &step, bool byNumber)
 void CallController::OnSessionStateChange(const rtc::IRTCEventPtr &pevent) {
     std::shared_ptr<rtc::IRTCSessionStateChangeEvent> view;
     long state = -1;
+    long code = 0;
     rtc::IRTCSessionPtr session;
     platform::skipOnError([&] { view = rtc::eventView<rtc::IRTCSessionStateChangeEvent>(pevent); });
     platform::skipOnError([&] {
         if (view) {
             state = view->State();
             session = view->Session();
+            code = view->StatusCode();
         }
     });
     if (state == rtc::RTCSS_INCOMING) {
         // The window holds one call: while one is being dialled, rings or is connected, a new
-        // caller goes on hearing it ring until they give up.
-        if (!g_objSession && !m_dialling.active && session)
+        // caller waits, ringing at their end, until that call ends or they give up.
+        if (!session)
+            return;
+        if (!g_objSession && !m_dialling.active)
             TakeIncoming(session);
+        else if (!m_waiting.session)
+            TakeWaiting(session);
         return;
     }
-    // Events about calls the window does not hold (a second caller giving up) change nothing.
+    if (session && session == m_waiting.session) {
+        if (state == rtc::RTCSS_DISCONNECTED)
+            WaitingCallerGone();
+        return;
+    }
+    // Events about calls the window does not hold change nothing.
     if (!session || session != g_objSession)
         return;
     switch (state) {
@@ -142,12 +186,13 @@ void CallController::OnSessionStateChange(const rtc::IRTCEventPtr &pevent) {
         setState(CallState::Connected, QStringLiteral("CONNECTED"));
         if (std::exchange(m_call.ringing, false))
             emit ringingEnded(false);
+        m_call.connected = true;
         m_clock = {};
         tmrConnected->start();
         setArrangement(Arrangement::InCall);
         break;
     case rtc::RTCSS_DISCONNECTED:
-        EndOfCall();
+        EndOfCall(code);
         break;
     default:
         break; // hold, refer and later states change nothing
@@ -167,16 +212,56 @@ void CallController::TakeIncoming(const rtc::IRTCSessionPtr &session) {
     emit incomingCall(m_call.number);
 }
 
-// The call the window holds has ended, whoever ended it.
-void CallController::EndOfCall() {
+// The call the window holds has ended, whoever ended it. A call placed here that the far end
+// or the network refused says why, and a busy far end is heard too.
+void CallController::EndOfCall(long sipCode) {
     if (m_call.ringing)
         StopRing(true); // the caller gave up (a declined call stopped ringing with End)
-    LogEndedCall();
+    LogCall(m_call.number, m_clock);
+    const bool refused = m_call.outgoing && !m_call.connected && !m_call.ending;
+    const QString reason = refused ? endReason(sipCode) : QString();
     g_objSession.reset();
     g_objParticipant.reset();
     m_call = {};
-    setState(CallState::Disconnected, QStringLiteral("DISCONNECTED"));
+    setState(CallState::Disconnected, reason.isEmpty() ? QStringLiteral("DISCONNECTED")
+                                                       : QStringLiteral("DISCONNECTED ") + reason);
     setArrangement(Arrangement::Idle);
+    if (reason == QLatin1String("busy"))
+        playCallToneLocally(QStringLiteral("BUSY.WAV"));
+    TakeWaitingCall();
+}
+
+void CallController::TakeWaiting(const rtc::IRTCSessionPtr &session) {
+    m_waiting.session = session;
+    m_waiting.number.clear();
+    platform::skipOnError([&] { m_waiting.number = callerNumber(session->RemoteURI()); });
+    AnnounceWaiting();
+    m_waitingTone.start();
+    emit waitingCallerChanged(m_waiting.number);
+}
+
+// The tone would cut off the ring of a call ringing here, which tells of a call already.
+void CallController::AnnounceWaiting() {
+    if (!m_call.ringing)
+        playCallToneLocally(QStringLiteral("WAITING.WAV"));
+}
+
+// The waiting caller gave up: a missed call, logged as any other.
+void CallController::WaitingCallerGone() {
+    const WaitingCall gone = std::exchange(m_waiting, {});
+    m_waitingTone.stop();
+    emit waitingCallerChanged(QString());
+    LogCall(gone.number, {});
+}
+
+// Nothing is held any more: a caller still waiting rings here now, as any incoming call.
+void CallController::TakeWaitingCall() {
+    if (!m_waiting.session || g_objSession || m_dialling.active)
+        return;
+    const WaitingCall waiting = std::exchange(m_waiting, {});
+    m_waitingTone.stop();
+    emit waitingCallerChanged(QString());
+    TakeIncoming(waiting.session);
 }
 
 void CallController::StopRing(bool missed) {
@@ -188,8 +273,8 @@ void CallController::StopRing(bool missed) {
 
 // Every call that ends goes to the top of the recent-call log once, with how long it was
 // connected (0:0:0 when it never was).
-void CallController::LogEndedCall() {
-    const QString line = m_call.number + QStringLiteral("--Duration: ") + durationText(m_clock);
+void CallController::LogCall(const QString &number, const CallClock &clock) {
+    const QString line = number + QStringLiteral("--Duration: ") + durationText(clock);
     const QString path = m_logPath.isEmpty() ? recentLogPath() : m_logPath;
     platform::skipOnError([&] { addRecentCall(path, line); });
 }
@@ -231,10 +316,11 @@ void CallController::DialNextCharacter() {
 void CallController::PlaceCall() {
     m_dialling.active = false;
     const QString number = m_dialling.number;
-    const QString uri = QStringLiteral("sip:") + number + QLatin1Char('@') + strSIPIP;
+    const QString uri = dialledAddress(number, strSIPIP);
     m_clock = {};
     m_call = {};
     m_call.number = number;
+    m_call.outgoing = true;
     const bool created = showError(
         [&] {
             g_objSession =
@@ -256,6 +342,7 @@ void CallController::PlaceCall() {
     g_objSession.reset();
     g_objParticipant.reset();
     setArrangement(Arrangement::Idle);
+    TakeWaitingCall();
 }
 
 void CallController::Picture6_Click() {
@@ -272,6 +359,7 @@ void CallController::Picture8_Click() {
         m_dialling.active = false;
         m_dialTimer.stop();
         setArrangement(Arrangement::Idle);
+        TakeWaitingCall();
         return;
     }
     if (!g_objSession) {
@@ -297,14 +385,19 @@ void CallController::Picture8_Click() {
 void CallController::EndActiveCall() {
     m_dialling.active = false;
     m_dialTimer.stop();
+    // Leaving must not be stopped by a call that cannot be ended cleanly. A caller still waiting
+    // is a missed call.
+    if (const rtc::IRTCSessionPtr waiting = m_waiting.session) {
+        platform::skipOnError([&] { waiting->Terminate(rtc::RTCTR_SHUTDOWN); });
+        WaitingCallerGone();
+    }
     if (!IsActiveCall())
         return;
     const rtc::IRTCSessionPtr session = g_objSession;
-    // Leaving must not be stopped by a call that cannot be ended cleanly.
     platform::skipOnError([&] { session->Terminate(rtc::RTCTR_SHUTDOWN); });
     if (m_call.ringing)
         StopRing();
-    LogEndedCall();
+    LogCall(m_call.number, m_clock);
     g_objSession.reset();
     g_objParticipant.reset();
     m_call = {};

@@ -22,6 +22,14 @@ enum class Arrangement {
 // The number of a SIP or tel address: its user part ("sip:1003@example.net;x=y" -> "1003").
 QString callerNumber(const QString &uri);
 
+// Why a call that never connected ended, from the SIP code it ended with: "busy", "no such
+// number", "no answer", "declined", "refused" (any other refusal); empty for no refusal.
+QString endReason(long sipCode);
+
+// The SIP address a number is dialled at on server: its user part escaped as SIP requires, so
+// service codes such as "*21#" reach the exchange ("sip:*21%23@server").
+QString dialledAddress(const QString &number, const QString &server);
+
 // The telephone's calls, without widgets: the one call the window holds and its state, the
 // number being entered, dialling it key by key, answering and ending, the connected-call clock,
 // key tones and touch tones, and the recent-call log. The window shows what it signals and
@@ -58,6 +66,8 @@ public:
     bool isDialling() const { return m_dialling.active; }
     const CallClock &clock() const { return m_clock; }
     const rtc::IRTCSessionPtr &session() const { return g_objSession; }
+    // A second caller ringing while the window holds a call; empty when none waits.
+    const rtc::IRTCSessionPtr &waitingSession() const { return m_waiting.session; }
 
     // One session-state event of the engine.
     void OnSessionStateChange(const rtc::IRTCEventPtr &pevent);
@@ -95,6 +105,8 @@ signals:
     // caller gave up before anyone answered.
     void incomingCall(const QString &number);
     void ringingEnded(bool missed);
+    // The number of a second caller waiting while the window holds a call; empty when none waits.
+    void waitingCallerChanged(const QString &number);
 
 private:
     void setStatus(const QString &text);
@@ -104,8 +116,12 @@ private:
     void TakeOfferedNumber();
     void PlaceCall();
     void TakeIncoming(const rtc::IRTCSessionPtr &session);
-    void EndOfCall();
-    void LogEndedCall();
+    void EndOfCall(long sipCode);
+    void TakeWaiting(const rtc::IRTCSessionPtr &session);
+    void AnnounceWaiting();
+    void WaitingCallerGone();
+    void TakeWaitingCall();
+    void LogCall(const QString &number, const CallClock &clock);
     void StopRing(bool missed = false);
     bool showError(const std::function<void()> &step, bool byNumber);
 
@@ -124,12 +140,23 @@ private:
     Arrangement m_arrangement = Arrangement::Idle;
     CallClock m_clock;
 
-    // The call the window holds: its number, whether it rang here, whether End has ended it.
+    // The call the window holds: its number, whether it rang here, whether End has ended it,
+    // whether it was placed here, and whether it was ever connected.
     struct HeldCall {
         QString number;
         bool ringing = false;
         bool ending = false;
+        bool outgoing = false;
+        bool connected = false;
     } m_call;
+
+    // A second caller, left ringing at their end while the window holds a call, and announced
+    // by a short tone every few seconds.
+    struct WaitingCall {
+        rtc::IRTCSessionPtr session;
+        QString number;
+    } m_waiting;
+    QTimer m_waitingTone;
 
     // A number being dialled: its key tones one after the other, then the call.
     struct Dialling {

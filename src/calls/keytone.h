@@ -10,6 +10,12 @@ namespace calls {
 // the previous key's tone, silent when the clip cannot be played.
 void playKeyToneLocally(const QString &toneName);
 
+// The call progress tones (busy, a caller waiting) sound here the same way, from the program's
+// own clips ("BUSY.WAV", "WAITING.WAV").
+inline void playCallToneLocally(const QString &clipName) {
+    playKeyToneLocally(clipName);
+}
+
 // Replaces the local playback (tests see which tones would sound); empty restores it.
 void setLocalTonePlayer(std::function<void(const QString &toneName)> player);
 

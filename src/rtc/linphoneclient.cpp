@@ -179,6 +179,24 @@ QString engineSound(const QString &name, const QByteArray &wav) {
     return path;
 }
 
+// One of the program's own sounds (":/sounds/NAME"), as a file of the engine's folder.
+QString resourceSound(const QString &name) {
+    QFile clip(QStringLiteral(":/sounds/") + name);
+    return clip.open(QIODevice::ReadOnly) ? engineSound(name.toLower(), clip.readAll()) : QString();
+}
+
+// The SIP code a call ended with: the far end's answer, or the one the engine's reason stands for
+// (a call no answer came for); 0 for a call hung up.
+long endCode(LinphoneCall *call) {
+    const LinphoneErrorInfo *info = linphone_call_get_error_info(call);
+    if (!info)
+        return 0;
+    if (const int code = linphone_error_info_get_protocol_code(info); code >= 300)
+        return code;
+    const LinphoneReason reason = linphone_error_info_get_reason(info);
+    return reason == LinphoneReasonNone ? 0 : linphone_reason_to_error_code(reason);
+}
+
 // The wizard's test sound: a soft two-note chime (C and G together, 0.7 s, dying away) as a
 // 16-bit mono WAV file at 16000 samples/s.
 QByteArray testChime() {
@@ -562,9 +580,11 @@ void LinphoneClient::Initialize() {
     if (linphone_core_start(core) != 0)
         throw RtcError(RTC_E_ENGINE, QStringLiteral("The SIP engine could not be started."));
 
-    // Settings the engine resets while starting: the program rings itself when it decides to.
+    // Settings the engine resets while starting: the program rings itself when it decides to;
+    // the engine plays the ringback while a far end rings without sending sound of its own.
     linphone_core_set_ring(core, nullptr);
-    linphone_core_set_ringback(core, nullptr);
+    const QString ringback = resourceSound(QStringLiteral("RINGBACK.WAV"));
+    linphone_core_set_ringback(core, ringback.isEmpty() ? nullptr : ringback.toUtf8().constData());
     linphone_core_enable_video_capture(core, FALSE);
     linphone_core_enable_video_display(core, FALSE);
     // Reachability is what the registration tells; the engine's own guess from the default route
@@ -747,10 +767,10 @@ LinphoneCall *LinphoneClient::placeCall(const QString &uri, const QString &name,
 }
 
 void LinphoneClient::sessionStateChanged(const std::shared_ptr<LinphoneSession> &session,
-                                         RTC_SESSION_STATE state) {
+                                         RTC_SESSION_STATE state, long code) {
     session->setState(state);
     queueEvent(RTCE_SESSION_STATE_CHANGE,
-               std::make_shared<SessionEvent>(session, state, 0, QString()));
+               std::make_shared<SessionEvent>(session, state, code, QString()));
 }
 
 void LinphoneClient::onCallState(LinphoneCall *call, int state) {
@@ -786,7 +806,7 @@ void LinphoneClient::onCallState(LinphoneCall *call, int state) {
     case LinphoneCallStateError:
     case LinphoneCallStateEnd:
         if (session->State() != RTCSS_DISCONNECTED)
-            sessionStateChanged(session, RTCSS_DISCONNECTED);
+            sessionStateChanged(session, RTCSS_DISCONNECTED, endCode(call));
         break;
     case LinphoneCallStateReleased:
         m_sessions.erase(call);

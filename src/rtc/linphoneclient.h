@@ -86,8 +86,9 @@ public:
     // Used by the session objects.
     _LinphoneCall *placeCall(const QString &uri, const QString &name, bool throughProfile,
                              const std::shared_ptr<class LinphoneSession> &session);
+    // A session's new state; code is the SIP code an ended call ended with (0: hung up).
     void sessionStateChanged(const std::shared_ptr<class LinphoneSession> &session,
-                             RTC_SESSION_STATE state);
+                             RTC_SESSION_STATE state, long code = 0);
     // Runs the engine now and for a few turns after: an operation has just given it work.
     void wake();
 

@@ -74,6 +74,8 @@ class IRTCSessionStateChangeEvent : public IRTCEvent {
 public:
     virtual IRTCSessionPtr Session() const = 0;
     virtual RTC_SESSION_STATE State() const = 0;
+    // For a call that ended: the SIP code it ended with (486 for a busy far end), 0 when it was
+    // hung up.
     virtual long StatusCode() const = 0;
     virtual QString StatusText() const = 0;
 };

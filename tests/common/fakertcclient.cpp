@@ -54,18 +54,19 @@ private:
 
 class FakeSessionEvent final : public rtc::IRTCSessionStateChangeEvent {
 public:
-    FakeSessionEvent(rtc::IRTCSessionPtr session, long state)
-        : m_session(std::move(session)), m_state(state) {}
+    FakeSessionEvent(rtc::IRTCSessionPtr session, long state, long code)
+        : m_session(std::move(session)), m_state(state), m_code(code) {}
     rtc::IRTCSessionPtr Session() const override { return m_session; }
     rtc::RTC_SESSION_STATE State() const override {
         return static_cast<rtc::RTC_SESSION_STATE>(m_state);
     }
-    long StatusCode() const override { return 0; }
+    long StatusCode() const override { return m_code; }
     QString StatusText() const override { return {}; }
 
 private:
     rtc::IRTCSessionPtr m_session;
     long m_state;
+    long m_code;
 };
 
 class FakeRegistrationEvent final : public rtc::IRTCRegistrationStateChangeEvent {
@@ -149,12 +150,12 @@ void FakeRTCClient::SendDTMF(rtc::RTC_DTMF tone) {
     record(QStringLiteral("SendDTMF %1").arg(tone));
 }
 
-void FakeRTCClient::raiseSession(long state, rtc::IRTCSessionPtr session) {
+void FakeRTCClient::raiseSession(long state, rtc::IRTCSessionPtr session, long code) {
     if (!session)
         session = lastSession;
     if (auto *fake = dynamic_cast<FakeSession *>(session.get()))
         fake->setState(state);
-    raise(rtc::RTCE_SESSION_STATE_CHANGE, std::make_shared<FakeSessionEvent>(session, state));
+    raise(rtc::RTCE_SESSION_STATE_CHANGE, std::make_shared<FakeSessionEvent>(session, state, code));
 }
 
 rtc::IRTCProfilePtr FakeRTCClient::CreateProfile(const QString &profileXml) {

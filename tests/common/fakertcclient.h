@@ -41,7 +41,8 @@ public:
     // Raise events as the real client would, through the event filter.
     void raiseRegistration(long state);
     // A session event; the session's own state follows it. Without a session, the last made.
-    void raiseSession(long state, rtc::IRTCSessionPtr session = {});
+    // code: the SIP code an ended call ended with.
+    void raiseSession(long state, rtc::IRTCSessionPtr session = {}, long code = 0);
     // A session as an incoming call from remote makes it.
     rtc::IRTCSessionPtr newSession(const QString &remote = QString());
     rtc::IRTCSessionPtr lastSession;

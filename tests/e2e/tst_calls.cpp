@@ -1,4 +1,5 @@
 #include "dialogdriver.h"
+#include "fixtures.h"
 #include "frmkirrow.h"
 #include "frmlogin.h"
 #include "kamailioserver.h"
@@ -30,6 +31,10 @@
 #include <QTimer>
 #include <QWizard>
 #include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -84,6 +89,19 @@ auto waitFor(Query query, const decltype(query()) &expected, int ms = kTimeoutMs
     auto last = query();
     static_cast<void>(QTest::qWaitFor([&] { return (last = query()) == expected; }, ms));
     return last;
+}
+
+// G.711 mu-law, as a far end sends its sound in PCMU.
+char muLaw(qint16 sample) {
+    constexpr int kBias = 0x84;
+    constexpr int kClip = 32635;
+    const int sign = sample < 0 ? 0x80 : 0;
+    int magnitude = std::min(sign ? -int(sample) : int(sample), kClip) + kBias;
+    int exponent = 7;
+    for (int mask = 0x4000; !(magnitude & mask) && exponent > 0; mask >>= 1)
+        --exponent;
+    const int mantissa = (magnitude >> (exponent + 3)) & 0x0f;
+    return char(~(sign | (exponent << 4) | mantissa));
 }
 
 // Whether a sipp message trace holds a 200 answer to an INVITE.
@@ -180,6 +198,9 @@ class TestCalls : public QObject {
     std::unique_ptr<frmKirrow> m_window;
     std::unique_ptr<MessageReader> m_messages;
     QStringList m_states; // the status line after each call event
+    // The callees' contacts registered in this case, removed after it: the exchange would fork
+    // later calls to them too, and takes ten contacts an account at most.
+    QList<QPair<QString, quint16>> m_contacts;
 
     QString status() const { return m_window->lblMsg->text(); }
     QString number() const { return m_window->cmbPhoneNo->currentText(); }
@@ -215,17 +236,24 @@ class TestCalls : public QObject {
         answering.scenario = scenario;
         answering.timeoutMs = lifetimeMs;
         auto peer = startPeer(answering);
+        registerContact(account, peer->port(), 600);
+        m_contacts.append({account, peer->port()});
+        return peer;
+    }
+
+    // Registers (or, for 0 s, removes) a contact of account at the exchange.
+    void registerContact(const QString &account, quint16 port, int expires) {
         SippPeer::Options registering;
         registering.scenario = "register.xml";
         registering.remote = m_server->address();
         registering.service = registering.authUser = account;
         registering.authPassword = "kirrow" + account;
-        registering.keys = {{"expires", "600"}, {"contact_port", QString::number(peer->port())}};
+        registering.keys = {{"expires", QString::number(expires)},
+                            {"contact_port", QString::number(port)}};
         SippPeer registration(registering);
         if (!registration.start() || !registration.waitForExit(kTimeoutMs) ||
             registration.exitCode() != 0)
             qFatal("registering the callee failed: %s", qPrintable(registration.log()));
-        return peer;
     }
 
     // sipp calling Kirrow's account 1001 as 1003 (not the callee's number: the engine turns away
@@ -373,6 +401,21 @@ class TestCalls : public QObject {
         m_messages->clear();
     }
 
+    // Waits until the sink has played the two frequencies together (within ms), and says what
+    // it played instead when it has not.
+    static void hearTonePair(soundcheck::SinkRecorder &sink, double low, double high,
+                             int ms = kTimeoutMs) {
+        const qsizetype from = sink.size();
+        const auto heard = [&] {
+            sink.waitForMore(200);
+            return soundcheck::containsTonePair(sink.samples().mid(from), soundcheck::kRate, low,
+                                                high);
+        };
+        QVERIFY2(QTest::qWaitFor(heard, ms),
+                 qPrintable(soundcheck::describe(sink.samples().mid(from), soundcheck::kRate,
+                                                 {low, high})));
+    }
+
     // Hears the ring of an incoming call for a while.
     static void hearRinging(soundcheck::SinkRecorder &sink) {
         const qsizetype ringing = sink.size();
@@ -411,6 +454,8 @@ private slots:
         const QStringList unexpected = m_messages->read();
         m_window.reset();
         m_messages.reset();
+        for (const auto &[account, port] : std::exchange(m_contacts, {}))
+            registerContact(account, port, 0);
         QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(" | ")));
     }
 
@@ -457,6 +502,101 @@ private slots:
         invited.removeDuplicates();
         QCOMPARE(invited, QStringList{"sip:1002003004"});
         endCall(*far);
+    }
+
+    // A service code typed and clicked goes to the exchange with its '#' escaped.
+    void serviceCodeWithHashIsDialled() {
+        SipCapture capture;
+        capture.addPort(m_server->port());
+        QString error;
+        QVERIFY2(capture.start(&error), qPrintable(error));
+        typeIntoNumberBox("*21");
+        QTRY_COMPARE(number(), QStringLiteral("*21"));
+        clickPad("#");
+        xdo::click(m_window->Picture6);
+        const auto invited = [&] {
+            QStringList lines;
+            for (const SipCapture::SipMessage &message : capture.sipMessages())
+                if (message.method == QLatin1String("INVITE"))
+                    lines << message.startLine.section('@', 0, 0);
+            lines.removeDuplicates();
+            return lines;
+        };
+        QCOMPARE(waitFor(invited, QStringList{"INVITE sip:*21%23"}),
+                 QStringList{"INVITE sip:*21%23"});
+        // The exchange has no such number, and says so (404).
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED no such number"),
+                                  kTimeoutMs);
+        QVERIFY2(!m_states.join(' ').contains("Error"), qPrintable(m_states.join(", ")));
+    }
+
+    // While the far end rings (180, no sound of its own), the ringback is heard; it stops when
+    // the call is given up.
+    void ringbackIsHeardWhileTheFarEndRings() {
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        auto far = callee("ring.xml");
+        dialWithPad("1002");
+        QVERIFY2(sees(*far, "^SIP/2.0 180 "), qPrintable(far->report()));
+        hearTonePair(sink, 440, 480);
+        endCall(*far);
+        const qsizetype ended = sink.size();
+        QVERIFY(sink.waitForMore(1500));
+        const QByteArray after = sink.samples().mid(ended + soundcheck::kRate / 5);
+        QVERIFY2(soundcheck::isSilent(after, soundcheck::kRate),
+                 qPrintable(soundcheck::describe(after, soundcheck::kRate, {440, 480})));
+    }
+
+    // A far end that rings with a sound of its own (183 with an answer, then RTP) is heard
+    // instead of the ringback.
+    void farEndsEarlyMediaIsHeard() {
+        QTemporaryDir dir;
+        QByteArray sound; // 700 and 1100 Hz together, 2 s, as 8 kHz mu-law
+        for (int n = 0; n < 16000; ++n)
+            sound += muLaw(qint16(8000 * (std::sin(2 * std::numbers::pi * 700 * n / 8000.0) +
+                                          std::sin(2 * std::numbers::pi * 1100 * n / 8000.0))));
+        QFile soundFile(dir.filePath("early.ulaw"));
+        QVERIFY(soundFile.open(QIODevice::WriteOnly) && soundFile.write(sound) == sound.size());
+        soundFile.close();
+        QFile in(testFixturePath("sipp/early-media.xml.in"));
+        QFile scenario(dir.filePath("early-media.xml"));
+        QVERIFY(in.open(QIODevice::ReadOnly) && scenario.open(QIODevice::WriteOnly));
+        scenario.write(in.readAll().replace("@SOUND@", soundFile.fileName().toUtf8()));
+        scenario.close();
+
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        auto far = callee(scenario.fileName());
+        dialWithPad("1002");
+        QVERIFY2(sees(*far, "^SIP/2.0 183 "), qPrintable(far->report()));
+        const qsizetype from = sink.size();
+        hearTonePair(sink, 700, 1100);
+        QVERIFY2(
+            !soundcheck::containsTonePair(sink.samples().mid(from), soundcheck::kRate, 440, 480),
+            "the ringback sounded over the far end's own sound");
+        QCOMPARE(status(), QStringLiteral("INPROGRESS"));
+        endCall(*far);
+    }
+
+    // A busy far end: the status line says so and the busy tone is heard.
+    void busyFarEndIsShownAndHeard() {
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        auto far = callee("busy.xml");
+        const qsizetype from = sink.size();
+        dialWithPad("1002");
+        QVERIFY2(passes(*far), qPrintable(far->report()));
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED busy"), kTimeoutMs);
+        QVERIFY(idleArrangement());
+        const auto busy = [&] {
+            sink.waitForMore(200);
+            const QByteArray heard = sink.samples().mid(from);
+            return soundcheck::containsTonePair(heard, soundcheck::kRate, 480, 620) &&
+                   soundcheck::loudSpans(heard, soundcheck::kRate).size() >= 3;
+        };
+        QVERIFY2(QTest::qWaitFor(busy, kTimeoutMs),
+                 qPrintable(soundcheck::describe(sink.samples().mid(from), soundcheck::kRate,
+                                                 {480, 620})));
     }
 
     // Typed or pasted with the middle button, only digits go into the number box; anything else
@@ -686,8 +826,50 @@ private slots:
         QVERIFY2(passes(*far), qPrintable(far->report()));
     }
 
+    // A second caller during a call is heard as the waiting tone and named in the status line's
+    // tooltip; End ends the call and the waiting caller rings here, Call answers it.
+    void waitingCallerRingsWhenTheCallEnds() {
+        auto first = callee("answer.xml");
+        dialAndConnect("1002");
+        soundcheck::SinkRecorder sink;
+        QVERIFY2(sink.start(), qPrintable(sink.error()));
+        const qsizetype from = sink.size();
+        auto second = caller("call-in.xml");
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->lblMsg->toolTip(), QStringLiteral("Call waiting: 1003"),
+                                  kTimeoutMs);
+        const auto beep = [&] {
+            sink.waitForMore(200);
+            const QByteArray heard = sink.samples().mid(from);
+            const QList<soundcheck::Span> spans = soundcheck::loudSpans(heard, soundcheck::kRate);
+            return !spans.isEmpty() &&
+                   soundcheck::toneShares(heard, soundcheck::kRate, {440}).first() > 0.8;
+        };
+        QVERIFY2(QTest::qWaitFor(beep, kTimeoutMs),
+                 qPrintable(soundcheck::describe(sink.samples().mid(from), soundcheck::kRate,
+                                                 {440, 400, 450})));
+        QVERIFY(connected());
+        const qsizetype ringFrom = sink.size();
+        clickEnd();
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
+        QVERIFY2(passes(*first), qPrintable(first->report()));
+        QCOMPARE(number(), QStringLiteral("1003"));
+        QCOMPARE(m_window->lblMsg->toolTip(), QString());
+        const auto ringing = [&] {
+            sink.waitForMore(200);
+            return soundcheck::containsTonePair(sink.samples().mid(ringFrom), soundcheck::kRate,
+                                                400, 450);
+        };
+        QVERIFY2(QTest::qWaitFor(ringing, kTimeoutMs),
+                 qPrintable(soundcheck::describe(sink.samples().mid(ringFrom), soundcheck::kRate,
+                                                 {400, 450, 440})));
+        xdo::click(m_window->Picture6);
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), kTimeoutMs);
+        QVERIFY2(answeredInvite(second->messages()), qPrintable(second->messages()));
+        endCall(*second);
+    }
+
     // A second caller rings at its own end only and gives up; the call goes on and End still
-    // ends it.
+    // ends it. The caller who gave up is a missed call in the log.
     void secondCallerGivingUpLeavesTheCallGoing() {
         auto far = callee("answer.xml");
         dialAndConnect("1002");
@@ -702,6 +884,9 @@ private slots:
         QVERIFY(m_window->Picture8->isEnabled());
         endCall(*far);
         QVERIFY2(sees(*far, "^BYE sip:"), qPrintable(far->report()));
+        const QStringList log = calls::readRecentCalls(calls::recentLogPath());
+        QCOMPARE(log.size(), 2);
+        QCOMPARE(log.last(), QStringLiteral("1003--Duration: 0:0:0"));
     }
 
     // A caller while a call rings out rings at its own end only; End cancels the call going out.

@@ -189,33 +189,126 @@ private slots:
         QCOMPARE(log(), QStringList{"1003--Duration: 0:1:1"});
     }
 
-    // A caller while a call of ours is set up or connected is left ringing at their end, and
-    // nothing they do touches the call the window holds.
-    void secondCallerChangesNothing_data() {
+    // A caller while a call of ours is set up or connected waits, ringing at their end: heard
+    // as the waiting tone and named for the status line, nothing they do touches the call the
+    // window holds, and one who gives up is a missed call in the log. A third is the engine's
+    // to refuse.
+    void secondCallerWaitsAndIsLoggedWhenGivingUp_data() {
         QTest::addColumn<bool>("connected");
         QTest::newRow("connected") << true;
         QTest::newRow("ringing out") << false;
     }
-    void secondCallerChangesNothing() {
+    void secondCallerWaitsAndIsLoggedWhenGivingUp() {
         QFETCH(bool, connected);
+        QSignalSpy waiting(m_calls.get(), &calls::CallController::waitingCallerChanged);
         dial("600");
         m_client->raiseSession(rtc::RTCSS_INPROGRESS);
         const auto first = m_calls->session();
         if (connected)
             m_client->raiseSession(rtc::RTCSS_CONNECTED);
-        m_calls->tmrConnected_Timer();
-        const QString before = m_status;
+        const CallState before = m_calls->state();
         m_client->calls.clear();
+        m_tones.clear();
         const auto second = ringing();
+        QCOMPARE(m_calls->waitingSession(), second);
+        m_client->raiseSession(rtc::RTCSS_INCOMING, m_client->newSession("sip:1004@h"));
+        QCOMPARE(m_calls->waitingSession(), second);
+        QCOMPARE(m_tones, QStringList{"WAITING.WAV"});
+        if (connected) // again a few seconds later
+            QTRY_COMPARE_WITH_TIMEOUT(m_tones.size(), 2, 7000);
         m_client->raiseSession(rtc::RTCSS_DISCONNECTED, second); // gives up
-        QCOMPARE(m_status, before);
+        QCOMPARE(m_calls->state(), before);
+        QVERIFY(m_status.startsWith(connected ? "CONNECTED" : "INPROGRESS"));
         QCOMPARE(m_calls->session(), first);
         QCOMPARE(m_calls->tmrConnected->isActive(), connected);
         QCOMPARE(m_calls->arrangement(), Arrangement::InCall);
         QVERIFY(m_client->calls.isEmpty()); // no ring, no answer
-        QVERIFY(log().isEmpty());
+        QCOMPARE(waiting.size(), 2);
+        QCOMPARE(waiting.at(0).first().toString(), QStringLiteral("1003"));
+        QCOMPARE(waiting.at(1).first().toString(), QString());
+        QCOMPARE(log(), QStringList{"1003--Duration: 0:0:0"});
+        QVERIFY(!m_calls->waitingSession());
         m_calls->Picture8_Click();
         QCOMPARE(m_client->calls, QStringList{"Terminate 0"});
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, first);
+        QCOMPARE(m_calls->state(), CallState::Disconnected); // nothing waits any more
+        QCOMPARE(m_tones.size(), connected ? 2 : 1);
+    }
+
+    // When the held call ends, the caller still waiting rings here as any incoming call: Call
+    // answers it, or End declines it.
+    void waitingCallerRingsOnceTheCallEnds_data() {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("answered") << true;
+        QTest::newRow("declined") << false;
+    }
+    void waitingCallerRingsOnceTheCallEnds() {
+        QFETCH(bool, answer);
+        QSignalSpy waiting(m_calls.get(), &calls::CallController::waitingCallerChanged);
+        connectedCall(4);
+        const auto second = ringing();
+        m_calls->Picture8_Click();
+        m_client->calls.clear();
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED); // the first call
+        QCOMPARE(m_status, QStringLiteral("INCOMING"));
+        QCOMPARE(m_calls->session(), second);
+        QVERIFY(!m_calls->waitingSession());
+        QCOMPARE(waiting.last().first().toString(), QString());
+        QCOMPARE(m_calls->number(), QStringLiteral("1003"));
+        QCOMPARE(m_calls->arrangement(), Arrangement::Ringing);
+        QCOMPARE(m_client->calls, QStringList{"PlayRing 0 1"});
+        QCOMPARE(log(), QStringList{"600--Duration: 0:0:4"});
+        // A caller while one rings here waits too, without a tone that would cut off the ring.
+        m_tones.clear();
+        const auto third = ringing();
+        QCOMPARE(m_calls->waitingSession(), third);
+        QVERIFY(m_tones.isEmpty());
+        if (answer)
+            m_calls->Picture6_Click();
+        else
+            m_calls->Picture8_Click();
+        QCOMPARE(m_client->calls.at(1), QLatin1String(answer ? "Answer" : "Terminate 3"));
+    }
+
+    // A call placed here that never connected says why it ended; a busy far end is heard too.
+    // Calls hung up, or ended here, stay plain "DISCONNECTED".
+    void refusedCallSaysWhy() {
+        const std::pair<long, const char *> words[] = {{486, "busy"},
+                                                       {600, "busy"},
+                                                       {404, "no such number"},
+                                                       {484, "no such number"},
+                                                       {604, "no such number"},
+                                                       {408, "no answer"},
+                                                       {480, "no answer"},
+                                                       {603, "declined"},
+                                                       {403, "refused"},
+                                                       {500, "refused"},
+                                                       {699, "refused"},
+                                                       {0, ""},
+                                                       {200, ""},
+                                                       {700, ""}};
+        for (const auto &[code, word] : words)
+            QCOMPARE(calls::endReason(code), QLatin1String(word));
+
+        dial("600");
+        m_client->raiseSession(rtc::RTCSS_INPROGRESS);
+        m_tones.clear();
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, {}, 486);
+        QCOMPARE(m_status, QStringLiteral("DISCONNECTED busy"));
+        QCOMPARE(m_tones, QStringList{"BUSY.WAV"});
+        dial("601");
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, {}, 404);
+        QCOMPARE(m_status, QStringLiteral("DISCONNECTED no such number"));
+        dial("602"); // given up here: the far end's 487 is no refusal
+        m_calls->Picture8_Click();
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, {}, 487);
+        QCOMPARE(m_status, QStringLiteral("DISCONNECTED"));
+        connectedCall();
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, {}, 500);
+        QCOMPARE(m_status, QStringLiteral("DISCONNECTED"));
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, ringing(), 603);
+        QCOMPARE(m_status, QStringLiteral("DISCONNECTED"));
+        QCOMPARE(m_tones.filter("BUSY").size(), 1);
     }
 
     void endDeclinesARingingCallAndStopsTheRing() {
@@ -283,12 +376,16 @@ private slots:
         QCOMPARE(m_calls->number(), QString());
     }
 
+    // Leaving ends the call and turns away a caller waiting, who is a missed call.
     void leavingEndsAndLogsTheCall() {
         connectedCall(3);
+        const auto waiting = ringing();
         m_calls->EndActiveCall();
-        QCOMPARE(m_client->calls.last(), QStringLiteral("Terminate 5"));
+        QCOMPARE(engine("Terminate"), (QStringList{"Terminate 5", "Terminate 5"}));
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED, waiting);
         m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
-        QCOMPARE(log(), QStringList{"600--Duration: 0:0:3"});
+        QCOMPARE(log(), (QStringList{"600--Duration: 0:0:3", "1003--Duration: 0:0:0"}));
+        QVERIFY(!m_calls->waitingSession());
     }
 
     void callerNumberIsTheUserPart() {
@@ -296,6 +393,16 @@ private slots:
         QCOMPARE(calls::callerNumber("\"Ann\" <sips:+4930123@example.net>"),
                  QStringLiteral("+4930123"));
         QCOMPARE(calls::callerNumber("tel:5551234;phone-context=x"), QStringLiteral("5551234"));
+    }
+
+    // Service codes dial: '#' and anything else a user part cannot hold go escaped.
+    void dialledAddressEscapesTheUserPart() {
+        QCOMPARE(calls::dialledAddress("*21#", "sip.example.net"),
+                 QStringLiteral("sip:*21%23@sip.example.net"));
+        QCOMPARE(calls::dialledAddress("+49 30%", "h:5070"),
+                 QStringLiteral("sip:+49%2030%25@h:5070"));
+        QCOMPARE(calls::dialledAddress("a-b_c.!~*'()&=+$,;?/", "h"),
+                 QStringLiteral("sip:a-b_c.!~*'()&=+$,;?/@h"));
     }
 
     // What a sip: or tel: link puts into the number box; an empty expectation: refused.

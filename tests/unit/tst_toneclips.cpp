@@ -146,7 +146,9 @@ private slots:
     }
 
     // The ring: one cycle of "brr-brr" and a pause, 400 and 450 Hz together, clear of clipping.
-    // The default beep: 150 ms of a soft 880 Hz. Both 16-bit mono at 8000 samples/s.
+    // The default beep: 150 ms of a soft 880 Hz. The call progress tones: ringback (2 s of 440
+    // and 480 Hz, then quiet), busy (480 and 620 Hz, three bursts), call waiting (one 440 Hz
+    // beep). All 16-bit mono at 8000 samples/s.
     void ringAndDefault_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("lengthMs");
@@ -154,6 +156,9 @@ private slots:
         QTest::addColumn<int>("bursts");
         QTest::newRow("ring") << "RING.WAV" << 2000 << QList<double>{400, 450} << 2;
         QTest::newRow("default") << "DEFAULT.WAV" << 150 << QList<double>{880} << 1;
+        QTest::newRow("ringback") << "RINGBACK.WAV" << 4000 << QList<double>{440, 480} << 1;
+        QTest::newRow("busy") << "BUSY.WAV" << 3000 << QList<double>{480, 620} << 3;
+        QTest::newRow("waiting") << "WAITING.WAV" << 300 << QList<double>{440} << 1;
     }
 
     void ringAndDefault() {

@@ -4,7 +4,9 @@
 //
 // Writes sounds/TONE0.WAV..TONE9.WAV, TONESTAR.WAV, TONEPND.WAV (the keypad's touch tones),
 // sounds/RING.WAV (one cycle of the telephone ring, played in a loop while a call comes in),
-// sounds/DEFAULT.WAV (the short beep played when a sound file cannot be played) and sounds.qrc;
+// sounds/DEFAULT.WAV (the short beep played when a sound file cannot be played), the call
+// progress tones sounds/RINGBACK.WAV (the far end rings), sounds/BUSY.WAV (the far end is busy)
+// and sounds/WAITING.WAV (a second caller waits), and sounds.qrc;
 // and sounds/ding.wav (the speakers' slider's confirmation), which is not built into the program
 // but put beside it, so it is not in sounds.qrc. Everything is computed, so running it again gives
 // the same files.
@@ -103,6 +105,27 @@ QByteArray dingClip() {
     return calls::pcmWaveFile(rate, 1, 16, samples);
 }
 
+// Ringback, as North American exchanges give it: 440 and 480 Hz together for 2 s, then 2 s of
+// quiet. The engine plays it in a loop with a pause of its own (2 s) after each play, which makes
+// the usual 2 s on, 4 s off. Peaks at 0.4 of full scale: heard, not loud.
+QByteArray ringbackClip() {
+    return calls::pcmWaveFile(kRate, 1, 16,
+                              render16(4000, {{0, 2000}}, 10, {{440, 0.2}, {480, 0.2}}));
+}
+
+// Busy: 480 and 620 Hz together, 0.5 s on and 0.5 s off, three times.
+QByteArray busyClip() {
+    return calls::pcmWaveFile(
+        kRate, 1, 16,
+        render16(3000, {{0, 500}, {1000, 500}, {2000, 500}}, 10, {{480, 0.2}, {620, 0.2}}));
+}
+
+// Call waiting: one short 440 Hz beep (300 ms), played every few seconds while a caller waits.
+// Softer than the other tones: it sounds over the call.
+QByteArray waitingClip() {
+    return calls::pcmWaveFile(kRate, 1, 16, render16(300, {{0, 300}}, 15, {{440, 0.3}}));
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
@@ -133,6 +156,9 @@ int main(int argc, char *argv[]) {
         sounds.emplace_back(tone.toneName.toUpper(), calls::makeToneClip(tone.lowHz, tone.highHz));
     sounds.emplace_back(QStringLiteral("RING.WAV"), ringClip());
     sounds.emplace_back(QStringLiteral("DEFAULT.WAV"), defaultClip());
+    sounds.emplace_back(QStringLiteral("RINGBACK.WAV"), ringbackClip());
+    sounds.emplace_back(QStringLiteral("BUSY.WAV"), busyClip());
+    sounds.emplace_back(QStringLiteral("WAITING.WAV"), waitingClip());
 
     QString qrc;
     QTextStream list(&qrc);
