@@ -1,7 +1,9 @@
 #include "instancechannel.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -113,11 +115,22 @@ struct InstanceChannel::Caller {
     std::unique_ptr<QSocketNotifier> readable;
 };
 
-QString InstanceChannel::socketPathForUser() {
+QString InstanceChannel::socketNameFor(const QString &settingsFolder) {
+    // The same folder however it is written (a trailing slash, a link to it); a digest keeps the
+    // name short enough for a socket's address whatever the folder's length.
+    QString folder = QFileInfo(settingsFolder).canonicalFilePath();
+    if (folder.isEmpty()) // not made yet
+        folder = QDir::cleanPath(QFileInfo(settingsFolder).absoluteFilePath());
+    const QByteArray digest =
+        QCryptographicHash::hash(QFile::encodeName(folder), QCryptographicHash::Sha1).toHex();
+    return QStringLiteral("kirrow-%1-%2").arg(::getuid()).arg(QLatin1String(digest.left(16)));
+}
+
+QString InstanceChannel::socketPathFor(const QString &settingsFolder) {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
         return {}; // no folder of the user's own: no channel, rather than one in the open
-    return QDir(folder).filePath(QStringLiteral("kirrow-%1").arg(::getuid()));
+    return QDir(folder).filePath(socketNameFor(settingsFolder));
 }
 
 InstanceChannel::InstanceChannel(const QString &socketPath, QObject *parent)
