@@ -73,6 +73,9 @@ int main(int argc, char *argv[]) {
     // Later starts come to this window; the numbers of their links, and this start's own, wait
     // in the number box for the login.
     channel.listen();
+    // A start once this one is ending (taking back its registration) runs on its own.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &channel,
+                     &platform::InstanceChannel::stopListening);
     QObject::connect(&channel, &platform::InstanceChannel::received, &window,
                      [&window](const QByteArray &handed) {
                          if (const auto number = calls::numberFromLink(QString::fromUtf8(handed)))

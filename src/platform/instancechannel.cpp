@@ -143,13 +143,18 @@ InstanceChannel::InstanceChannel(const QString &socketPath, QObject *parent)
 InstanceChannel::~InstanceChannel() {
     if (m_startLock >= 0)
         ::close(m_startLock);
-    m_callers.clear();
-    if (m_listener >= 0) {
-        delete m_listening;
-        ::close(m_listener);
-        // Gone with this program, so the next start does not knock at a socket nobody reads.
-        ::unlink(QFile::encodeName(m_path).constData());
-    }
+    stopListening();
+}
+
+void InstanceChannel::stopListening() {
+    while (!m_callers.empty())
+        hangUp(m_callers.begin()->first);
+    if (m_listener < 0)
+        return;
+    // Gone first, then closed: a start that meanwhile finds no socket and makes its own keeps it.
+    ::unlink(QFile::encodeName(m_path).constData());
+    delete std::exchange(m_listening, nullptr);
+    ::close(std::exchange(m_listener, -1));
 }
 
 bool InstanceChannel::handOver(const QByteArray &message) {

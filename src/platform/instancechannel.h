@@ -41,6 +41,9 @@ public:
     // Takes the socket for this program and reports what later starts hand over, unless another
     // one runs and keeps it. Needs the application.
     bool listen();
+    // Lets go of the socket, so that the next start is the one that runs: called as the program
+    // ends, before it takes its time to shut down.
+    void stopListening();
 
 signals:
     void received(const QByteArray &message);

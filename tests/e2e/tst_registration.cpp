@@ -397,7 +397,7 @@ private slots:
 
     // From its making to its listening a start holds the lock that a start at the same moment
     // waits for, so that the two do not both take the socket; it lets go once it listens, or as
-    // it goes without listening.
+    // it goes without listening. One that ends gives the socket up to the next start.
     void startLockIsHeldUntilListening() {
         QTemporaryDir runtime;
         const QString path = runtime.filePath(QStringLiteral("kirrow-test"));
@@ -419,6 +419,15 @@ private slots:
             QVERIFY(!lockIsFree());
         }
         QVERIFY(lockIsFree());
+        // One that is ending lets go of the socket at once, and leaves the next start's alone.
+        auto ending = std::make_unique<platform::InstanceChannel>(path);
+        QVERIFY(ending->listen());
+        ending->stopListening();
+        platform::InstanceChannel next(path);
+        QVERIFY(next.listen());
+        ending.reset();
+        QVERIFY(QFileInfo::exists(path));
+        QVERIFY(!platform::InstanceChannel(path).listen());
     }
 
     // Started again from the desktop's menu while it runs, Kirrow does not log in a second time:
