@@ -116,11 +116,16 @@ struct InstanceChannel::Caller {
 };
 
 QString InstanceChannel::socketNameFor(const QString &settingsFolder) {
-    // The same folder however it is written (a trailing slash, a link to it); a digest keeps the
-    // name short enough for a socket's address whatever the folder's length.
-    QString folder = QFileInfo(settingsFolder).canonicalFilePath();
-    if (folder.isEmpty()) // not made yet
-        folder = QDir::cleanPath(QFileInfo(settingsFolder).absoluteFilePath());
+    // The same folder however it is written (a trailing slash, a link on the way to it), also
+    // before the first start has made it; a digest keeps the name short enough for a socket's
+    // address whatever the folder's length.
+    QFileInfo existing(QDir::cleanPath(QFileInfo(settingsFolder).absoluteFilePath()));
+    QStringList missing;
+    while (!existing.exists() && !existing.isRoot()) {
+        missing.prepend(existing.fileName());
+        existing = QFileInfo(existing.absolutePath());
+    }
+    const QString folder = QDir(existing.canonicalFilePath()).filePath(missing.join(u'/'));
     const QByteArray digest =
         QCryptographicHash::hash(QFile::encodeName(folder), QCryptographicHash::Sha1).toHex();
     return QStringLiteral("kirrow-%1-%2").arg(::getuid()).arg(QLatin1String(digest.left(16)));

@@ -419,6 +419,15 @@ private slots:
             QVERIFY(!lockIsFree());
         }
         QVERIFY(lockIsFree());
+        // The settings folder names the socket however it is written, made or not yet.
+        QVERIFY(QFile::link(runtime.path(), runtime.filePath("link")));
+        const QString settings = runtime.filePath("link/config/Kirrow");
+        const QString name = platform::InstanceChannel::socketNameFor(settings);
+        QVERIFY(QDir().mkpath(settings));
+        QCOMPARE(platform::InstanceChannel::socketNameFor(settings), name);
+        QCOMPARE(platform::InstanceChannel::socketNameFor(runtime.filePath("config/Kirrow/")),
+                 name);
+        QVERIFY(platform::InstanceChannel::socketNameFor(runtime.filePath("config")) != name);
         // One that is ending lets go of the socket at once, and leaves the next start's alone.
         auto ending = std::make_unique<platform::InstanceChannel>(path);
         QVERIFY(ending->listen());
