@@ -6,10 +6,12 @@
 #include "instancechannel.h"
 #include "linknumber.h"
 #include "picturepreload.h"
+#include "settingsstore.h"
 #include "termination.h"
 #include "windowsystem.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 namespace {
 
@@ -27,11 +29,13 @@ QString linkArgument(int argc, char *argv[]) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    // A link goes to the program already running, when there is one, and this start ends there,
-    // before it has opened the display.
+    // A program already running with the same settings takes over this start, and this one ends
+    // there, before it has opened the display: it comes to the front, with the number of a link
+    // when there is one, rather than a second phone logging in to the same account.
     const QString link = linkArgument(argc, argv);
-    platform::InstanceChannel channel;
-    if (!link.isEmpty() && channel.handOver(link.toUtf8()))
+    platform::InstanceChannel channel(
+        platform::InstanceChannel::socketPathFor(QFileInfo(account::settingsFilePath()).path()));
+    if (channel.handOver(link.toUtf8()))
         return 0;
 
     platform::choosePlatform();
@@ -66,13 +70,18 @@ int main(int argc, char *argv[]) {
             QCoreApplication::quit();
     });
 
-    // Links opened from now on come to this window; their numbers, and this start's own, wait
+    // Later starts come to this window; the numbers of their links, and this start's own, wait
     // in the number box for the login.
     channel.listen();
+    // A start once this one is ending (taking back its registration) runs on its own.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &channel,
+                     &platform::InstanceChannel::stopListening);
     QObject::connect(&channel, &platform::InstanceChannel::received, &window,
                      [&window](const QByteArray &handed) {
                          if (const auto number = calls::numberFromLink(QString::fromUtf8(handed)))
                              window.ShowLinkedNumber(*number);
+                         else
+                             window.BringToFront();
                      });
     if (const auto number = calls::numberFromLink(link))
         window.ShowLinkedNumber(*number);

@@ -3,6 +3,8 @@
 #include "soundplayer.h"
 #include "toneclips.h"
 
+#include <stdexcept>
+
 namespace calls {
 
 namespace {
@@ -19,8 +21,12 @@ void playKeyToneLocally(const QString &toneName) {
     }
     // From memory: nothing is written to a folder another user could plant a link in.
     const QByteArray clip = toneClip(toneName);
-    if (!clip.isEmpty())
-        platform::playSoundData(clip, platform::SND_ASYNC | platform::SND_NODEFAULT);
+    if (!clip.isEmpty() &&
+        !platform::playSoundData(clip, platform::SND_ASYNC | platform::SND_NODEFAULT))
+        throw std::runtime_error(
+            QStringLiteral("the key tone %1 could not be played on the sound device")
+                .arg(toneName)
+                .toStdString());
 }
 
 void setLocalTonePlayer(std::function<void(const QString &)> player) {

@@ -7,7 +7,7 @@
 namespace calls {
 
 // Plays a key's tone clip here, straight from the program's own clips: asynchronous, cutting off
-// the previous key's tone, silent when the clip cannot be played.
+// the previous key's tone. Throws std::runtime_error when no sound device plays it.
 void playKeyToneLocally(const QString &toneName);
 
 // The call progress tones (busy, a caller waiting) sound here the same way, from the program's

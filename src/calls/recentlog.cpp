@@ -1,5 +1,6 @@
 #include "recentlog.h"
 
+#include "errortraps.h"
 #include "programfiles.h"
 
 #include <QFile>
@@ -7,6 +8,8 @@
 namespace calls {
 
 namespace {
+
+const QString kWhere = QStringLiteral("recent calls");
 
 // The first lines of the log as they were read, without their line endings.
 struct LogLines {
@@ -25,10 +28,8 @@ LogLines readLog(const QString &path) {
             return log;
         }
         // Missing: create it empty. When it cannot be created either, there is nothing to lose.
-        QFile create(path);
-        if (!create.open(QIODevice::WriteOnly | QIODevice::Append))
+        if (!platform::createEmptyFile(path))
             return log;
-        create.close();
         if (!file.open(QIODevice::ReadOnly)) {
             log.complete = false;
             return log;
@@ -73,15 +74,20 @@ QStringList readRecentCalls(const QString &path, bool *complete) {
 
 bool addRecentCall(const QString &path, const QString &line) {
     LogLines log = readLog(path);
-    if (!log.complete)
+    if (!log.complete) {
+        platform::logError(kWhere, QStringLiteral("%1 could not be read").arg(path));
         return false;
-    // A log longer than the program writes it (edited by hand) keeps its first five lines and
-    // takes no new one.
-    if (log.count <= kRecentCalls)
-        log.lines.prepend(line.toLocal8Bit());
+    }
+    // The newest call always goes on top, also in a log made longer by hand, whose lines past
+    // the fifth are dropped with it.
+    log.lines.prepend(line.toLocal8Bit());
     while (log.lines.size() > kRecentCalls)
         log.lines.removeLast();
-    return platform::writeLinesWhole(path, log.lines);
+    QString error;
+    if (platform::writeLinesWhole(path, log.lines, &error))
+        return true;
+    platform::logError(kWhere, QStringLiteral("%1 could not be written: %2").arg(path, error));
+    return false;
 }
 
 } // namespace calls

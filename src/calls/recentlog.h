@@ -20,12 +20,11 @@ QString recentLogPathFor(const QString &programFolder);
 // given) says whether the log was read as far as needed.
 QStringList readRecentCalls(const QString &path, bool *complete = nullptr);
 
-// Puts line at the top, dropping the sixth; a file longer than five lines (edited by hand) is cut
-// to its first five and takes no new line. The lines kept are written back with the very bytes
-// they were read with. Written whole to a temporary file and renamed over the old one, so a
-// failure leaves the old log. Returns false when the log could not be written, and when it could
-// not be read: a log that could not be read is left as it is, never replaced by what was read of
-// it.
+// Puts line at the top and keeps five lines: the sixth is dropped, and so are the lines of a file
+// made longer by hand. The lines kept are written back with the very bytes they were read with.
+// Written whole to a temporary file and renamed over the old one, so a failure leaves the old
+// log. Returns false, and logs why, when the log could not be written, and when it could not be
+// read: a log that could not be read is left as it is, never replaced by what was read of it.
 bool addRecentCall(const QString &path, const QString &line);
 
 } // namespace calls

@@ -102,13 +102,8 @@ bool readFileLines(const QString &path, const LineSink &addLine, QString *error,
             return false;
         }
         // Missing: create it empty, then read it (it may have been written meanwhile).
-        QFile create(path);
-        if (!create.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            if (error)
-                *error = create.errorString();
+        if (!platform::createEmptyFile(path, error))
             return false;
-        }
-        create.close();
         if (!file.open(QIODevice::ReadOnly)) {
             if (error)
                 *error = file.errorString();

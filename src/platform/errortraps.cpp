@@ -5,8 +5,12 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+
+#include <map>
 
 namespace platform {
 
@@ -80,11 +84,46 @@ bool showInStatusLine(const std::function<void(const QString &)> &show,
     }
 }
 
-bool skipOnError(const std::function<void()> &step) {
+namespace {
+
+// How often the same failure at the same place is written to the log at most.
+constexpr qint64 kRepeatLoggedAfterMs = 60000;
+
+// A failure already logged: when, and how often it was skipped since without a line.
+struct Logged {
+    QElapsedTimer since;
+    int unlogged = 0;
+};
+
+void logSkipped(const QString &where, const QString &what) {
+    static QMutex guard;
+    static std::map<QString, Logged> logged;
+    const QMutexLocker lock(&guard);
+    Logged &last = logged[where + QLatin1Char('\n') + what];
+    if (last.since.isValid() && last.since.elapsed() < kRepeatLoggedAfterMs) {
+        ++last.unlogged;
+        return;
+    }
+    const QString again = last.unlogged > 0
+                              ? QStringLiteral(" (and %1 more times before)").arg(last.unlogged)
+                              : QString();
+    last.since.start();
+    last.unlogged = 0;
+    logError(where, QStringLiteral("skipped: ") + what + again);
+}
+
+} // namespace
+
+bool skipOnError(const std::function<void()> &step, const std::source_location &where) {
     try {
         step();
         return true;
-    } catch (const std::exception &) {
+    } catch (const std::exception &error) {
+        logSkipped(QStringLiteral("%1 (%2:%3)")
+                       .arg(QLatin1String(where.function_name()),
+                            QFileInfo(QString::fromLocal8Bit(where.file_name())).fileName())
+                       .arg(where.line()),
+                   errorDescription(error));
         return false;
     }
 }

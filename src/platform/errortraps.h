@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <functional>
+#include <source_location>
 
 namespace platform {
 
@@ -23,8 +24,13 @@ enum class ErrorText { Number, Description };
 bool showInStatusLine(const std::function<void(const QString &)> &show,
                       const std::function<void()> &step, ErrorText text = ErrorText::Description);
 
-// Event handlers and key tones: skip the failed step silently.
-bool skipOnError(const std::function<void()> &step);
+// Event handlers, the ring, key and touch tones, the recent-call log: skip the failed step and go
+// on without a word to the user. What failed goes to the program's log, one line naming the
+// function that skipped it (where, by default the caller) and its place in the source. The same
+// failure at the same place is logged again only after a minute, with how often it was skipped in
+// between, so a step that fails on every tick cannot flood the log.
+bool skipOnError(const std::function<void()> &step,
+                 const std::source_location &where = std::source_location::current());
 
 // The text of the start-up failure message.
 QString formLoadErrorText();

@@ -1,7 +1,9 @@
 #include "instancechannel.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -113,11 +115,27 @@ struct InstanceChannel::Caller {
     std::unique_ptr<QSocketNotifier> readable;
 };
 
-QString InstanceChannel::socketPathForUser() {
+QString InstanceChannel::socketNameFor(const QString &settingsFolder) {
+    // The same folder however it is written (a trailing slash, a link on the way to it), also
+    // before the first start has made it; a digest keeps the name short enough for a socket's
+    // address whatever the folder's length.
+    QFileInfo existing(QDir::cleanPath(QFileInfo(settingsFolder).absoluteFilePath()));
+    QStringList missing;
+    while (!existing.exists() && !existing.isRoot()) {
+        missing.prepend(existing.fileName());
+        existing = QFileInfo(existing.absolutePath());
+    }
+    const QString folder = QDir(existing.canonicalFilePath()).filePath(missing.join(u'/'));
+    const QByteArray digest =
+        QCryptographicHash::hash(QFile::encodeName(folder), QCryptographicHash::Sha1).toHex();
+    return QStringLiteral("kirrow-%1-%2").arg(::getuid()).arg(QLatin1String(digest.left(16)));
+}
+
+QString InstanceChannel::socketPathFor(const QString &settingsFolder) {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
         return {}; // no folder of the user's own: no channel, rather than one in the open
-    return QDir(folder).filePath(QStringLiteral("kirrow-%1").arg(::getuid()));
+    return QDir(folder).filePath(socketNameFor(settingsFolder));
 }
 
 InstanceChannel::InstanceChannel(const QString &socketPath, QObject *parent)
@@ -130,13 +148,18 @@ InstanceChannel::InstanceChannel(const QString &socketPath, QObject *parent)
 InstanceChannel::~InstanceChannel() {
     if (m_startLock >= 0)
         ::close(m_startLock);
-    m_callers.clear();
-    if (m_listener >= 0) {
-        delete m_listening;
-        ::close(m_listener);
-        // Gone with this program, so the next start does not knock at a socket nobody reads.
-        ::unlink(QFile::encodeName(m_path).constData());
-    }
+    stopListening();
+}
+
+void InstanceChannel::stopListening() {
+    while (!m_callers.empty())
+        hangUp(m_callers.begin()->first);
+    if (m_listener < 0)
+        return;
+    // Gone first, then closed: a start that meanwhile finds no socket and makes its own keeps it.
+    ::unlink(QFile::encodeName(m_path).constData());
+    delete std::exchange(m_listening, nullptr);
+    ::close(std::exchange(m_listener, -1));
 }
 
 bool InstanceChannel::handOver(const QByteArray &message) {

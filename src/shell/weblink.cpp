@@ -1,5 +1,8 @@
 #include "weblink.h"
 
+#include "errortraps.h"
+#include "messagebox.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -15,7 +18,14 @@ QUrl aboutPageUrl() {
 }
 
 void openWebLink() {
-    QDesktopServices::openUrl(aboutPageUrl());
+    const QUrl page = aboutPageUrl();
+    if (QDesktopServices::openUrl(page))
+        return;
+    // Nothing on this desktop opens web pages (no xdg-open, no browser): the click would
+    // otherwise do nothing at all.
+    const QString text = QStringLiteral("No web browser could open ") + page.toDisplayString();
+    platform::logError(QStringLiteral("web link"), text);
+    platform::showMessage(text, QString(), platform::MessageIcon::Warning);
 }
 
 } // namespace shell

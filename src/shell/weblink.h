@@ -9,8 +9,8 @@ namespace shell {
 // leads to a site that is not ours.
 QUrl aboutPageUrl();
 
-// Opens the logo's link in the user's browser. Nothing is shown when it cannot be opened: the
-// window stays as it was.
+// Opens the logo's link in the user's browser. When nothing can open it, says so in a message box
+// and in the program's log; the window stays as it was.
 void openWebLink();
 
 } // namespace shell

@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QString>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 // A file's whole content, or "<missing>" when it cannot be read.
@@ -20,6 +21,12 @@ inline bool writeBytes(const QString &path, const QByteArray &bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(bytes) == bytes.size();
+}
+
+// The permission bits of a file or folder (0600, 0755), or -1 when it is missing.
+inline int modeOf(const QString &path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
 // Root reads and writes every file whatever its mode. A test of a file its user may not read

@@ -51,6 +51,32 @@ class TestRegistration : public QObject {
                      button);
     }
 
+    static QString xprop(const QStringList &arguments) {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), arguments);
+        xprop.waitForFinished();
+        return QString::fromLocal8Bit(xprop.readAllStandardOutput());
+    }
+    // openbox, started and managing windows (the test display has no window manager, and a
+    // window is minimised only under one); the caller stops it.
+    static void startWindowManager(QProcess &manager) {
+        manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        QVERIFY2(manager.waitForStarted(), "openbox is needed (scripts/deps installs it)");
+        // It announces itself on the root window once it manages windows; one that went before
+        // may have left its announcement behind.
+        const auto announced = [] {
+            static const QRegularExpression check(QStringLiteral("window id # (0x[0-9a-f]+)"));
+            const QString id = check
+                                   .match(xprop({QStringLiteral("-root"),
+                                                 QStringLiteral("_NET_SUPPORTING_WM_CHECK")}))
+                                   .captured(1);
+            return !id.isEmpty() &&
+                   xprop({QStringLiteral("-id"), id, QStringLiteral("_NET_WM_NAME")})
+                       .contains(QLatin1String("Openbox"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(announced(), 20000);
+    }
+
     std::unique_ptr<frmKirrow> started(const LoginAnswer &answer) {
         auto window = std::make_unique<frmKirrow>([this] {
             ++m_clientsMade;
@@ -372,7 +398,7 @@ private slots:
 
     // From its making to its listening a start holds the lock that a start at the same moment
     // waits for, so that the two do not both take the socket; it lets go once it listens, or as
-    // it goes without listening.
+    // it goes without listening. One that ends gives the socket up to the next start.
     void startLockIsHeldUntilListening() {
         QTemporaryDir runtime;
         const QString path = runtime.filePath(QStringLiteral("kirrow-test"));
@@ -394,6 +420,89 @@ private slots:
             QVERIFY(!lockIsFree());
         }
         QVERIFY(lockIsFree());
+        // The settings folder names the socket however it is written, made or not yet.
+        QVERIFY(QFile::link(runtime.path(), runtime.filePath("link")));
+        const QString settings = runtime.filePath("link/config/Kirrow");
+        const QString name = platform::InstanceChannel::socketNameFor(settings);
+        QVERIFY(QDir().mkpath(settings));
+        QCOMPARE(platform::InstanceChannel::socketNameFor(settings), name);
+        QCOMPARE(platform::InstanceChannel::socketNameFor(runtime.filePath("config/Kirrow/")),
+                 name);
+        QVERIFY(platform::InstanceChannel::socketNameFor(runtime.filePath("config")) != name);
+        // One that is ending lets go of the socket at once, and leaves the next start's alone.
+        auto ending = std::make_unique<platform::InstanceChannel>(path);
+        QVERIFY(ending->listen());
+        ending->stopListening();
+        platform::InstanceChannel next(path);
+        QVERIFY(next.listen());
+        ending.reset();
+        QVERIFY(QFileInfo::exists(path));
+        QVERIFY(!platform::InstanceChannel(path).listen());
+    }
+
+    // Started again from the desktop's menu while it runs, Kirrow does not log in a second time:
+    // the second start ends at once and the running one comes back from its minimised state
+    // (under a window manager, which keeps that state). A Kirrow with settings of its own (another
+    // XDG_CONFIG_HOME) runs beside it with its own login.
+    void secondStartComesToTheRunningOne() {
+        QProcess kirrow;
+        const auto stop = qScopeGuard([&kirrow] {
+            kirrow.kill();
+            kirrow.waitForFinished();
+        });
+        // Left by Kirrows that earlier cases killed without a word to the exchange.
+        const qsizetype stale = m_server->contacts("1001").size();
+        startProgramAndLogIn(kirrow, KIRROW_BINARY, m_server->address(), "1001", "kirrow1001");
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1001").size(), stale + 1, kRegisterTimeoutMs);
+        QTRY_COMPARE(xdo::visibleWindows("^Kirrow$").size(), 1);
+        const QString window = xdo::visibleWindows("^Kirrow$").first();
+        QProcess manager;
+        const auto stopManager = qScopeGuard([&manager] {
+            manager.terminate();
+            manager.waitForFinished();
+        });
+        startWindowManager(manager);
+        const auto state = [&window] {
+            static const QRegularExpression state(QStringLiteral("window state: (\\w+)"));
+            return state.match(xprop({"-id", window, "WM_STATE"})).captured(1);
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(state(), QStringLiteral("Normal"), kRegisterTimeoutMs);
+        xdo::run({"windowminimize", "--sync", window});
+        QTRY_COMPARE(state(), QStringLiteral("Iconic"));
+
+        QProcess second;
+        second.setProcessChannelMode(QProcess::ForwardedChannels);
+        QElapsedTimer took;
+        took.start();
+        second.start(QStringLiteral(KIRROW_BINARY), {});
+        QVERIFY(second.waitForFinished(kRegisterTimeoutMs));
+        QVERIFY2(took.elapsed() < 2000, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_COMPARE(state(), QStringLiteral("Normal"));
+        QTRY_VERIFY(xdo::isViewable(window));
+        QVERIFY(xdo::visibleWindows("^Please Enter Your Pin$").isEmpty());
+        QCOMPARE(m_server->contacts("1001").size(), stale + 1);
+        QCOMPARE(kirrow.state(), QProcess::Running);
+
+        QTemporaryDir otherSettings;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", otherSettings.path());
+        QProcess other;
+        other.setProcessEnvironment(environment);
+        const auto stopOther = qScopeGuard([&other] {
+            other.kill();
+            other.waitForFinished();
+        });
+        other.start(QStringLiteral(KIRROW_BINARY), {});
+        QTRY_COMPARE_WITH_TIMEOUT(xdo::visibleWindows("^Please Enter Your Pin$").size(), 1,
+                                  kRegisterTimeoutMs);
+        QCOMPARE(other.state(), QProcess::Running);
+
+        // Ended as the desktop ends it, the first takes its registration back.
+        kirrow.terminate();
+        QVERIFY(kirrow.waitForFinished(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1001").size(), stale, kRegisterTimeoutMs);
     }
 
     // A tel: link opened while Kirrow runs: its number goes into the running one's number box and
@@ -403,8 +512,8 @@ private slots:
     // caller holds a connection open without a word.
     void linkGoesToTheRunningProgram() {
         QTemporaryDir runtime;
-        const QByteArray stale =
-            QFile::encodeName(runtime.filePath(QStringLiteral("kirrow-%1").arg(::getuid())));
+        const QByteArray stale = QFile::encodeName(runtime.filePath(
+            platform::InstanceChannel::socketNameFor(QFileInfo(settingsFilePath()).path())));
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::copy(stale.begin(), stale.end(), address.sun_path);

@@ -1,6 +1,8 @@
 #include "dialogdriver.h"
 #include "digitbox.h"
+#include "errortraps.h"
 #include "fakertcclient.h"
+#include "filebytes.h"
 #include "frmkirrow.h"
 #include "instancechannel.h"
 #include "linknumber.h"
@@ -428,6 +430,40 @@ private slots:
             QVERIFY(html.contains("<h2>The demo account</h2>"));
             QVERIFY(html.contains("<img alt=\"Kirrow\" src=\"data:image/png;base64,"));
         }
+    }
+
+    // On a desktop where nothing opens web pages (in this test's own environment: a PATH with
+    // none of xdg-open and the browsers, BROWSER unset) the logo says so in a message box, which
+    // the user answers, and the program's log keeps the line.
+    void logoWithoutABrowserSaysSo() {
+        QTemporaryDir tools; // only what the test's own hands need
+        for (const char *tool : {"xdotool", "xwininfo"})
+            QVERIFY(QFile::link(QStandardPaths::findExecutable(tool), tools.filePath(tool)));
+        const QByteArray path = qgetenv("PATH");
+        const QByteArray browser = qgetenv("BROWSER");
+        const auto restore = qScopeGuard([&] {
+            qputenv("PATH", path);
+            if (!browser.isNull())
+                qputenv("BROWSER", browser);
+        });
+        qputenv("PATH", QFile::encodeName(tools.path()));
+        qunsetenv("BROWSER");
+        qunsetenv("DEFAULT_BROWSER");
+        QFile::remove(platform::programLogPath());
+
+        QString shown;
+        whenModalShows<QMessageBox>([&shown](QMessageBox *box) {
+            shown = box->text();
+            xdo::focusWindow(box); // no window manager gives the new box the keyboard
+            xdo::key({"Return"});
+        });
+        xdo::click(m_window->Picture4);
+        const QString told =
+            QStringLiteral("No web browser could open ") + shell::aboutPageUrl().toDisplayString();
+        QTRY_COMPARE(shown, told);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QVERIFY(readBytes(platform::programLogPath()).contains("web link: " + told.toUtf8()));
+        QVERIFY(m_window->isVisible());
     }
 
     // Resting on each control of the window shows its tip, drawn on the screen right below the

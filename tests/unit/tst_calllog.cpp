@@ -53,10 +53,10 @@ private slots:
                             "0:0:2\r\n3--Duration: 0:0:3\r\n4--Duration: 0:0:4\r\n"));
     }
 
-    void handEditedLongLogKeepsItsFirstFive() {
+    void handEditedLongLogTakesTheNewestCallOnTop() {
         write("a\r\nb\r\nc\r\nd\r\ne\r\nf\r\ng\r\n");
         QVERIFY(calls::addRecentCall(path(), "new--Duration: 0:0:1"));
-        QCOMPARE(contents(), QByteArray("a\r\nb\r\nc\r\nd\r\ne\r\n"));
+        QCOMPARE(contents(), QByteArray("new--Duration: 0:0:1\r\na\r\nb\r\nc\r\nd\r\n"));
     }
 
     void readingCreatesAMissingLogAndStopsAtFive() {
@@ -105,8 +105,20 @@ private slots:
         const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
         QVERIFY(data.startsWith(QDir::tempPath() + "/kirrow-test-home-"));
         QVERIFY(QDir(data).removeRecursively());
-        QCOMPARE(calls::recentLogPathFor(m_dir.path()), data + "/recentcall.txt");
-        QVERIFY(QFileInfo(data).isDir()); // made for it
+        const QString log = calls::recentLogPathFor(m_dir.path());
+        QCOMPARE(log, data + "/recentcall.txt");
+        // Made for it, and like the log for the user alone, also when rewritten.
+        QCOMPARE(modeOf(data), 0700);
+        QCOMPARE(calls::readRecentCalls(log), QStringList());
+        QCOMPARE(modeOf(log), 0600);
+        QVERIFY(
+            QFile::setPermissions(log, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        QVERIFY(calls::addRecentCall(log, "600--Duration: 0:0:4"));
+        QCOMPARE(modeOf(log), 0600);
+        // A folder an older version left open to others is closed.
+        QVERIFY(QFile::setPermissions(data, QFile::Permissions(0x7755)));
+        QCOMPARE(calls::recentLogPathFor(m_dir.path()), log);
+        QCOMPARE(modeOf(data), 0700);
         // A log already beside the program stays in use there.
         write("600--Duration: 0:0:4\r\n");
         QCOMPARE(calls::recentLogPathFor(m_dir.path()), path());

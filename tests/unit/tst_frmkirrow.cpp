@@ -315,6 +315,26 @@ private slots:
                     .contains(failOn.toUtf8() + " failed as the test asked."));
     }
 
+    // A skipped step (a ring, a tone that fails on every key) leaves one line in the program's
+    // log naming what failed and where, not one line each time.
+    void skippedStepsAreLoggedOnceNotOnEveryRepeat() {
+        QFile::remove(platform::programLogPath());
+        const auto ringFails = [] {
+            return platform::skipOnError([] { throw rtc::RtcError(-5, "the ring is broken"); });
+        };
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(!ringFails());
+        QVERIFY(!platform::skipOnError([] { throw std::runtime_error("no tone device"); }));
+        const QStringList lines = QString::fromUtf8(readBytes(platform::programLogPath()))
+                                      .split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].contains(QRegularExpression(
+                     "skippedStepsAreLoggedOnceNotOnEveryRepeat.*tst_frmkirrow.cpp:\\d+\\): "
+                     "skipped: the ring is broken$")),
+                 qPrintable(lines[0]));
+        QVERIFY2(lines[1].endsWith("skipped: no tone device"), qPrintable(lines[1]));
+    }
+
     void closingErasesTheAccountOnlyWhenNotToBeKept_data() {
         QTest::addColumn<bool>("save");
         QTest::newRow("kept") << true;

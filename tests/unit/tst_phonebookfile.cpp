@@ -69,7 +69,7 @@ private slots:
         QVERIFY(QDir().mkpath(program));
         // Even a program folder the user may write keeps no phone book of its own.
         QCOMPARE(phonebook::phoneBookPathFor(program), data + "/PhoneBook.txt");
-        QVERIFY(QFileInfo(data).isDir()); // made for it
+        QCOMPARE(modeOf(data), 0700); // made for it, for the user alone
         // A phone book already beside the program stays in use there.
         QVERIFY(writeBytes(program + "/PhoneBook.txt", "Anna--1\r\n"));
         QCOMPARE(phonebook::phoneBookPathFor(program), program + "/PhoneBook.txt");
@@ -182,6 +182,7 @@ private slots:
         QCOMPARE(rows, 0);
         QVERIFY(QFileInfo::exists(path));
         QCOMPARE(QFileInfo(path).size(), 0);
+        QCOMPARE(modeOf(path), 0600);
     }
 
     void aFileThatCannotBeOpenedGivesNoRows() {
@@ -213,6 +214,7 @@ private slots:
         QString error;
         QVERIFY(phonebook::writeFileLines(path, {"Anna--1", "Bob--2"}, &error));
         QCOMPARE(readBytes(path), QByteArray("Anna--1\r\nBob--2\r\n"));
+        QCOMPARE(modeOf(path), 0600);
         QVERIFY(phonebook::writeFileLines(path, {}, &error));
         QCOMPARE(readBytes(path), QByteArray());
     }

@@ -14,13 +14,6 @@ class TestSettingsStore : public QObject {
     Q_OBJECT
     QTemporaryDir m_home;
 
-    static int modeOf(const QString &path) {
-        struct stat info {};
-        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-            return -1;
-        return info.st_mode & 0777;
-    }
-
 private slots:
     void initTestCase() {
         // The store follows XDG_CONFIG_HOME: a folder of this test's own.
