@@ -366,7 +366,8 @@ private slots:
         // program is given the link and hands it over.
         QTemporaryDir runtime;
         qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-        platform::InstanceChannel channel;
+        platform::InstanceChannel channel(platform::InstanceChannel::socketPathFor(
+            QFileInfo(account::settingsFilePath()).path()));
         QVERIFY(channel.listen());
         connect(&channel, &platform::InstanceChannel::received, m_window.get(),
                 [this](const QByteArray &handed) {
