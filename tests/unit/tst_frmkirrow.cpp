@@ -264,6 +264,8 @@ private slots:
                                               : rtc::IRTCSessionPtr());
             texts << line->text();
         }
+        for (long code : {486L, 404L, 408L, 603L, 500L})
+            texts << "DISCONNECTED " + calls::endReason(code);
         for (const QString &text : texts)
             QVERIFY2(line->fits(text), qPrintable(text));
 
