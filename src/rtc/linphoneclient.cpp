@@ -8,11 +8,12 @@
 #include <linphone/factory.h>
 #include <linphone/logging.h>
 #include <linphone/lpconfig.h>
+#include <mediastreamer2/mediastream.h>
+#include <ortp/telephonyevents.h>
 
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QtEndian>
@@ -31,6 +32,9 @@
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcEngine, "kirrow.engine", QtWarningMsg)
+
+// Exported by liblinphone but left out of its installed headers: a call's media stream of a type.
+extern "C" MediaStream *linphone_call_get_stream(LinphoneCall *call, LinphoneStreamType type);
 
 namespace rtc {
 
@@ -238,21 +242,13 @@ void callStateChanged(LinphoneCore *core, LinphoneCall *call, LinphoneCallState 
     });
 }
 
-// Whether the far end's audio offer carries telephone events. The engine keeps one value per
-// attribute name of the remote media description: telephone events show as their rtpmap or as
-// their "0-15" fmtp, whichever it kept.
-bool offersTelephoneEvents(LinphoneCall *call) {
-    const LinphoneCallParams *remote = linphone_call_get_remote_params(call);
-    if (!remote)
-        return true; // nothing known: the standard way
-    for (const char *name : {"rtpmap", "fmtp"}) {
-        const QString value = fromC(linphone_call_params_get_custom_sdp_media_attribute(
-            remote, LinphoneStreamTypeAudio, name));
-        if (value.contains(QLatin1String("telephone-event"), Qt::CaseInsensitive) ||
-            QRegularExpression(QStringLiteral("^\\d+ 0-1[56]")).match(value).hasMatch())
-            return true;
-    }
-    return false;
+// Whether the call's negotiated audio carries telephone events (RFC 2833): the payload types the
+// audio stream sends with are what offer and answer agreed on, whatever the far end wrote beside
+// its rtpmap (many send no fmtp line). Without a running audio stream no event can go out.
+bool negotiatedTelephoneEvents(LinphoneCall *call) {
+    MediaStream *audio = linphone_call_get_stream(call, LinphoneStreamTypeAudio);
+    RtpSession *session = audio ? media_stream_get_rtp_session(audio) : nullptr;
+    return session && rtp_session_send_telephone_events_supported(session) >= 0;
 }
 
 // "host", "host:port" or "[v6]:port" into its parts; port 5060 when none is given.
@@ -856,8 +852,8 @@ void LinphoneClient::sendNextTone() {
     }
     if (m_tones.empty())
         return;
-    // RFC 2833 events to a far end that offered none are silently lost: send SIP INFO there.
-    const bool events = offersTelephoneEvents(call);
+    // RFC 2833 events to a far end that agreed on none are silently lost: send SIP INFO there.
+    const bool events = negotiatedTelephoneEvents(call);
     linphone_core_set_use_rfc2833_for_dtmf(m_core, events);
     linphone_core_set_use_info_for_dtmf(m_core, !events);
     // A tone the engine will not take now is tried again on the next turn, a few times.
