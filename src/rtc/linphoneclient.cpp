@@ -563,6 +563,8 @@ void LinphoneClient::Initialize() {
     linphone_core_set_ringback(core, nullptr);
     linphone_core_enable_video_capture(core, FALSE);
     linphone_core_enable_video_display(core, FALSE);
+    for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER})
+        useDevice(part, QString());
     // Reachability is what the registration tells; the engine's own guess from the default route
     // takes a loopback-only host for one without a network.
     linphone_core_enable_auto_iterate(core, FALSE);
@@ -932,9 +934,31 @@ bool LinphoneClient::hasDevice(const QString &id, RTC_AUDIO_DEVICE part) const {
     return found;
 }
 
+// The engine's card that is the desktop's default for a part: ALSA's "default" device. Under a
+// sound server (PulseAudio, PipeWire) its ALSA plug-in connects each stream, as it opens, to the
+// output or input the desktop has as default at that moment, so calls follow the user's choice
+// of the day, and the speaker slider's mixer (ALSA "default" too) acts on the same output.
+// Without a sound server it is the system's default card. The engine's own default (no device)
+// is merely the first card it found, which need not be the desktop's. Empty when ALSA has none.
+QString LinphoneClient::desktopDefaultDevice(RTC_AUDIO_DEVICE part) const {
+    QString found;
+    bctbx_list_t *list = linphone_core_get_extended_audio_devices(m_core);
+    for (const bctbx_list_t *item = list; item && found.isEmpty(); item = item->next) {
+        const auto *device = static_cast<const LinphoneAudioDevice *>(item->data);
+        if (qstrcmp(linphone_audio_device_get_driver_name(device), "ALSA") == 0 &&
+            qstrcmp(linphone_audio_device_get_device_name(device), "default") == 0 &&
+            canServe(device, part))
+            found = fromC(linphone_audio_device_get_id(device));
+    }
+    bctbx_list_free_with_data(list,
+                              reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    return found;
+}
+
 void LinphoneClient::useDevice(RTC_AUDIO_DEVICE part, const QString &id) {
-    const QByteArray utf8 = id.toUtf8();
-    const char *device = id.isEmpty() ? nullptr : utf8.constData(); // none: the default
+    // None chosen: the desktop's default device.
+    const QByteArray utf8 = (id.isEmpty() ? desktopDefaultDevice(part) : id).toUtf8();
+    const char *device = utf8.isEmpty() ? nullptr : utf8.constData();
     switch (part) {
     case RTCAD_SPEAKER:
         linphone_core_set_playback_device(m_core, device);

@@ -102,6 +102,7 @@ private:
     void screenSipSockets();
     bool hasDevice(const QString &id, RTC_AUDIO_DEVICE part) const;
     void useDevice(RTC_AUDIO_DEVICE part, const QString &id);
+    QString desktopDefaultDevice(RTC_AUDIO_DEVICE part) const;
     void stopRinging();
 
     _LinphoneCore *m_core = nullptr;
@@ -129,7 +130,7 @@ private:
     // the freed memory goes back to the system after the turn.
     bool m_memoryFreed = false;
     std::shared_ptr<class LinphoneSession> m_placing; // the session whose call is being invited
-    // The devices chosen, by RTC_AUDIO_DEVICE; "" is the engine's default.
+    // The devices chosen, by RTC_AUDIO_DEVICE; "" is the desktop's default.
     QString m_devices[3];
     bool m_echoTesting = false;
     _LinphoneRecorder *m_meter = nullptr;        // records the microphone while the meter runs

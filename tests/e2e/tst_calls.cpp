@@ -721,6 +721,48 @@ private slots:
         QVERIFY2(sees(*far, "^BYE sip:"), qPrintable(far->report()));
     }
 
+    // Without a device chosen in the wizard, calls play on the desktop's default output and
+    // record from its default input, and the ring plays there, whichever they are at the time: a
+    // headset made the default takes the next call, and the call after goes back with the default.
+    void callsAndRingFollowTheDesktopsDefaultDevices() {
+        const QString speakers = soundcheck::defaultSink();
+        const QString microphone = soundcheck::defaultSource();
+        soundcheck::PulseModule headset(
+            "module-null-sink",
+            {"sink_name=kirrow_headset", "sink_properties=device.description=Headset"});
+        soundcheck::PulseModule headsetMic(
+            "module-null-source", {"source_name=kirrow_headset_mic", "description=Headset"});
+        QVERIFY2(headset.isLoaded() && headsetMic.isLoaded(),
+                 qPrintable(headset.error() + headsetMic.error()));
+        const auto restore = qScopeGuard([&] { soundcheck::setDefaults(speakers, microphone); });
+        const auto callUses = [this](const QString &output, const QString &input) {
+            auto far = callee("answer.xml");
+            typeIntoNumberBox(QString()); // the last call's number, rubbed out
+            xdo::key(QStringList{"End"} + QStringList(number().size(), "BackSpace"));
+            QTRY_COMPARE(number(), QString());
+            dialAndConnect("1002");
+            const QStringList played =
+                waitFor([] { return soundcheck::playedSinks(); }, QStringList{output});
+            const QStringList recorded =
+                waitFor([] { return soundcheck::recordedSources(); }, QStringList{input});
+            endCall(*far);
+            QCOMPARE(played, QStringList{output});
+            QCOMPARE(recorded, QStringList{input});
+        };
+        QVERIFY(soundcheck::setDefaults("kirrow_headset", "kirrow_headset_mic"));
+        callUses("kirrow_headset", "kirrow_headset_mic");
+        QVERIFY(!QTest::currentTestFailed() && soundcheck::setDefaults(speakers, microphone));
+        callUses(speakers, microphone);
+        QVERIFY(!QTest::currentTestFailed());
+
+        QVERIFY(soundcheck::setDefaults("kirrow_headset", microphone));
+        auto ringing = caller("call-in-cancel.xml", 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
+        QCOMPARE(waitFor([] { return soundcheck::playedSinks(); }, QStringList{"kirrow_headset"}),
+                 QStringList{"kirrow_headset"});
+        QVERIFY2(passes(*ringing), qPrintable(ringing->report()));
+    }
+
     // The microphone chosen in the wizard of the audio button, with the pointer and the
     // keyboard, is the one the next call records from, and is still chosen after a restart.
     // Once it is gone, the wizard says so when it opens, in the same run or at the next start,
