@@ -384,6 +384,7 @@ private slots:
             QList<KamailioServer::Account>{{"1001", "kirrow1001"},
                                            {"1002", "kirrow1002"},
                                            {"1003", "kirrow1003"},
+                                           {"1004", "kirrow1004"},
                                            {"1002003004", "kirrow1002003004"}});
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
@@ -736,11 +737,11 @@ private slots:
                  qPrintable(headset.error() + headsetMic.error()));
         const auto restore = qScopeGuard([&] { soundcheck::setDefaults(speakers, microphone); });
         const auto callUses = [this](const QString &output, const QString &input) {
-            auto far = callee("answer.xml");
+            auto far = callee("answer.xml", "1004");
             typeIntoNumberBox(QString()); // the last call's number, rubbed out
             xdo::key(QStringList{"End"} + QStringList(number().size(), "BackSpace"));
             QTRY_COMPARE(number(), QString());
-            dialAndConnect("1002");
+            dialAndConnect("1004");
             const QStringList played =
                 waitFor([] { return soundcheck::playedSinks(); }, QStringList{output});
             const QStringList recorded =

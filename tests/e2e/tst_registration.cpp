@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
@@ -41,6 +42,8 @@ class TestRegistration : public QObject {
     QStringList m_statusLines;
 
     static constexpr int kRegisterTimeoutMs = 20000;
+    // How long the engine waits before it tries a failed registration again.
+    static constexpr int kEngineRetryMs = 70000;
 
     // Clicks the middle of a control of the program's main window, found by the window's id (the
     // program runs in a process of its own), where the layout puts it (15 twips to a pixel).
@@ -131,11 +134,12 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("menuKey");
         QTest::addColumn<bool>("waits"); // the engine retransmits for a while
+        QTest::addColumn<bool>("refused");
         QTest::newRow("wrong password") << QString() << "not-the-password"
-                                        << "Rejected" << false << false;
+                                        << "Rejected" << false << false << true;
         QTest::newRow("nothing answers")
             << QStringLiteral("127.0.0.1:%1").arg(deadUdpPort()) << "kirrow1001"
-            << "Registration failed: server not found or not reachable" << true << true;
+            << "Registration failed: server not found or not reachable" << true << true << false;
     }
     void eachLoginRegistersAfresh() {
         QFETCH(QString, server);
@@ -143,6 +147,11 @@ private slots:
         QFETCH(QString, status);
         QFETCH(bool, menuKey);
         QFETCH(bool, waits);
+        QFETCH(bool, refused);
+        SipCapture capture;
+        capture.addPort(m_server->port());
+        QString error;
+        QVERIFY2(capture.start(&error), qPrintable(error));
         MessageCatcher messages;
         LoginAnswer first = login("1001", password);
         first.byHand = true;
@@ -161,6 +170,30 @@ private slots:
             QVERIFY(ticks > 0);
         QVERIFY(window->RegState() != QLatin1String("REGISTERED"));
         QVERIFY(m_server->contacts("1001").isEmpty());
+        if (refused) {
+            // A refused password is not sent again (a provider locks an account that keeps
+            // trying it) until the user logs in again. The engine would try again after its
+            // retry period; what is watched for is what must not come, so the watch lasts
+            // that period and a little more.
+            const auto credentialsSent = [&capture, this] {
+                const QList<SipCapture::SipMessage> messages = capture.sipMessages();
+                return std::count_if(messages.cbegin(), messages.cend(),
+                                     [this](const SipCapture::SipMessage &message) {
+                                         return message.method == QLatin1String("REGISTER") &&
+                                                message.credentials &&
+                                                message.destinationPort == m_server->port();
+                                     });
+            };
+            const auto refusedOnes = credentialsSent();
+            QVERIFY(refusedOnes >= 1);
+            QElapsedTimer watch;
+            watch.start();
+            const bool sentAgain = QTest::qWaitFor([&] { return credentialsSent() > refusedOnes; },
+                                                   kEngineRetryMs + 5000);
+            QVERIFY2(!sentAgain,
+                     qPrintable(QStringLiteral("sent again after %1 ms").arg(watch.elapsed())));
+            QCOMPARE(window->lblMsg->text(), status);
+        }
 
         LoginAnswer second = login("1001", "kirrow1001");
         second.byHand = true;
