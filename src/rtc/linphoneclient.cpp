@@ -226,6 +226,17 @@ void requirePart(RTC_AUDIO_DEVICE part) {
         throw RtcError(RTC_E_INVALIDARG, QStringLiteral("No such audio device part %1.").arg(part));
 }
 
+// Credentials the server refused are not sent again: the engine would send them again every
+// minute, for ever, and a provider locks an account that keeps failing. The account stays as it
+// is, unregistered, until the user logs in again, which makes a new one.
+void stopRegistering(LinphoneAccount *account) {
+    LinphoneAccountParams *params =
+        linphone_account_params_clone(linphone_account_get_params(account));
+    linphone_account_params_set_register_enabled(params, FALSE);
+    linphone_account_set_params(account, params);
+    linphone_account_params_unref(params);
+}
+
 void accountRegistrationChanged(LinphoneCore *core, LinphoneAccount *account,
                                 LinphoneRegistrationState state, const char *) {
     atTheBoundary([&] {
@@ -1070,6 +1081,8 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
         value = (reason == LinphoneReasonForbidden || reason == LinphoneReasonUnauthorized)
                     ? RTCRS_REJECTED
                     : RTCRS_ERROR;
+        if (value == RTCRS_REJECTED)
+            stopRegistering(account);
         break;
     }
     default:
