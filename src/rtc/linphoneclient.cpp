@@ -19,9 +19,11 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <optional>
 #include <utility>
 
 #include <arpa/inet.h>
@@ -51,6 +53,11 @@ constexpr int kToneSpacingMs = 160;
 constexpr int kToneTries = 5;
 constexpr quint16 kStaticSipPort = 5060;
 constexpr unsigned kEchoTestRate = 16000; // speech, and no more: the test is for the ear
+// A SIP request over UDP times out after 64 times T1 (32 s); a name that does not resolve fails
+// well before, at the latest when DNS gives up (15 s).
+constexpr qint64 kRequestTimeoutMs = 25000;
+// How long an ICMP refusal of a keep-alive may take to come back.
+constexpr int kRefusalWaitMs = 500;
 
 // Gives the pages the allocator holds free back to the system. The allocator keeps freed memory
 // for reuse, so what the start-up and every ended call free would stay the program's for as
@@ -400,10 +407,14 @@ int chooseSipPort(const QString &bindAddress) {
     return probeUdpPort(bindAddress, 0); // -1: let the engine pick one
 }
 
-QString localAddressTowards(const QString &server) {
+namespace {
+
+// The address of a server given as "address[:port]" or "localhost[:port]" (IPv4); none for other
+// names.
+std::optional<sockaddr_in> numericServerAddress(const QString &server) {
     const auto [host, port] = splitHostPort(server);
     if (host.isEmpty())
-        return {};
+        return std::nullopt;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
@@ -414,10 +425,47 @@ QString localAddressTowards(const QString &server) {
         hints.ai_flags = AI_NUMERICHOST;
     addrinfo *found = nullptr;
     if (getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0 || !found)
-        return {};
+        return std::nullopt;
     sockaddr_in target = *reinterpret_cast<sockaddr_in *>(found->ai_addr);
     freeaddrinfo(found);
     target.sin_port = htons(port);
+    return target;
+}
+
+// A server's port that refuses datagrams answers them with an ICMP "port unreachable", which the
+// kernel reports on a connected socket as a refused connection, and a host or network that cannot
+// be reached says so the same way. The engine's own socket is not connected and never hears of
+// it, so a socket of our own sends the server one CRLF keep-alive (RFC 5626), which a SIP server
+// takes without a word. Gives the socket, to be asked with refusedSince() once an answer has had
+// time to come back; -1 when the datagram could not go out at all.
+int sendKeepAlive(const sockaddr_in &server) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    static const char keepAlive[] = "\r\n\r\n";
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) != 0 ||
+        ::send(fd, keepAlive, sizeof keepAlive - 1, 0) < 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the keep-alive sent on fd was refused; closes fd.
+bool refusedSince(int fd) {
+    char byte;
+    const bool refused = ::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 &&
+                         (errno == ECONNREFUSED || errno == EHOSTUNREACH || errno == ENETUNREACH);
+    ::close(fd);
+    return refused;
+}
+
+} // namespace
+
+QString localAddressTowards(const QString &server) {
+    const std::optional<sockaddr_in> target = numericServerAddress(server);
+    if (!target)
+        return {};
     // A connected UDP socket sends nothing; it only asks the kernel which source it would use.
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0)
@@ -425,7 +473,7 @@ QString localAddressTowards(const QString &server) {
     QString local;
     sockaddr_in self{};
     socklen_t len = sizeof self;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&target), sizeof target) == 0 &&
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&*target), sizeof *target) == 0 &&
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&self), &len) == 0) {
         char text[INET_ADDRSTRLEN] = {};
         if (inet_ntop(AF_INET, &self.sin_addr, text, sizeof text))
@@ -1068,6 +1116,7 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
         break;
     case LinphoneRegistrationProgress:
         value = RTCRS_REGISTERING;
+        m_registeringSince.start();
         break;
     case LinphoneRegistrationOk:
         value = RTCRS_REGISTERED;
@@ -1092,19 +1141,54 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
     long code = info ? linphone_error_info_get_protocol_code(info) : 0;
     const QString text = info ? fromC(linphone_error_info_get_phrase(info)) : QString();
     // A request that got no SIP answer says which way it failed: the engine's own "503 io error"
-    // is no answer of a server but a name that resolved to nothing or an address that refused
-    // the packets (code 0); a request never answered is a timeout (408).
+    // is no answer of a server (see reportWayFailure); a request never answered is a timeout.
     if (value == RTCRS_ERROR) {
         const LinphoneReason reason = linphone_account_get_error(account);
-        if (reason == LinphoneReasonIOError)
-            code = 0;
-        else if (code == 0 &&
-                 (reason == LinphoneReasonNoResponse || reason == LinphoneReasonNotAnswered ||
-                  reason == LinphoneReasonServerTimeout))
+        if (reason == LinphoneReasonIOError) {
+            reportWayFailure(text);
+            return;
+        }
+        if (code == 0 &&
+            (reason == LinphoneReasonNoResponse || reason == LinphoneReasonNotAnswered ||
+             reason == LinphoneReasonServerTimeout))
             code = 408;
     }
     queueEvent(RTCE_REGISTRATION_STATE_CHANGE,
                std::make_shared<RegistrationEvent>(value, code, text, m_enabledProfile));
+}
+
+// The engine's "503 io error" is no answer of a server: the request could not go out (a name
+// that resolves to nothing, a network that refuses it), or it went out and, over UDP, nothing
+// answered until the transaction timed out, which the engine counts against the way to the
+// server too. Told apart here: a failure before a request could time out is a way that leads
+// nowhere (code 0), and so is a server whose port refuses datagrams; the rest is a timeout (408).
+void LinphoneClient::reportWayFailure(const QString &text) {
+    const IRTCProfilePtr profile = m_enabledProfile;
+    const auto report = [this, profile, text](long code) {
+        if (profile == m_enabledProfile) // no new login since
+            queueEvent(RTCE_REGISTRATION_STATE_CHANGE,
+                       std::make_shared<RegistrationEvent>(RTCRS_ERROR, code, text, profile));
+    };
+    const auto *object = dynamic_cast<const ProfileObject *>(profile.get());
+    const std::optional<sockaddr_in> server =
+        object ? numericServerAddress(object->data.registrar) : std::nullopt;
+    if (!m_registeringSince.isValid() || m_registeringSince.elapsed() < kRequestTimeoutMs) {
+        report(0);
+        return;
+    }
+    if (!server) {
+        report(408); // a name that resolved: its server was asked
+        return;
+    }
+    const int probe = sendKeepAlive(*server);
+    if (probe < 0) {
+        report(0);
+        return;
+    }
+    QTimer::singleShot(kRefusalWaitMs, this, [this, probe, report] {
+        report(refusedSince(probe) ? 0 : 408);
+        wake(); // raises it
+    });
 }
 
 void LinphoneClient::queueEvent(long type, IRTCEventPtr event) {

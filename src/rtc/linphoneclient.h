@@ -3,6 +3,7 @@
 #include "provisioningprofile.h"
 #include "rtcclient.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <deque>
@@ -104,6 +105,7 @@ private:
     void useDevice(RTC_AUDIO_DEVICE part, const QString &id);
     QString desktopDefaultDevice(RTC_AUDIO_DEVICE part) const;
     void stopRinging();
+    void reportWayFailure(const QString &text);
 
     _LinphoneCore *m_core = nullptr;
     QTimer m_iterateTimer; // the slow tick
@@ -124,6 +126,7 @@ private:
     QString m_bindAddress;
     IRTCProfilePtr m_enabledProfile;
     _LinphoneAccount *m_account = nullptr;
+    QElapsedTimer m_registeringSince; // the account's latest attempt to register
     std::deque<std::pair<long, IRTCEventPtr>> m_pending;
     std::map<_LinphoneCall *, std::shared_ptr<class LinphoneSession>> m_sessions;
     // Set when the engine has just freed much (its start-up once registered, a call released):

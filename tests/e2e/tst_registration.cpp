@@ -21,16 +21,58 @@
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 using namespace account;
+
+namespace {
+
+// A UDP socket on 127.0.0.1 that takes every datagram and never answers: a server whose answers
+// are lost on the way.
+class SilentServer {
+public:
+    SilentServer() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            qFatal("cannot bind a UDP socket on 127.0.0.1");
+        m_port = ntohs(address.sin_port);
+        m_reader = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+        QObject::connect(m_reader.get(), &QSocketNotifier::activated, [this] {
+            char datagram[4096];
+            while (::recv(m_fd, datagram, sizeof datagram, 0) >= 0)
+                ++m_datagrams;
+        });
+    }
+    ~SilentServer() {
+        m_reader.reset();
+        ::close(m_fd);
+    }
+    quint16 port() const { return m_port; }
+    int datagrams() const { return m_datagrams; }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+    int m_datagrams = 0;
+    std::unique_ptr<QSocketNotifier> m_reader;
+};
+
+} // namespace
 
 // Kirrow with its real engine against a real exchange on 127.0.0.1.
 class TestRegistration : public QObject {
@@ -138,9 +180,12 @@ private slots:
         QTest::addColumn<bool>("refused");
         QTest::newRow("wrong password") << QString() << "not-the-password"
                                         << "Rejected" << false << false << true;
-        QTest::newRow("nothing answers")
+        QTest::newRow("port refuses")
             << QStringLiteral("127.0.0.1:%1").arg(deadUdpPort()) << "kirrow1001"
             << "Registration failed: server not found or not reachable" << true << true << false;
+        QTest::newRow("server silent")
+            << QStringLiteral("silent") << "kirrow1001"
+            << "Registration failed: no answer from the server" << true << true << false;
     }
     void eachLoginRegistersAfresh() {
         QFETCH(QString, server);
@@ -149,6 +194,11 @@ private slots:
         QFETCH(bool, menuKey);
         QFETCH(bool, waits);
         QFETCH(bool, refused);
+        std::optional<SilentServer> silent;
+        if (server == QLatin1String("silent")) {
+            silent.emplace();
+            server = QStringLiteral("127.0.0.1:%1").arg(silent->port());
+        }
         SipCapture capture;
         capture.addPort(m_server->port());
         QString error;
@@ -169,6 +219,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->text(), status, 60000);
         if (waits)
             QVERIFY(ticks > 0);
+        if (silent)
+            QVERIFY(silent->datagrams() > 0); // the requests reached it
         QVERIFY(window->RegState() != QLatin1String("REGISTERED"));
         QVERIFY(m_server->contacts("1001").isEmpty());
         if (refused) {
