@@ -451,13 +451,11 @@ int sendKeepAlive(const sockaddr_in &server) {
     return fd;
 }
 
-// Whether the keep-alive sent on fd was refused; closes fd.
+// Whether the keep-alive sent on fd was refused.
 bool refusedSince(int fd) {
     char byte;
-    const bool refused = ::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 &&
-                         (errno == ECONNREFUSED || errno == EHOSTUNREACH || errno == ENETUNREACH);
-    ::close(fd);
-    return refused;
+    return ::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 &&
+           (errno == ECONNREFUSED || errno == EHOSTUNREACH || errno == ENETUNREACH);
 }
 
 } // namespace
@@ -1180,13 +1178,18 @@ void LinphoneClient::reportWayFailure(const QString &text) {
         report(408); // a name that resolved: its server was asked
         return;
     }
-    const int probe = sendKeepAlive(*server);
-    if (probe < 0) {
+    const int fd = sendKeepAlive(*server);
+    if (fd < 0) {
         report(0);
         return;
     }
+    // Closed once asked, or with the client if it goes first.
+    const std::shared_ptr<const int> probe(new int(fd), [](const int *socket) {
+        ::close(*socket);
+        delete socket;
+    });
     QTimer::singleShot(kRefusalWaitMs, this, [this, probe, report] {
-        report(refusedSince(probe) ? 0 : 408);
+        report(refusedSince(*probe) ? 0 : 408);
         wake(); // raises it
     });
 }
