@@ -8,19 +8,22 @@
 #include <linphone/factory.h>
 #include <linphone/logging.h>
 #include <linphone/lpconfig.h>
+#include <mediastreamer2/mediastream.h>
+#include <ortp/telephonyevents.h>
 
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <optional>
 #include <utility>
 
 #include <arpa/inet.h>
@@ -31,6 +34,9 @@
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcEngine, "kirrow.engine", QtWarningMsg)
+
+// Exported by liblinphone but left out of its installed headers: a call's media stream of a type.
+extern "C" MediaStream *linphone_call_get_stream(LinphoneCall *call, LinphoneStreamType type);
 
 namespace rtc {
 
@@ -47,6 +53,11 @@ constexpr int kToneSpacingMs = 160;
 constexpr int kToneTries = 5;
 constexpr quint16 kStaticSipPort = 5060;
 constexpr unsigned kEchoTestRate = 16000; // speech, and no more: the test is for the ear
+// A SIP request over UDP times out after 64 times T1 (32 s); a name that does not resolve fails
+// well before, at the latest when DNS gives up (15 s).
+constexpr qint64 kRequestTimeoutMs = 25000;
+// How long an ICMP refusal of a keep-alive may take to come back.
+constexpr int kRefusalWaitMs = 500;
 
 // Gives the pages the allocator holds free back to the system. The allocator keeps freed memory
 // for reuse, so what the start-up and every ended call free would stay the program's for as
@@ -240,6 +251,17 @@ void requirePart(RTC_AUDIO_DEVICE part) {
         throw RtcError(RTC_E_INVALIDARG, QStringLiteral("No such audio device part %1.").arg(part));
 }
 
+// Credentials the server refused are not sent again: the engine would send them again every
+// minute, for ever, and a provider locks an account that keeps failing. The account stays as it
+// is, unregistered, until the user logs in again, which makes a new one.
+void stopRegistering(LinphoneAccount *account) {
+    LinphoneAccountParams *params =
+        linphone_account_params_clone(linphone_account_get_params(account));
+    linphone_account_params_set_register_enabled(params, FALSE);
+    linphone_account_set_params(account, params);
+    linphone_account_params_unref(params);
+}
+
 void accountRegistrationChanged(LinphoneCore *core, LinphoneAccount *account,
                                 LinphoneRegistrationState state, const char *) {
     atTheBoundary([&] {
@@ -256,21 +278,13 @@ void callStateChanged(LinphoneCore *core, LinphoneCall *call, LinphoneCallState 
     });
 }
 
-// Whether the far end's audio offer carries telephone events. The engine keeps one value per
-// attribute name of the remote media description: telephone events show as their rtpmap or as
-// their "0-15" fmtp, whichever it kept.
-bool offersTelephoneEvents(LinphoneCall *call) {
-    const LinphoneCallParams *remote = linphone_call_get_remote_params(call);
-    if (!remote)
-        return true; // nothing known: the standard way
-    for (const char *name : {"rtpmap", "fmtp"}) {
-        const QString value = fromC(linphone_call_params_get_custom_sdp_media_attribute(
-            remote, LinphoneStreamTypeAudio, name));
-        if (value.contains(QLatin1String("telephone-event"), Qt::CaseInsensitive) ||
-            QRegularExpression(QStringLiteral("^\\d+ 0-1[56]")).match(value).hasMatch())
-            return true;
-    }
-    return false;
+// Whether the call's negotiated audio carries telephone events (RFC 2833): the payload types the
+// audio stream sends with are what offer and answer agreed on, whatever the far end wrote beside
+// its rtpmap (many send no fmtp line). Without a running audio stream no event can go out.
+bool negotiatedTelephoneEvents(LinphoneCall *call) {
+    MediaStream *audio = linphone_call_get_stream(call, LinphoneStreamTypeAudio);
+    RtpSession *session = audio ? media_stream_get_rtp_session(audio) : nullptr;
+    return session && rtp_session_send_telephone_events_supported(session) >= 0;
 }
 
 // "host", "host:port" or "[v6]:port" into its parts; port 5060 when none is given.
@@ -411,10 +425,14 @@ int chooseSipPort(const QString &bindAddress) {
     return probeUdpPort(bindAddress, 0); // -1: let the engine pick one
 }
 
-QString localAddressTowards(const QString &server) {
+namespace {
+
+// The address of a server given as "address[:port]" or "localhost[:port]" (IPv4); none for other
+// names.
+std::optional<sockaddr_in> numericServerAddress(const QString &server) {
     const auto [host, port] = splitHostPort(server);
     if (host.isEmpty())
-        return {};
+        return std::nullopt;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
@@ -425,10 +443,45 @@ QString localAddressTowards(const QString &server) {
         hints.ai_flags = AI_NUMERICHOST;
     addrinfo *found = nullptr;
     if (getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found) != 0 || !found)
-        return {};
+        return std::nullopt;
     sockaddr_in target = *reinterpret_cast<sockaddr_in *>(found->ai_addr);
     freeaddrinfo(found);
     target.sin_port = htons(port);
+    return target;
+}
+
+// A server's port that refuses datagrams answers them with an ICMP "port unreachable", which the
+// kernel reports on a connected socket as a refused connection, and a host or network that cannot
+// be reached says so the same way. The engine's own socket is not connected and never hears of
+// it, so a socket of our own sends the server one CRLF keep-alive (RFC 5626), which a SIP server
+// takes without a word. Gives the socket, to be asked with refusedSince() once an answer has had
+// time to come back; -1 when the datagram could not go out at all.
+int sendKeepAlive(const sockaddr_in &server) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    static const char keepAlive[] = "\r\n\r\n";
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) != 0 ||
+        ::send(fd, keepAlive, sizeof keepAlive - 1, 0) < 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the keep-alive sent on fd was refused.
+bool refusedSince(int fd) {
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 &&
+           (errno == ECONNREFUSED || errno == EHOSTUNREACH || errno == ENETUNREACH);
+}
+
+} // namespace
+
+QString localAddressTowards(const QString &server) {
+    const std::optional<sockaddr_in> target = numericServerAddress(server);
+    if (!target)
+        return {};
     // A connected UDP socket sends nothing; it only asks the kernel which source it would use.
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0)
@@ -436,7 +489,7 @@ QString localAddressTowards(const QString &server) {
     QString local;
     sockaddr_in self{};
     socklen_t len = sizeof self;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&target), sizeof target) == 0 &&
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&*target), sizeof *target) == 0 &&
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&self), &len) == 0) {
         char text[INET_ADDRSTRLEN] = {};
         if (inet_ntop(AF_INET, &self.sin_addr, text, sizeof text))
@@ -587,6 +640,8 @@ void LinphoneClient::Initialize() {
     linphone_core_set_ringback(core, ringback.isEmpty() ? nullptr : ringback.toUtf8().constData());
     linphone_core_enable_video_capture(core, FALSE);
     linphone_core_enable_video_display(core, FALSE);
+    for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER})
+        useDevice(part, QString());
     // Reachability is what the registration tells; the engine's own guess from the default route
     // takes a loopback-only host for one without a network.
     linphone_core_enable_auto_iterate(core, FALSE);
@@ -876,8 +931,8 @@ void LinphoneClient::sendNextTone() {
     }
     if (m_tones.empty())
         return;
-    // RFC 2833 events to a far end that offered none are silently lost: send SIP INFO there.
-    const bool events = offersTelephoneEvents(call);
+    // RFC 2833 events to a far end that agreed on none are silently lost: send SIP INFO there.
+    const bool events = negotiatedTelephoneEvents(call);
     linphone_core_set_use_rfc2833_for_dtmf(m_core, events);
     linphone_core_set_use_info_for_dtmf(m_core, !events);
     // A tone the engine will not take now is tried again on the next turn, a few times.
@@ -956,9 +1011,31 @@ bool LinphoneClient::hasDevice(const QString &id, RTC_AUDIO_DEVICE part) const {
     return found;
 }
 
+// The engine's card that is the desktop's default for a part: ALSA's "default" device. Under a
+// sound server (PulseAudio, PipeWire) its ALSA plug-in connects each stream, as it opens, to the
+// output or input the desktop has as default at that moment, so calls follow the user's choice
+// of the day, and the speaker slider's mixer (ALSA "default" too) acts on the same output.
+// Without a sound server it is the system's default card. The engine's own default (no device)
+// is merely the first card it found, which need not be the desktop's. Empty when ALSA has none.
+QString LinphoneClient::desktopDefaultDevice(RTC_AUDIO_DEVICE part) const {
+    QString found;
+    bctbx_list_t *list = linphone_core_get_extended_audio_devices(m_core);
+    for (const bctbx_list_t *item = list; item && found.isEmpty(); item = item->next) {
+        const auto *device = static_cast<const LinphoneAudioDevice *>(item->data);
+        if (qstrcmp(linphone_audio_device_get_driver_name(device), "ALSA") == 0 &&
+            qstrcmp(linphone_audio_device_get_device_name(device), "default") == 0 &&
+            canServe(device, part))
+            found = fromC(linphone_audio_device_get_id(device));
+    }
+    bctbx_list_free_with_data(list,
+                              reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    return found;
+}
+
 void LinphoneClient::useDevice(RTC_AUDIO_DEVICE part, const QString &id) {
-    const QByteArray utf8 = id.toUtf8();
-    const char *device = id.isEmpty() ? nullptr : utf8.constData(); // none: the default
+    // None chosen: the desktop's default device.
+    const QByteArray utf8 = (id.isEmpty() ? desktopDefaultDevice(part) : id).toUtf8();
+    const char *device = utf8.isEmpty() ? nullptr : utf8.constData();
     switch (part) {
     case RTCAD_SPEAKER:
         linphone_core_set_playback_device(m_core, device);
@@ -1057,6 +1134,7 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
         break;
     case LinphoneRegistrationProgress:
         value = RTCRS_REGISTERING;
+        m_registeringSince.start();
         break;
     case LinphoneRegistrationOk:
         value = RTCRS_REGISTERED;
@@ -1070,6 +1148,8 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
         value = (reason == LinphoneReasonForbidden || reason == LinphoneReasonUnauthorized)
                     ? RTCRS_REJECTED
                     : RTCRS_ERROR;
+        if (value == RTCRS_REJECTED)
+            stopRegistering(account);
         break;
     }
     default:
@@ -1079,19 +1159,59 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
     long code = info ? linphone_error_info_get_protocol_code(info) : 0;
     const QString text = info ? fromC(linphone_error_info_get_phrase(info)) : QString();
     // A request that got no SIP answer says which way it failed: the engine's own "503 io error"
-    // is no answer of a server but a name that resolved to nothing or an address that refused
-    // the packets (code 0); a request never answered is a timeout (408).
+    // is no answer of a server (see reportWayFailure); a request never answered is a timeout.
     if (value == RTCRS_ERROR) {
         const LinphoneReason reason = linphone_account_get_error(account);
-        if (reason == LinphoneReasonIOError)
-            code = 0;
-        else if (code == 0 &&
-                 (reason == LinphoneReasonNoResponse || reason == LinphoneReasonNotAnswered ||
-                  reason == LinphoneReasonServerTimeout))
+        if (reason == LinphoneReasonIOError) {
+            reportWayFailure(text);
+            return;
+        }
+        if (code == 0 &&
+            (reason == LinphoneReasonNoResponse || reason == LinphoneReasonNotAnswered ||
+             reason == LinphoneReasonServerTimeout))
             code = 408;
     }
     queueEvent(RTCE_REGISTRATION_STATE_CHANGE,
                std::make_shared<RegistrationEvent>(value, code, text, m_enabledProfile));
+}
+
+// The engine's "503 io error" is no answer of a server: the request could not go out (a name
+// that resolves to nothing, a network that refuses it), or it went out and, over UDP, nothing
+// answered until the transaction timed out, which the engine counts against the way to the
+// server too. Told apart here: a failure before a request could time out is a way that leads
+// nowhere (code 0), and so is a server whose port refuses datagrams; the rest is a timeout (408).
+void LinphoneClient::reportWayFailure(const QString &text) {
+    const IRTCProfilePtr profile = m_enabledProfile;
+    const auto report = [this, profile, text](long code) {
+        if (profile == m_enabledProfile) // no new login since
+            queueEvent(RTCE_REGISTRATION_STATE_CHANGE,
+                       std::make_shared<RegistrationEvent>(RTCRS_ERROR, code, text, profile));
+    };
+    const auto *object = dynamic_cast<const ProfileObject *>(profile.get());
+    const std::optional<sockaddr_in> server =
+        object ? numericServerAddress(object->data.registrar) : std::nullopt;
+    if (!m_registeringSince.isValid() || m_registeringSince.elapsed() < kRequestTimeoutMs) {
+        report(0);
+        return;
+    }
+    if (!server) {
+        report(408); // a name that resolved: its server was asked
+        return;
+    }
+    const int fd = sendKeepAlive(*server);
+    if (fd < 0) {
+        report(0);
+        return;
+    }
+    // Closed once asked, or with the client if it goes first.
+    const std::shared_ptr<const int> probe(new int(fd), [](const int *socket) {
+        ::close(*socket);
+        delete socket;
+    });
+    QTimer::singleShot(kRefusalWaitMs, this, [this, probe, report] {
+        report(refusedSince(*probe) ? 0 : 408);
+        wake(); // raises it
+    });
 }
 
 void LinphoneClient::queueEvent(long type, IRTCEventPtr event) {

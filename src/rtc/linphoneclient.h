@@ -3,6 +3,7 @@
 #include "provisioningprofile.h"
 #include "rtcclient.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <deque>
@@ -103,7 +104,9 @@ private:
     void screenSipSockets();
     bool hasDevice(const QString &id, RTC_AUDIO_DEVICE part) const;
     void useDevice(RTC_AUDIO_DEVICE part, const QString &id);
+    QString desktopDefaultDevice(RTC_AUDIO_DEVICE part) const;
     void stopRinging();
+    void reportWayFailure(const QString &text);
 
     _LinphoneCore *m_core = nullptr;
     QTimer m_iterateTimer; // the slow tick
@@ -124,13 +127,14 @@ private:
     QString m_bindAddress;
     IRTCProfilePtr m_enabledProfile;
     _LinphoneAccount *m_account = nullptr;
+    QElapsedTimer m_registeringSince; // the account's latest attempt to register
     std::deque<std::pair<long, IRTCEventPtr>> m_pending;
     std::map<_LinphoneCall *, std::shared_ptr<class LinphoneSession>> m_sessions;
     // Set when the engine has just freed much (its start-up once registered, a call released):
     // the freed memory goes back to the system after the turn.
     bool m_memoryFreed = false;
     std::shared_ptr<class LinphoneSession> m_placing; // the session whose call is being invited
-    // The devices chosen, by RTC_AUDIO_DEVICE; "" is the engine's default.
+    // The devices chosen, by RTC_AUDIO_DEVICE; "" is the desktop's default.
     QString m_devices[3];
     bool m_echoTesting = false;
     _LinphoneRecorder *m_meter = nullptr;        // records the microphone while the meter runs

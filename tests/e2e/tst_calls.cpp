@@ -5,6 +5,7 @@
 #include "kamailioserver.h"
 #include "linphoneclient.h"
 #include "logindriver.h"
+#include "mainlayout.h"
 #include "picturebox.h"
 #include "recentlog.h"
 #include "sipcapture.h"
@@ -185,6 +186,29 @@ private:
     QProcess m_monitor;
     QString m_seen;
 };
+
+// What an SDP body offers for audio: its port, and the telephone-event payload type that goes
+// with its first codec (events are sent at the clock rate of the codec in use).
+struct SdpAudio {
+    quint16 port = 0;
+    int telephoneEvent = -1;
+};
+SdpAudio sdpAudio(const QString &body) {
+    static const QRegularExpression media("^m=audio (\\d+) \\S+ (\\d+)",
+                                          QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = media.match(body);
+    if (!m.hasMatch())
+        return {};
+    const auto rate = [&body](const QString &payload) {
+        const QRegularExpression map("^a=rtpmap:" + payload + " [^/]+/(\\d+)",
+                                     QRegularExpression::MultilineOption);
+        return map.match(body).captured(1);
+    };
+    const QRegularExpression event("^a=rtpmap:(\\d+) telephone-event/" + rate(m.captured(2)) +
+                                       "\\s*$",
+                                   QRegularExpression::MultilineOption);
+    return {m.captured(1).toUShort(), event.match(body).captured(1).toInt()};
+}
 
 } // namespace
 
@@ -425,6 +449,21 @@ class TestCalls : public QObject {
                  qPrintable(soundcheck::describe(ring, soundcheck::kRate, {400, 450})));
     }
 
+    // The main windows of other Kirrows on the screen, as xdotool names them.
+    QStringList otherWindows() const {
+        QStringList windows = xdo::visibleWindows("^Kirrow$");
+        windows.removeAll(QString::number(m_window->winId()));
+        return windows;
+    }
+
+    // Clicks the middle of a control of another Kirrow's main window, where the layout puts it
+    // (15 twips to a pixel).
+    static void clickControlOf(const QString &window, const char *control) {
+        const skin::ControlPlace &place = skin::placeOf(QLatin1String(control));
+        xdo::clickAt(xdo::windowGeometry(window).topLeft() +
+                     QPoint(place.left + place.width / 2, place.top + place.height / 2) / 15);
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
@@ -435,6 +474,7 @@ private slots:
             QList<KamailioServer::Account>{{"1001", "kirrow1001"},
                                            {"1002", "kirrow1002"},
                                            {"1003", "kirrow1003"},
+                                           {"1004", "kirrow1004"},
                                            {"1002003004", "kirrow1002003004"}});
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
@@ -618,9 +658,19 @@ private slots:
         QVERIFY(m_messages->read().isEmpty());
     }
 
+    // Keys go as RFC 2833 events whenever the far end's answer has telephone-event, also when it
+    // writes its rtpmap without the fmtp line listing the events, and never as SIP INFO then.
+    void padKeysDuringACallGoAsTelephoneEvents_data() {
+        QTest::addColumn<QString>("scenario");
+        QTest::newRow("events listed") << "answer.xml";
+        QTest::newRow("rtpmap alone") << "answer-te-no-fmtp.xml";
+    }
     void padKeysDuringACallGoAsTelephoneEvents() {
-        auto far = callee("answer.xml");
+        QFETCH(QString, scenario);
+        auto far = callee(scenario);
         SipCapture capture;
+        capture.addPort(m_server->port());
+        capture.addPort(far->port());
         capture.addPort(far->mediaPort());
         capture.setTelephoneEventPayloadType(101);
         QString error;
@@ -631,7 +681,64 @@ private slots:
         clickPad(QStringLiteral("0123456789*#"));
         const QList<int> expected{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}; // 10 is *, 11 is #
         QCOMPARE(waitFor([&] { return capture.rtpEvents(far->mediaPort()); }, expected), expected);
+        QVERIFY2(capture.sipInfoBodies().isEmpty(), qPrintable(capture.sipInfoBodies().join("|")));
         endCall(*far);
+    }
+
+    // Two Kirrows: this window calls the program started as a user starts it, whose user answers
+    // with its Call button; the keys pressed here reach it as RFC 2833 events, not as SIP INFO.
+    void padKeysBetweenTwoKirrowsGoAsTelephoneEvents() {
+        QTemporaryDir otherHome;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", otherHome.filePath("config"));
+        environment.insert("XDG_DATA_HOME", otherHome.filePath("data"));
+        QProcess other;
+        other.setProcessEnvironment(environment);
+        const auto stop = qScopeGuard([&other] {
+            other.kill();
+            other.waitForFinished();
+        });
+        startProgramAndLogIn(other, KIRROW_BINARY, m_server->address(), "1003", "kirrow1003");
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1003").size(), 1, kTimeoutMs);
+        QStringList windows;
+        QTRY_COMPARE_WITH_TIMEOUT((windows = otherWindows()).size(), 1, kTimeoutMs);
+        // Side by side, as a window manager would place a second window: each takes its clicks.
+        const QRect here = m_window->frameGeometry();
+        const int besideX = here.right() + 10 + here.width() < m_window->screen()->size().width()
+                                ? here.right() + 10
+                                : std::max(0, here.left() - 10 - here.width());
+        xdo::run({"windowmove", "--sync", windows.first(), QString::number(besideX),
+                  QString::number(here.top())});
+        QVERIFY(!xdo::windowGeometry(windows.first()).intersects(here));
+
+        SipCapture signalling;
+        signalling.addPort(m_server->port());
+        QString error;
+        QVERIFY2(signalling.start(&error), qPrintable(error));
+        dialWithPad("1003");
+        QVERIFY(QTest::qWaitFor([&] { return signalling.sipResponses().contains("180 INVITE"); },
+                                kTimeoutMs));
+        clickControlOf(windows.first(), "Picture6"); // Call, in the other Kirrow: answers
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), kTimeoutMs);
+
+        // The media ports the two agreed on, from their offer and answer, captured from now on.
+        SipCapture media;
+        media.addPort(m_server->port());
+        for (const SipCapture::SipMessage &message : signalling.sipMessages()) {
+            if (message.cseqMethod != QLatin1String("INVITE") || message.body.isEmpty())
+                continue;
+            const SdpAudio audio = sdpAudio(message.body);
+            media.addPort(audio.port);
+            media.setTelephoneEventPayloadType(audio.telephoneEvent);
+        }
+        QVERIFY2(media.filter().count("port") >= 3, qPrintable(media.filter()));
+        QVERIFY2(media.start(&error), qPrintable(error));
+        clickPad(QStringLiteral("5#"));
+        const QList<int> expected{5, 11};
+        QCOMPARE(waitFor([&] { return media.rtpEvents(); }, expected), expected);
+        QVERIFY2(media.sipInfoBodies().isEmpty(), qPrintable(media.sipInfoBodies().join("|")));
+        clickEnd();
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
     }
 
     void padKeysGoAsSipInfoWhenTheFarEndHasNoTelephoneEvents() {
@@ -928,6 +1035,48 @@ private slots:
         QVERIFY(connected());
         endCall(*far);
         QVERIFY2(sees(*far, "^BYE sip:"), qPrintable(far->report()));
+    }
+
+    // Without a device chosen in the wizard, calls play on the desktop's default output and
+    // record from its default input, and the ring plays there, whichever they are at the time: a
+    // headset made the default takes the next call, and the call after goes back with the default.
+    void callsAndRingFollowTheDesktopsDefaultDevices() {
+        const QString speakers = soundcheck::defaultSink();
+        const QString microphone = soundcheck::defaultSource();
+        soundcheck::PulseModule headset(
+            "module-null-sink",
+            {"sink_name=kirrow_headset", "sink_properties=device.description=Headset"});
+        soundcheck::PulseModule headsetMic(
+            "module-null-source", {"source_name=kirrow_headset_mic", "description=Headset"});
+        QVERIFY2(headset.isLoaded() && headsetMic.isLoaded(),
+                 qPrintable(headset.error() + headsetMic.error()));
+        const auto restore = qScopeGuard([&] { soundcheck::setDefaults(speakers, microphone); });
+        const auto callUses = [this](const QString &output, const QString &input) {
+            auto far = callee("answer.xml", "1004");
+            typeIntoNumberBox(QString()); // the last call's number, rubbed out
+            xdo::key(QStringList{"End"} + QStringList(number().size(), "BackSpace"));
+            QTRY_COMPARE(number(), QString());
+            dialAndConnect("1004");
+            const QStringList played =
+                waitFor([] { return soundcheck::playedSinks(); }, QStringList{output});
+            const QStringList recorded =
+                waitFor([] { return soundcheck::recordedSources(); }, QStringList{input});
+            endCall(*far);
+            QCOMPARE(played, QStringList{output});
+            QCOMPARE(recorded, QStringList{input});
+        };
+        QVERIFY(soundcheck::setDefaults("kirrow_headset", "kirrow_headset_mic"));
+        callUses("kirrow_headset", "kirrow_headset_mic");
+        QVERIFY(!QTest::currentTestFailed() && soundcheck::setDefaults(speakers, microphone));
+        callUses(speakers, microphone);
+        QVERIFY(!QTest::currentTestFailed());
+
+        QVERIFY(soundcheck::setDefaults("kirrow_headset", microphone));
+        auto ringing = caller("call-in-cancel.xml", 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
+        QCOMPARE(waitFor([] { return soundcheck::playedSinks(); }, QStringList{"kirrow_headset"}),
+                 QStringList{"kirrow_headset"});
+        QVERIFY2(passes(*ringing), qPrintable(ringing->report()));
     }
 
     // The microphone chosen in the wizard of the audio button, with the pointer and the

@@ -17,19 +17,62 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 using namespace account;
+
+namespace {
+
+// A UDP socket on 127.0.0.1 that takes every datagram and never answers: a server whose answers
+// are lost on the way.
+class SilentServer {
+public:
+    SilentServer() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            qFatal("cannot bind a UDP socket on 127.0.0.1");
+        m_port = ntohs(address.sin_port);
+        m_reader = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+        QObject::connect(m_reader.get(), &QSocketNotifier::activated, [this] {
+            char datagram[4096];
+            while (::recv(m_fd, datagram, sizeof datagram, 0) >= 0)
+                ++m_datagrams;
+        });
+    }
+    ~SilentServer() {
+        m_reader.reset();
+        ::close(m_fd);
+    }
+    quint16 port() const { return m_port; }
+    int datagrams() const { return m_datagrams; }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+    int m_datagrams = 0;
+    std::unique_ptr<QSocketNotifier> m_reader;
+};
+
+} // namespace
 
 // Kirrow with its real engine against a real exchange on 127.0.0.1.
 class TestRegistration : public QObject {
@@ -41,6 +84,9 @@ class TestRegistration : public QObject {
     QStringList m_statusLines;
 
     static constexpr int kRegisterTimeoutMs = 20000;
+    // How long the engine waits before it tries a failed registration again (measured: the
+    // refused password went out again 61.7 s after the refusal).
+    static constexpr int kEngineRetryMs = 60000;
 
     // Clicks the middle of a control of the program's main window, found by the window's id (the
     // program runs in a process of its own), where the layout puts it (15 twips to a pixel).
@@ -157,11 +203,15 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("menuKey");
         QTest::addColumn<bool>("waits"); // the engine retransmits for a while
+        QTest::addColumn<bool>("refused");
         QTest::newRow("wrong password") << QString() << "not-the-password"
-                                        << "Rejected" << false << false;
-        QTest::newRow("nothing answers")
+                                        << "Rejected" << false << false << true;
+        QTest::newRow("port refuses")
             << QStringLiteral("127.0.0.1:%1").arg(deadUdpPort()) << "kirrow1001"
-            << "Registration failed: server not found or not reachable" << true << true;
+            << "Registration failed: server not found or not reachable" << true << true << false;
+        QTest::newRow("server silent")
+            << QStringLiteral("silent") << "kirrow1001"
+            << "Registration failed: no answer from the server" << true << true << false;
     }
     void eachLoginRegistersAfresh() {
         QFETCH(QString, server);
@@ -169,6 +219,16 @@ private slots:
         QFETCH(QString, status);
         QFETCH(bool, menuKey);
         QFETCH(bool, waits);
+        QFETCH(bool, refused);
+        std::optional<SilentServer> silent;
+        if (server == QLatin1String("silent")) {
+            silent.emplace();
+            server = QStringLiteral("127.0.0.1:%1").arg(silent->port());
+        }
+        SipCapture capture;
+        capture.addPort(m_server->port());
+        QString error;
+        QVERIFY2(capture.start(&error), qPrintable(error));
         MessageCatcher messages;
         LoginAnswer first = login("1001", password);
         first.byHand = true;
@@ -186,8 +246,34 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->toolTip(), status, 60000);
         if (waits)
             QVERIFY(ticks > 0);
+        if (silent)
+            QVERIFY(silent->datagrams() > 0); // the requests reached it
         QVERIFY(window->RegState() != QLatin1String("REGISTERED"));
         QVERIFY(m_server->contacts("1001").isEmpty());
+        if (refused) {
+            // A refused password is not sent again (a provider locks an account that keeps
+            // trying it) until the user logs in again. The engine would try again after its
+            // retry period; what is watched for is what must not come, so the watch lasts
+            // that period and a little more.
+            const auto credentialsSent = [&capture, this] {
+                const QList<SipCapture::SipMessage> messages = capture.sipMessages();
+                return std::count_if(messages.cbegin(), messages.cend(),
+                                     [this](const SipCapture::SipMessage &message) {
+                                         return message.method == QLatin1String("REGISTER") &&
+                                                message.credentials &&
+                                                message.destinationPort == m_server->port();
+                                     });
+            };
+            const auto refusedOnes = credentialsSent();
+            QVERIFY(refusedOnes >= 1);
+            QElapsedTimer watch;
+            watch.start();
+            const bool sentAgain = QTest::qWaitFor([&] { return credentialsSent() > refusedOnes; },
+                                                   kEngineRetryMs + 5000);
+            QVERIFY2(!sentAgain,
+                     qPrintable(QStringLiteral("sent again after %1 ms").arg(watch.elapsed())));
+            QCOMPARE(window->lblMsg->text(), status);
+        }
 
         LoginAnswer second = login("1001", "kirrow1001");
         second.byHand = true;

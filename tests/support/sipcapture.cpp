@@ -74,6 +74,9 @@ bool parseSip(const QByteArray &datagram, SipCapture::SipMessage *message) {
                 message->cseq = parts.at(0).toInt();
                 message->cseqMethod = parts.at(1).toUpper();
             }
+        } else if (name == QLatin1String("authorization") ||
+                   name == QLatin1String("proxy-authorization")) {
+            message->credentials = true;
         } else if (name == QLatin1String("content-type") || name == QLatin1String("c")) {
             message->contentType = value;
         } else if (name == QLatin1String("content-length") || name == QLatin1String("l")) {

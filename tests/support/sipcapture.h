@@ -60,7 +60,8 @@ public:
         int cseq = 0;       // CSeq number
         QString cseqMethod; // CSeq method (the request a response answers)
         QString contentType;
-        QString body; // as sent, CRLFs included
+        bool credentials = false; // an Authorization or Proxy-Authorization header
+        QString body;             // as sent, CRLFs included
     };
 
     SipCapture();

@@ -52,6 +52,18 @@ QString defaultSink() {
     return pactl({QStringLiteral("get-default-sink")});
 }
 
+QString defaultSource() {
+    return pactl({QStringLiteral("get-default-source")});
+}
+
+bool setDefaults(const QString &sink, const QString &source) {
+    QString error;
+    pactl({QStringLiteral("set-default-sink"), sink}, &error);
+    if (error.isEmpty())
+        pactl({QStringLiteral("set-default-source"), source}, &error);
+    return error.isEmpty() && defaultSink() == sink && defaultSource() == source;
+}
+
 PulseModule::PulseModule(const QString &module, const QStringList &arguments) {
     m_index = pactl(QStringList{QStringLiteral("load-module"), module} + arguments, &m_error);
 }
@@ -62,19 +74,31 @@ void PulseModule::unload() {
     m_index.clear();
 }
 
-QStringList recordedSources() {
-    // Short lists: "index<TAB>name..." of the sources, "index<TAB>source index..." of the streams.
+namespace {
+
+// The names of the devices of a kind ("sources", "sinks") that the streams of a kind
+// ("source-outputs", "sink-inputs") use now. Short lists: "index<TAB>name..." of the devices,
+// "index<TAB>device index..." of the streams.
+QStringList devicesInUse(const QString &devices, const QString &streams) {
     QMap<QString, QString> names;
-    for (const QString &line :
-         pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")})
-             .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    for (const QString &line : pactl({QStringLiteral("list"), QStringLiteral("short"), devices})
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         names.insert(line.section(QLatin1Char('\t'), 0, 0), line.section(QLatin1Char('\t'), 1, 1));
-    QStringList recorded;
-    for (const QString &line :
-         pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("source-outputs")})
-             .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        recorded << names.value(line.section(QLatin1Char('\t'), 1, 1));
-    return recorded;
+    QStringList used;
+    for (const QString &line : pactl({QStringLiteral("list"), QStringLiteral("short"), streams})
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        used << names.value(line.section(QLatin1Char('\t'), 1, 1));
+    return used;
+}
+
+} // namespace
+
+QStringList recordedSources() {
+    return devicesInUse(QStringLiteral("sources"), QStringLiteral("source-outputs"));
+}
+
+QStringList playedSinks() {
+    return devicesInUse(QStringLiteral("sinks"), QStringLiteral("sink-inputs"));
 }
 
 bool SinkRecorder::start(int timeoutMs) {

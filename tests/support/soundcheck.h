@@ -49,6 +49,10 @@ private:
 
 // The default sink's name, from pactl; empty when there is no PulseAudio to ask.
 QString defaultSink();
+QString defaultSource();
+// Makes a sink and a source the sound server's defaults, as a desktop's volume control does;
+// whether they now are.
+bool setDefaults(const QString &sink, const QString &source);
 
 // A PulseAudio module a test loads (a second sink or source, "pactl load-module"), unloaded
 // again when the object goes or unload() is called.
@@ -69,6 +73,8 @@ private:
 
 // The names of the sources something records from now ("pactl list source-outputs").
 QStringList recordedSources();
+// The names of the sinks something plays to now ("pactl list sink-inputs").
+QStringList playedSinks();
 
 // The amplitude squared, relative to full scale, of the sine at `hz` in the samples: a sine
 // swinging over the whole 0..255 range gives 1, silence 0 (Goertzel's algorithm).
