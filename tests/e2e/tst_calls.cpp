@@ -1,4 +1,5 @@
 #include "dialogdriver.h"
+#include "filebytes.h"
 #include "fixtures.h"
 #include "frmkirrow.h"
 #include "frmlogin.h"
@@ -501,7 +502,13 @@ private slots:
 
     // The pointer and a click on End still work after Call: the Call button, disabled by the call
     // it placed, must not keep the pointer.
+    // The call goes on top of a log edited by hand to seven lines, which keeps five, and the
+    // log, rewritten, is the user's alone.
     void dialPadAndCallConnectThenEndHangsUp() {
+        const QString logPath = calls::recentLogPath();
+        QVERIFY(writeBytes(logPath, "1--Duration: 0:0:1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n"));
+        QVERIFY(QFile::setPermissions(logPath, QFile::ReadOwner | QFile::WriteOwner |
+                                                   QFile::ReadGroup | QFile::ReadOther));
         auto far = callee("answer.xml");
         dialWithPad("1002");
         QVERIFY2(sees(*far, "^INVITE sip:1002@"), qPrintable(far->report()));
@@ -513,11 +520,14 @@ private slots:
         endCall(*far);
         QVERIFY2(sees(*far, "^BYE sip:"), qPrintable(far->report()));
         QVERIFY(idleArrangement());
-        const QStringList log = calls::readRecentCalls(calls::recentLogPath());
-        QCOMPARE(log.size(), 1);
+        const QStringList log = calls::readRecentCalls(logPath);
+        QCOMPARE(log.size(), 5);
         QVERIFY2(
             QRegularExpression("^1002--Duration: 0:0:[1-9]\\d*$").match(log.first()).hasMatch(),
             qPrintable(log.first()));
+        QCOMPARE(log.at(1), QStringLiteral("1--Duration: 0:0:1"));
+        QCOMPARE(modeOf(logPath), 0600);
+        QCOMPARE(modeOf(QFileInfo(logPath).path()), 0700);
     }
 
     // Enter in the number box dials a ten-digit number, and nothing shorter.
