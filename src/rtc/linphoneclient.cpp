@@ -47,6 +47,9 @@ constexpr int kFollowUpMs = 10; // the turns after an operation or a message
 constexpr int kFollowUpTurns = 4;
 // The call the window holds and one more caller left ringing.
 constexpr int kMostCalls = 2;
+// How long an unanswered caller may ring, as long as exchanges commonly let an INVITE go
+// unanswered (kamailio's and many providers' 120 s).
+constexpr int kLongestRingSeconds = 120;
 // A touch tone lasts 100 ms on the wire; the next starts after a short gap, as a far end's
 // detector needs.
 constexpr int kToneSpacingMs = 160;
@@ -622,6 +625,10 @@ void LinphoneClient::Initialize() {
     // up or the engine's own time-out ends it. (Its "max_calls" setting is not read from a
     // configuration given at creation.)
     linphone_core_set_max_calls(core, kMostCalls);
+    // A caller rings until they, or their exchange, give up: the engine's own 30 s limit would
+    // turn away a caller waiting behind a call before the user could take them. Its limit stays
+    // as a backstop for a caller that never gives up.
+    linphone_core_set_inc_timeout(core, kLongestRingSeconds);
 
     LinphoneCoreCbs *cbs = linphone_factory_create_core_cbs(factory);
     linphone_core_cbs_set_account_registration_state_changed(cbs, accountRegistrationChanged);
