@@ -262,6 +262,8 @@ void frmKirrow::InitRTCClient() {
         g_objRTCClientWithEvents = g_objRTCClient;
         connect(g_objRTCClientWithEvents.get(), &rtc::IRTCClient::Event, this,
                 &frmKirrow::g_objRTCClientWithEvents_Event);
+        connect(g_objRTCClient.get(), &rtc::IRTCClient::Dropped, this,
+                [](const QString &what) { platform::logError(QStringLiteral("engine"), what); });
         g_objRTCClient->ListenForIncomingSessions(rtc::RTCLM_BOTH);
         g_objRTCClient->SetPreferredMediaTypes(rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE,
                                                true);

@@ -944,6 +944,9 @@ void LinphoneClient::sendNextTone() {
     linphone_core_set_use_info_for_dtmf(m_core, !events);
     // A tone the engine will not take now is tried again on the next turn, a few times.
     if (linphone_call_send_dtmf(call, m_tones.front()) == 0 || ++m_toneTries >= kToneTries) {
+        if (m_toneTries >= kToneTries)
+            emit Dropped(QStringLiteral("the touch tone %1 could not be sent")
+                             .arg(QLatin1Char(m_tones.front())));
         m_tones.pop_front();
         m_toneTries = 0;
     }

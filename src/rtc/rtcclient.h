@@ -160,6 +160,10 @@ public:
 
 signals:
     void Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);
+    // Something the client took on and then dropped after the operation had returned (a touch
+    // tone the engine would not send): no caller is left to tell, so it is reported here, for
+    // the program's log.
+    void Dropped(const QString &what);
 };
 
 using IRTCClientPtr = std::shared_ptr<IRTCClient>;

@@ -335,6 +335,12 @@ private slots:
                      "skipped: the ring is broken$")),
                  qPrintable(lines[0]));
         QVERIFY2(lines[1].endsWith("skipped: no tone device"), qPrintable(lines[1]));
+
+        // What the engine drops after an operation has returned (a touch tone) is logged too.
+        auto window = started(login());
+        emit m_client->Dropped("the touch tone 5 could not be sent");
+        QVERIFY(
+            readBytes(platform::programLogPath()).contains("the touch tone 5 could not be sent"));
     }
 
     void closingErasesTheAccountOnlyWhenNotToBeKept_data() {
