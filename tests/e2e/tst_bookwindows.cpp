@@ -9,6 +9,7 @@
 #include "phonebookfile.h"
 #include "picturebox.h"
 #include "recentlog.h"
+#include "testdesktop.h"
 #include "xdo.h"
 
 #include <QClipboard>
@@ -59,6 +60,7 @@ class TestBookWindows : public QObject {
 
 private slots:
     void initTestCase() {
+        REQUIRE_TEST_DESKTOP();
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
                  "needs a real X server (scripts/test starts one)");
         qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());

@@ -12,6 +12,7 @@
 #include "sipcapture.h"
 #include "sipppeer.h"
 #include "soundcheck.h"
+#include "testdesktop.h"
 #include "traycontroller.h"
 #include "tuningwizard.h"
 #include "xdo.h"
@@ -470,6 +471,7 @@ class TestCalls : public QObject {
 
 private slots:
     void initTestCase() {
+        REQUIRE_TEST_DESKTOP();
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
                  "needs a real X server (scripts/test starts one)");
         qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());

@@ -1,5 +1,6 @@
 #include "kamailioserver.h"
 #include "logindriver.h"
+#include "testdesktop.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -41,6 +42,7 @@ class TestPackage : public QObject {
 
 private slots:
     void initTestCase() {
+        REQUIRE_TEST_DESKTOP();
         for (const char *tool : {"cpack", "dpkg-deb", "dpkg-shlibdeps", "desktop-file-validate"})
             if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
                 QSKIP(qPrintable(QStringLiteral("%1 is missing").arg(QLatin1String(tool))));

@@ -12,6 +12,7 @@
 #include "picturebox.h"
 #include "settingsstore.h"
 #include "sipcapture.h"
+#include "testdesktop.h"
 #include "twips.h"
 #include "xdo.h"
 
@@ -153,6 +154,7 @@ class TestRegistration : public QObject {
 
 private slots:
     void initTestCase() {
+        REQUIRE_TEST_DESKTOP();
         qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
         qputenv("XDG_DATA_HOME", m_home.filePath("data").toUtf8());
         m_server = std::make_unique<KamailioServer>(QList<KamailioServer::Account>{

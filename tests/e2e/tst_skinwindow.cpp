@@ -11,6 +11,7 @@
 #include "modmoveform.h"
 #include "picturebox.h"
 #include "settingsstore.h"
+#include "testdesktop.h"
 #include "tooltipwindow.h"
 #include "traycontroller.h"
 #include "weblink.h"
@@ -79,6 +80,7 @@ public slots:
 protected:
 private slots:
     void initTestCase() {
+        REQUIRE_TEST_DESKTOP();
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
                  "needs a real X server (scripts/test starts one)");
         qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());

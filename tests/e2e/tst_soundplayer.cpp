@@ -1,5 +1,6 @@
 #include "soundcheck.h"
 #include "soundplayer.h"
+#include "testdesktop.h"
 #include "toneclips.h"
 
 #include <QProcess>
@@ -170,8 +171,7 @@ class TestSoundPlayer : public QObject {
 
 private slots:
     void initTestCase() {
-        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-            QSKIP("needs the PulseAudio of scripts/test-env (PULSE_SERVER is not set)");
+        REQUIRE_TEST_DESKTOP();
         QVERIFY(m_dir.isValid());
         QVERIFY2(m_recorder.start(), qPrintable(m_recorder.error()));
         setDefaultSound(calls::toneClip(QStringLiteral("DEFAULT.WAV")));

@@ -5,6 +5,7 @@
 #include "logindriver.h"
 #include "soundcheck.h"
 #include "soundplayer.h"
+#include "testdesktop.h"
 #include "xdo.h"
 
 #include <QFileInfo>
@@ -92,6 +93,7 @@ protected:
 
 private slots:
     void initTestCase() {
+        REQUIRE_TEST_DESKTOP();
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
                  "needs a real X server (scripts/test starts one)");
         // The sound is a file beside the program, put there by the build.

@@ -1,6 +1,7 @@
 #include "linphoneclient.h"
 #include "sipscreen.h"
 #include "soundcheck.h"
+#include "testdesktop.h"
 #include "toneclips.h"
 
 #include <linphone/core.h>
@@ -218,6 +219,7 @@ private slots:
 
         // The devices are the ones found at start, until the engine is told to look again; then
         // a part whose device has gone is quietly put back on the default.
+        REQUIRE_TEST_DESKTOP();
         soundcheck::PulseModule mic("module-null-source",
                                     {"source_name=kirrow_pin_mic", "description=KirrowPinMic"});
         QVERIFY2(mic.isLoaded(), qPrintable(mic.error()));
@@ -252,6 +254,7 @@ private slots:
     // The devices through the client: listed with what they can do and chosen for a part; one
     // that is not there, cannot do the part or has gone leaves the part on the default device.
     void devicesAreChosenAndFallBackToTheDefault() {
+        REQUIRE_TEST_DESKTOP();
         soundcheck::PulseModule mic("module-null-source",
                                     {"source_name=kirrow_test_mic", "description=KirrowTestMic"});
         QVERIFY2(mic.isLoaded(), qPrintable(mic.error()));
@@ -284,6 +287,7 @@ private slots:
     // The wizard's tries and the ring, heard on the devices chosen for them: the test sound, the
     // echo test playing back what the microphone hears, the meter reading its level.
     void testsAndRingSoundOnTheChosenDevices() {
+        REQUIRE_TEST_DESKTOP();
         soundcheck::PulseModule speaker(
             "module-null-sink",
             {"sink_name=kirrow_test_speaker", "sink_properties=device.description=KirrowSpeaker"});
