@@ -13,7 +13,7 @@
 #include "benchcommon.h"
 #include "callcontroller.h"
 #include "linphoneclient.h"
-#include "profiletext.h"
+#include "messagebox.h"
 #include "recentlog.h"
 #include "sipppeer.h"
 
@@ -316,40 +316,26 @@ int main(int argc, char *argv[]) {
         return 1;
     }
 
+    // The program's own registration and calls over the engine; a step that fails says so here
+    // instead of in a message box.
+    bool failed = false;
+    platform::setMessageHandler([&](const QString &text, const QString &, platform::MessageIcon) {
+        err() << "bench_guiblock: " << text << "\n";
+        failed = true;
+    });
     auto client = std::make_shared<rtc::LinphoneClient>();
-    calls::CallController calls;
+    account::RegistrationController registration([&] { return client; });
+    calls::CallController calls(registration);
     const QString logPath = home.filePath(QStringLiteral("recentcall.txt"));
     calls.setLogPath(logPath);
-    long registration = -1;
-    QObject::connect(
-        client.get(), &rtc::IRTCClient::Event, &calls,
-        [&](long type, const rtc::IRTCEventPtr &event) {
-            if (type == rtc::RTCE_SESSION_STATE_CHANGE)
-                calls.OnSessionStateChange(event);
-            else if (auto view =
-                         std::dynamic_pointer_cast<rtc::IRTCRegistrationStateChangeEvent>(event))
-                registration = view->State();
-        });
-    try {
-        client->Initialize();
-        client->setEventFilter(rtc::RTCEF_REGISTRATION_STATE_CHANGE |
-                               rtc::RTCEF_SESSION_STATE_CHANGE);
-        client->ListenForIncomingSessions(rtc::RTCLM_BOTH);
-        const auto profile = client->provisioning()->CreateProfile(account::BuildProfileText(
-            kKirrow.user, kKirrow.user, kKirrow.password, exchange.address()));
-        client->provisioning()->EnableProfile(profile, rtc::RTCRF_REGISTER_ALL);
-        calls.setClient(client);
-        calls.setProfile(profile);
-        calls.setServer(exchange.address());
-    } catch (const rtc::RtcError &e) {
-        err() << "bench_guiblock: " << e.description() << "\n";
+    registration.InitRTCClient();
+    registration.RegisterProfile({exchange.address(), kKirrow.user, kKirrow.password});
+    if (failed)
+        return 1;
+    if (!waitUntil([&] { return registration.IsRegistered(); }, 20000)) {
+        err() << "bench_guiblock: not registered (" << registration.RegState() << ")\n";
         return 1;
     }
-    if (!waitUntil([&] { return registration == rtc::RTCRS_REGISTERED; }, 20000)) {
-        err() << "bench_guiblock: not registered (state " << registration << ")\n";
-        return 1;
-    }
-    calls.setRegState(QStringLiteral("REGISTERED"));
 
     StallMeter meter;
     QList<double> dialling, ending;

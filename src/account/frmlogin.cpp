@@ -55,8 +55,7 @@ QLabel *whiteLabel(const QString &text, QWidget *parent) {
 }
 } // namespace
 
-frmLogin::frmLogin(QLabel *exitMarker, QWidget *parent)
-    : QDialog(parent), m_exitMarker(exitMarker) {
+frmLogin::frmLogin(QWidget *parent) : QDialog(parent) {
     CreateControls();
     Form_Load();
 }
@@ -194,7 +193,6 @@ void frmLogin::cmdLogin_Click() {
 }
 
 void frmLogin::cmdExit_Click() {
-    if (m_exitMarker)
-        m_exitMarker->setText(exitingMarker());
+    m_exitChosen = true;
     reject();
 }

@@ -17,10 +17,7 @@ class PictureBox;
 class frmLogin : public QDialog {
     Q_OBJECT
 public:
-    // exitMarker is the main window's hidden label that EXIT marks with "EXITING".
-    explicit frmLogin(QLabel *exitMarker, QWidget *parent = nullptr);
-    // For a dialog made before its main window's label was.
-    void setExitMarker(QLabel *exitMarker) { m_exitMarker = exitMarker; }
+    explicit frmLogin(QWidget *parent = nullptr);
 
     // The pictures the dialog shows first, for decoding ahead of it.
     static QStringList FirstPictures();
@@ -36,8 +33,6 @@ public:
     QPushButton *cmdLogin = nullptr;
     QPushButton *cmdExit = nullptr;
 
-    static QString exitingMarker() { return QStringLiteral("EXITING"); }
-
     // What LOGIN took from the fields, whether or not it could be saved; empty until then.
     struct Login {
         QString sipServer;
@@ -45,6 +40,8 @@ public:
         QString password;
     };
     const std::optional<Login> &loggedIn() const { return m_loggedIn; }
+    // Whether the dialog was left with EXIT, which at start-up ends the program.
+    bool exitChosen() const { return m_exitChosen; }
 
     // Shows or masks the password; it is kept and sent exactly as typed either way.
     void revealPassword(bool reveal);
@@ -62,7 +59,7 @@ private:
     void ReadProfile();
     bool SaveLogin();
 
-    QLabel *m_exitMarker;
+    bool m_exitChosen = false;
     QString strAccount;
     QString strPassword;
     QString strSaveSettings;

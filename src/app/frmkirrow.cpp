@@ -5,6 +5,7 @@
 #include "devicechoice.h"
 #include "errortraps.h"
 #include "frmlogin.h"
+#include "hoverbuttons.h"
 #include "knobbox.h"
 #include "mainlayout.h"
 #include "messagebox.h"
@@ -50,16 +51,16 @@ template <class W> W *placed(W *widget, const QString &name) {
 } // namespace
 
 frmKirrow::frmKirrow(rtc::RTCClientFactory clientFactory, QWidget *parent)
-    : QWidget(parent), m_clientFactory(std::move(clientFactory)) {
+    : QWidget(parent),
+      m_registration(new account::RegistrationController(std::move(clientFactory), this)) {
     CreateControls();
 }
 
 // The buttons outlive this class's part of the window and are hidden as the widget goes: they
 // must not report to it by then.
 frmKirrow::~frmKirrow() {
-    EndHover();
-    for (const ImageButton &B : m_imageButtons)
-        disconnect(B.box, nullptr, this, nullptr);
+    delete m_hover;
+    m_hover = nullptr;
     for (KnobBox *knob : picWave)
         disconnect(knob, nullptr, this, nullptr);
 }
@@ -157,6 +158,7 @@ void frmKirrow::CreateControls() {
     calls::initSoundResources();
     platform::setDefaultSound(calls::toneClip(QStringLiteral("DEFAULT.WAV")));
     LoadPictures();
+    WireRegistration();
     WireImageButtons();
     WireSkinDragging();
     WireCallControls();
@@ -180,10 +182,7 @@ void frmKirrow::CreateControls() {
 bool frmKirrow::Form_Load() {
     bool exiting = false;
     platform::stopAndShow([&] {
-        strRegState = QStringLiteral("NOTREGISTERED");
         SetIdleControls();
-        strAccount.clear();
-        strPassword.clear();
         resize(platform::twipsToPixelsX(skin::kMainWindowWidthTwips),
                platform::twipsToPixelsY(skin::kMainWindowHeightTwips));
         CentreOnScreen();
@@ -197,18 +196,17 @@ bool frmKirrow::Form_Load() {
         ApplySkinOutline();
         ShowMixerLines();
         ReadMixerScales();
-        GetLoginSettings();
-        if (lblBalance->text() == QLatin1String("EXITING") || m_quitAsked) {
+        std::optional<account::Login> login = GetLoginSettings();
+        if (!login || m_quitAsked) {
             ExitApplication();
             exiting = true;
             return;
         }
-        if (strDisplayName.isEmpty())
-            strDisplayName = strAccount;
-        if (strPassword.isEmpty())
-            strPassword = strAccount;
-        InitRTCClient();
-        RegisterProfile();
+        // An account saved without a password logs in with its number as the password.
+        if (login->password.isEmpty())
+            login->password = login->account;
+        m_registration->InitRTCClient();
+        m_registration->RegisterProfile(*login);
     });
     // A dialog put up ahead goes with the start-up that failed before its turn.
     m_loginShownAhead.reset();
@@ -252,25 +250,6 @@ void frmKirrow::ReadTrackGeometry() {
     }
 }
 
-void frmKirrow::InitRTCClient() {
-    platform::stopAndShow([this] {
-        g_objRTCClient = m_clientFactory();
-        g_objRTCClient->Initialize();
-        g_objRTCClient->setEventFilter(rtc::RTCEF_CLIENT | rtc::RTCEF_REGISTRATION_STATE_CHANGE |
-                                       rtc::RTCEF_SESSION_STATE_CHANGE | rtc::RTCEF_MEDIA);
-        m_calls->setClient(g_objRTCClient);
-        g_objRTCClientWithEvents = g_objRTCClient;
-        connect(g_objRTCClientWithEvents.get(), &rtc::IRTCClient::Event, this,
-                &frmKirrow::g_objRTCClientWithEvents_Event);
-        connect(g_objRTCClient.get(), &rtc::IRTCClient::Dropped, this,
-                [](const QString &what) { platform::logError(QStringLiteral("engine"), what); });
-        g_objRTCClient->ListenForIncomingSessions(rtc::RTCLM_BOTH);
-        g_objRTCClient->SetPreferredMediaTypes(rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE,
-                                               true);
-        audio::applySavedDevices(*g_objRTCClient);
-    });
-}
-
 void frmKirrow::SetIdleControls() {
     Picture6->setEnabled(true);
     Picture16->setEnabled(true);
@@ -305,17 +284,7 @@ void frmKirrow::Picture40_Click() {
     m_shuttingDown = true;
     RemoveTrayIcon();
     m_calls->EndActiveCall();
-    strSaveFlag = account::readEntry(account::kSaveApp);
-    if (strSaveFlag == QLatin1String("no")) {
-        try {
-            EraseProfile();
-        } catch (const std::exception &error) {
-            // The user asked for the account to be forgotten: say so when it could not be.
-            platform::showMessage(QStringLiteral("The saved account could not be erased: ") +
-                                      platform::errorDescription(error),
-                                  QString(), platform::MessageIcon::Warning);
-        }
-    }
+    account::RegistrationController::ForgetAccountUnlessKept();
     UnloadWindow();
 }
 
@@ -372,7 +341,7 @@ bool frmKirrow::event(QEvent *event) {
 
 // A new login dialog whose values are only saved, for the next "Login As..." or the next start.
 void frmKirrow::Picture13_Click() {
-    frmLogin dialog(lblBalance, this);
+    frmLogin dialog(this);
     ShowModal(dialog);
 }
 
@@ -382,10 +351,11 @@ void frmKirrow::Picture2_Click() {
     EndGestures();
     platform::stopAndShow(
         [this] {
-            if (!g_objRTCClient)
+            const rtc::IRTCClientPtr &client = m_registration->Client();
+            if (!client)
                 throw rtc::RtcError(rtc::RTC_E_NOT_INITIALIZED,
                                     QStringLiteral("There is no client."));
-            audio::InvokeTuningWizard(*g_objRTCClient, this);
+            audio::InvokeTuningWizard(*client, this);
         },
         QStringLiteral("Error"), QStringLiteral("TUNING WIZARD"));
 }

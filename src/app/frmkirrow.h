@@ -1,6 +1,7 @@
 #pragma once
 
 #include "callcontroller.h"
+#include "registrationcontroller.h"
 #include "rtcclient.h"
 #include "statusline.h"
 
@@ -9,6 +10,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QComboBox;
@@ -23,6 +25,10 @@ class QDialog;
 class frmLogin;
 class clsTooltip;
 
+namespace skin {
+class HoverButtons;
+} // namespace skin
+
 namespace shell {
 class TrayController;
 } // namespace shell
@@ -32,10 +38,9 @@ class clsVolume;
 class VolumeController;
 } // namespace audio
 
-// The main window: the telephone itself. Loading it brings the whole program up (Form_Load), and
-// it owns the program-wide state: the communications client, the registration state and the
-// account in use. Its calls are kept by a calls::CallController; the window shows what the
-// controller says and forwards its buttons and keys to it.
+// The main window: the telephone itself. Loading it brings the whole program up (Form_Load). The
+// account's registration is kept by an account::RegistrationController and the calls by a
+// calls::CallController; the window shows what the two say and forwards its controls to them.
 class frmKirrow : public QWidget {
     Q_OBJECT
 public:
@@ -65,9 +70,6 @@ public:
     // first, and a login dialog still open at start-up counts as EXIT.
     void Quit();
 
-    // Erases the saved account (the "Save" choice stays).
-    void EraseProfile();
-
     // The number of a sip: or tel: link the desktop opened: it goes into the number box (after
     // the login at start-up, and never while a call is held, waiting until then), and the window
     // comes to the front. Nothing is dialled.
@@ -76,18 +78,11 @@ public:
     // dialog open over it comes up with it. Before the login only the login dialog comes up.
     void BringToFront();
 
-    // Read by other windows.
-    QString strXMLProfile;
-    QString strSIPIP;
-
     // Read-only views of the private state, for other windows and for tests.
-    const QString &RegState() const { return strRegState; }
-    const QString &DisplayName() const { return strDisplayName; }
-    const rtc::IRTCClientPtr &Client() const { return g_objRTCClient; }
-    const rtc::IRTCProfilePtr &Profile() const { return g_objProfile; }
+    const account::RegistrationController &Registration() const { return *m_registration; }
     calls::CallController &Calls() const { return *m_calls; }
     bool HasEnded() const { return m_ended; }
-    bool Hovering() const { return blnHovering; }
+    bool Hovering() const;
     const QRect &KnobRect() const { return rcKnob; }
     // The volume sliders; null before start-up has made them and after unload.
     audio::VolumeController *Volume() const { return m_volume.get(); }
@@ -144,9 +139,6 @@ public slots:
     // The logo: the program's about page in the browser.
     void Picture4_Click();
 
-private slots:
-    void g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);
-
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -157,12 +149,6 @@ private:
     void CentreOnScreen();
 
     // The skin: pictures, lit buttons, dragging by the skin.
-    struct ImageButton {
-        PictureBox *box;
-        QString normal;
-        QString lit;
-        bool mouseUpStep;
-    };
     // The picture buttons by the member that holds each, with their pictures' names.
     struct ImageButtonEntry {
         PictureBox *frmKirrow::*box;
@@ -174,8 +160,6 @@ private:
     void LoadPictures();
     void WireImageButtons();
     void WireSkinDragging();
-    void ImageButton_MouseMove(const ImageButton &B, QPointF position);
-    void ImageButton_MouseUp(const ImageButton &B);
     // Puts a lit button back and lets the pointer go.
     void EndHover();
     // Ends whatever the pointer was doing on the window: a lit button, a drag of the skin or of a
@@ -195,12 +179,9 @@ private:
     void ShowArrangement(calls::Arrangement arrangement);
     // Where the window stands when the start-up shows it.
     static QRect StartupPlace();
-    void GetLoginSettings();
-    void InitRTCClient();
-    void RegisterProfile();
-
-    void OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent);
-    void OnMediaEvent(const rtc::IRTCEventPtr &pevent);
+    // The status line follows the registration, whose client the tuning wizard uses.
+    void WireRegistration();
+    std::optional<account::Login> GetLoginSettings();
 
     // Start-up steps of other subsystems (some still to come); each is one call in Form_Load's
     // order.
@@ -232,21 +213,13 @@ private:
     void PlaceKnob(int index, long left);
     void PlayWave(const QString &name);
 
-    rtc::RTCClientFactory m_clientFactory;
     bool m_ended = false;
     bool m_shuttingDown = false;
     bool m_quitAsked = false;
     std::unique_ptr<frmLogin> m_loginShownAhead;
 
-    QString strAccount;
-    QString strDisplayName;
-    QString strPassword;
-    QString strSipServer;
-    QString strSaveFlag;
-    rtc::IRTCClientPtr g_objRTCClient;
-    rtc::IRTCProfilePtr g_objProfile;
+    account::RegistrationController *m_registration = nullptr;
     calls::CallController *m_calls = nullptr;
-    rtc::IRTCClientProvisioning *g_objProvisioning = nullptr;
     float sngWaveScale = 0, sngMicScale = 0, sngWavInScale = 0;
     float sngLineInScale = 0, sngCDScale = 0, sngMidScale = 0;
     long lngTwipsPerPixelX = 15;
@@ -260,11 +233,7 @@ private:
     // After objVolume: it uses the mixer to its end.
     std::unique_ptr<audio::VolumeController> m_volume;
     shell::TrayController *m_tray = nullptr;
-    QString strRegState;
-    rtc::IRTCClientPtr g_objRTCClientWithEvents;
     std::unique_ptr<clsTooltip> TT;
 
-    QList<ImageButton> m_imageButtons;
-    bool blnHovering = false;
-    PictureBox *m_capturing = nullptr;
+    skin::HoverButtons *m_hover = nullptr;
 };

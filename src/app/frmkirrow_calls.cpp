@@ -17,7 +17,7 @@
 #include <vector>
 
 void frmKirrow::WireCallControls() {
-    m_calls = new calls::CallController(this);
+    m_calls = new calls::CallController(*m_registration, this);
     cmbPhoneNo->setInsertPolicy(QComboBox::NoInsert); // the list is never filled
     // Keypad keys and Enter, however they reach the box; the rest is refused with the warning.
     txtNumber = new DigitBox(cmbPhoneNo, QStringLiteral("*#\r"));

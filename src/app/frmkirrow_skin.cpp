@@ -2,6 +2,7 @@
 // under the pointer, and dragging the window by its skin.
 
 #include "frmkirrow.h"
+#include "hoverbuttons.h"
 #include "knobbox.h"
 #include "modmoveform.h"
 #include "modshape.h"
@@ -12,7 +13,6 @@
 #include "twips.h"
 #include "volumecontroller.h"
 
-#include <QCursor>
 #include <QDialog>
 #include <QIcon>
 #include <QImage>
@@ -103,71 +103,15 @@ const std::vector<frmKirrow::ImageButtonEntry> &frmKirrow::ImageButtonTable() {
 }
 
 void frmKirrow::WireImageButtons() {
-    m_imageButtons.clear();
+    m_hover = new skin::HoverButtons([this](const QString &name) { return Holder(name); }, this);
     for (const ImageButtonEntry &entry : ImageButtonTable())
-        m_imageButtons.push_back({this->*entry.box, QLatin1String(entry.normal),
-                                  QLatin1String(entry.lit), entry.mouseUpStep});
-    for (int i = 0; i < m_imageButtons.size(); ++i) {
-        const ImageButton &B = m_imageButtons[i];
-        B.box->setPicture(Holder(B.normal));
-        connect(B.box, &PictureBox::mouseMoved, this,
-                [this, i](Qt::MouseButtons, Qt::KeyboardModifiers, QPointF at) {
-                    ImageButton_MouseMove(m_imageButtons[i], at);
-                });
-        connect(B.box, &PictureBox::mouseReleased, this,
-                [this, i](Qt::MouseButton, Qt::KeyboardModifiers, QPointF) {
-                    ImageButton_MouseUp(m_imageButtons[i]);
-                });
-        connect(B.box, &PictureBox::pointerLost, this, [this, box = B.box] {
-            if (m_capturing == box)
-                EndHover();
-        });
-    }
+        m_hover->add(this->*entry.box, QLatin1String(entry.normal), QLatin1String(entry.lit),
+                     entry.mouseUpStep);
 }
 
-// One flag serves all the buttons: the lit one holds the pointer until the pointer leaves it.
-void frmKirrow::ImageButton_MouseMove(const ImageButton &B, QPointF position) {
-    if (!blnHovering) {
-        blnHovering = true;
-        B.box->setPicture(Holder(B.lit));
-        B.box->grabMouse();
-        m_capturing = B.box;
-        return;
-    }
-    const qreal X = position.x();
-    const qreal Y = position.y();
-    // The right and bottom edges count as inside.
-    if (X < 0 || Y < 0 || X > B.box->width() || Y > B.box->height()) {
-        blnHovering = false;
-        B.box->setPicture(Holder(B.normal));
-        B.box->releaseMouse();
-        m_capturing = nullptr;
-    }
-}
-
-void frmKirrow::ImageButton_MouseUp(const ImageButton &B) {
-    // Only a button the pointer is still over, that can be pressed, takes it back: a disabled or
-    // hidden one gets no pointer events and would keep the whole screen's pointer.
-    if (!B.mouseUpStep || !B.box->isEnabled() || !B.box->isVisible() ||
-        !B.box->rect().contains(B.box->mapFromGlobal(QCursor::pos())))
-        return;
-    blnHovering = true;
-    B.box->grabMouse();
-    m_capturing = B.box;
-}
-
-// A modal dialog gets no pointer while a button of this window holds it: let go, and put the
-// button back as it looks without the pointer.
 void frmKirrow::EndHover() {
-    if (!m_capturing)
-        return;
-    if (QWidget::mouseGrabber() == m_capturing)
-        m_capturing->releaseMouse();
-    for (const ImageButton &B : m_imageButtons)
-        if (B.box == m_capturing)
-            B.box->setPicture(Holder(B.normal));
-    m_capturing = nullptr;
-    blnHovering = false;
+    if (m_hover)
+        m_hover->EndHover();
 }
 
 void frmKirrow::EndGestures() {
@@ -214,4 +158,8 @@ void frmKirrow::ApplyStartupShape() {
 
 void frmKirrow::ApplySkinOutline() {
     shapeFromPicture(this, *Picture1);
+}
+
+bool frmKirrow::Hovering() const {
+    return m_hover && m_hover->Hovering();
 }

@@ -71,7 +71,10 @@ QString dialledAddress(const QString &number, const QString &server) {
            QLatin1Char('@') + server;
 }
 
-CallController::CallController(QObject *parent) : QObject(parent), tmrConnected(new QTimer(this)) {
+CallController::CallController(const account::RegistrationController &registration, QObject *parent)
+    : QObject(parent), tmrConnected(new QTimer(this)), m_registration(registration) {
+    connect(&registration, &account::RegistrationController::sessionStateChanged, this,
+            &CallController::OnSessionStateChange);
     qRegisterMetaType<calls::Arrangement>();
     tmrConnected->setObjectName(QStringLiteral("tmrConnected"));
     tmrConnected->setInterval(1000);
@@ -201,7 +204,7 @@ void CallController::OnSessionStateChange(const rtc::IRTCEventPtr &pevent) {
 
 void CallController::TakeIncoming(const rtc::IRTCSessionPtr &session) {
     setState(CallState::Incoming, QStringLiteral("INCOMING"));
-    platform::skipOnError([this] { g_objRTCClient->PlayRing(rtc::RTCRT_PHONE, true); });
+    platform::skipOnError([this] { client()->PlayRing(rtc::RTCRT_PHONE, true); });
     g_objSession = session;
     m_clock = {};
     m_call = {};
@@ -266,7 +269,7 @@ void CallController::TakeWaitingCall() {
 
 void CallController::StopRing(bool missed) {
     const bool rang = std::exchange(m_call.ringing, false);
-    platform::skipOnError([this] { g_objRTCClient->PlayRing(rtc::RTCRT_PHONE, false); });
+    platform::skipOnError([this] { client()->PlayRing(rtc::RTCRT_PHONE, false); });
     if (rang)
         emit ringingEnded(missed);
 }
@@ -284,7 +287,7 @@ void CallController::LogCall(const QString &number, const CallClock &clock) {
 void CallController::MakeCall() {
     if (m_dialling.active || g_objSession)
         return;
-    if (strRegState != QLatin1String("REGISTERED")) {
+    if (!m_registration.IsRegistered()) {
         platform::showMessage(
             QStringLiteral("Sorry, you are not registered, please select Menu - LoginAs"));
         return;
@@ -316,7 +319,7 @@ void CallController::DialNextCharacter() {
 void CallController::PlaceCall() {
     m_dialling.active = false;
     const QString number = m_dialling.number;
-    const QString uri = dialledAddress(number, strSIPIP);
+    const QString uri = dialledAddress(number, m_registration.SipServer());
     m_clock = {};
     m_call = {};
     m_call.number = number;
@@ -325,9 +328,9 @@ void CallController::PlaceCall() {
         [&] {
             g_objSession =
                 number.size() == 10
-                    ? g_objRTCClient->CreateSession(rtc::RTCST_PC_TO_PC, QString(), nullptr, 0)
-                    : g_objRTCClient->CreateSession(rtc::RTCST_PC_TO_PHONE, QString(), g_objProfile,
-                                                    rtc::RTCCS_FORCE_PROFILE);
+                    ? client()->CreateSession(rtc::RTCST_PC_TO_PC, QString(), nullptr, 0)
+                    : client()->CreateSession(rtc::RTCST_PC_TO_PHONE, QString(),
+                                              m_registration.Profile(), rtc::RTCCS_FORCE_PROFILE);
         },
         true);
     const bool added = created && showError(
@@ -447,7 +450,7 @@ void CallController::PlayTone(const QString &name) {
         for (const KeyTone &tone : keyTones()) {
             if (tone.toneName == name) {
                 platform::skipOnError(
-                    [&] { g_objRTCClient->SendDTMF(static_cast<rtc::RTC_DTMF>(tone.dtmf)); });
+                    [&] { client()->SendDTMF(static_cast<rtc::RTC_DTMF>(tone.dtmf)); });
                 return;
             }
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "callclock.h"
+#include "registrationcontroller.h"
 #include "rtcclient.h"
 
 #include <QObject>
@@ -37,14 +38,12 @@ QString dialledAddress(const QString &number, const QString &server);
 class CallController : public QObject {
     Q_OBJECT
 public:
-    explicit CallController(QObject *parent = nullptr);
+    // Calls are placed with the client, server and profile the account's registration holds,
+    // and follow the call events its client reports.
+    explicit CallController(const account::RegistrationController &registration,
+                            QObject *parent = nullptr);
     ~CallController() override;
 
-    // What calls are placed with, given as the account logs in.
-    void setClient(rtc::IRTCClientPtr client) { g_objRTCClient = std::move(client); }
-    void setRegState(const QString &word) { strRegState = word; }
-    void setServer(const QString &server) { strSIPIP = server; }
-    void setProfile(rtc::IRTCProfilePtr profile) { g_objProfile = std::move(profile); }
     // Where the ended calls are written.
     void setLogPath(const QString &path) { m_logPath = path; }
 
@@ -125,12 +124,11 @@ private:
     void StopRing(bool missed = false);
     bool showError(const std::function<void()> &step, bool byNumber);
 
-    rtc::IRTCClientPtr g_objRTCClient;
+    const rtc::IRTCClientPtr &client() const { return m_registration.Client(); }
+
+    const account::RegistrationController &m_registration;
     rtc::IRTCSessionPtr g_objSession;
     rtc::IRTCParticipantPtr g_objParticipant;
-    rtc::IRTCProfilePtr g_objProfile;
-    QString strRegState;
-    QString strSIPIP;
     QString m_logPath;
 
     QString m_number;

@@ -375,8 +375,9 @@ class TestCalls : public QObject {
         logInThroughTheDialog();
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QTRY_COMPARE_WITH_TIMEOUT(m_window->RegState(), QStringLiteral("REGISTERED"), kTimeoutMs);
-        connect(m_window->Client().get(), &rtc::IRTCClient::Event, m_window->lblMsg,
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->Registration().RegState(), QStringLiteral("REGISTERED"),
+                                  kTimeoutMs);
+        connect(m_window->Registration().Client().get(), &rtc::IRTCClient::Event, m_window->lblMsg,
                 [this](long type) {
                     if (type == rtc::RTCE_SESSION_STATE_CHANGE)
                         m_states << status();
@@ -1107,7 +1108,7 @@ private slots:
                                     {"source_name=kirrow_wizard_mic", "description=" + micName});
         QVERIFY2(mic.isLoaded(), qPrintable(mic.error()));
         const auto microphone = [this] {
-            return m_window->Client()->PreferredAudioDevice(rtc::RTCAD_MICROPHONE);
+            return m_window->Registration().Client()->PreferredAudioDevice(rtc::RTCAD_MICROPHONE);
         };
         const auto callRecordingFrom = [this](const QString &source) {
             auto far = callee("answer.xml");

@@ -175,7 +175,7 @@ private slots:
         MessageCatcher messages;
         auto window = started(login("1001", "kirrow1001"));
         QCOMPARE(m_statusLines.first(), QStringLiteral("Not logged in..."));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+        QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
         QCOMPARE(m_statusLines,
                  (QStringList{"Not logged in...", "Registering", "Registered and Ready..."}));
@@ -191,7 +191,7 @@ private slots:
 
     void passwordWithXmlCharactersRegisters() {
         auto window = started(login("1003", "p\"a&s<s"));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+        QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
         QCOMPARE(m_server->contacts("1003").size(), 1);
     }
@@ -250,7 +250,7 @@ private slots:
             QVERIFY(ticks > 0);
         if (silent)
             QVERIFY(silent->datagrams() > 0); // the requests reached it
-        QVERIFY(window->RegState() != QLatin1String("REGISTERED"));
+        QVERIFY(window->Registration().RegState() != QLatin1String("REGISTERED"));
         QVERIFY(m_server->contacts("1001").isEmpty());
         if (refused) {
             // A refused password is not sent again (a provider locks an account that keeps
@@ -288,7 +288,7 @@ private slots:
         QTRY_VERIFY(window->mnuSettings->isVisible());
         xdo::click(window->mnuSettings,
                    window->mnuSettings->actionGeometry(window->mnuLoginAs).center());
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+        QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
         QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
         QCOMPARE(m_server->contacts("1001").size(), 1);
@@ -306,16 +306,17 @@ private slots:
         LoginAnswer answer = login("1001", "kirrow1001");
         answer.server = server.address();
         auto window = started(answer);
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+        QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
         server.stop();
         // The refresh goes unanswered until the engine gives up on it (about 40 s).
         QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->toolTip(),
                                   QStringLiteral("Registration failed: no answer from the server"),
                                   90000);
-        QCOMPARE(window->RegState(), QStringLiteral("NOTREGISTERED"));
+        QCOMPARE(window->Registration().RegState(), QStringLiteral("NOTREGISTERED"));
         QVERIFY2(server.start(&error), qPrintable(error));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"), 150000);
+        QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
+                                  150000);
         QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
     }
 
@@ -343,7 +344,7 @@ private slots:
         });
         window->Form_Load();
         QVERIFY(refusedAndFixed);
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+        QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
     }
 
@@ -364,7 +365,7 @@ private slots:
     void closingForgetsTheAccountOnlyWhenAsked() {
         QFETCH(bool, save);
         auto window = started(login("1002", "kirrow1002", save));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+        QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
         // The close button, clicked as a user does.
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -391,7 +392,7 @@ private slots:
         LoginAnswer answer = login("1001", "kirrow1001", save);
         answer.byHand = true;
         auto window = started(answer);
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+        QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
         QCOMPARE(messages.texts().size(), save ? 1 : 0);
     }
@@ -668,20 +669,21 @@ private slots:
 
     void loginAsRegistersTheSecondAccount() {
         auto window = started(login("1001", "kirrow1001"));
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+        QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
-        const QString firstProfile = window->strXMLProfile;
+        const QString firstProfile = window->Registration().ProfileText();
         LoginAnswer second = login("1002", "kirrow1002");
         second.server = QStringLiteral("localhost:%1").arg(m_server->port());
         answerNextLoginDialog(second);
         window->mnuLoginAs->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1002").size(), 1, kRegisterTimeoutMs);
-        QTRY_COMPARE_WITH_TIMEOUT(window->RegState(), QStringLiteral("REGISTERED"),
+        QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
         QCOMPARE(m_clientsMade, 1);
-        QCOMPARE(window->strSIPIP, second.server);
-        QVERIFY(window->strXMLProfile != firstProfile);
-        QVERIFY(window->strXMLProfile.contains("<user account=\"1002\" name=\"1002\""));
+        QCOMPARE(window->Registration().SipServer(), second.server);
+        QVERIFY(window->Registration().ProfileText() != firstProfile);
+        QVERIFY(
+            window->Registration().ProfileText().contains("<user account=\"1002\" name=\"1002\""));
     }
 };
 

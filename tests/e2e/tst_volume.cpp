@@ -120,7 +120,8 @@ private slots:
         QVERIFY(m_window->Form_Load());
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        QTRY_COMPARE_WITH_TIMEOUT(m_window->RegState(), QStringLiteral("REGISTERED"), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->Registration().RegState(), QStringLiteral("REGISTERED"),
+                                  kTimeoutMs);
         QCOMPARE(m_messages->texts(), QStringList());
         for (KnobBox *knob : m_window->picWave)
             knob->installEventFilter(this);

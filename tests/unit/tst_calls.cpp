@@ -18,6 +18,7 @@ class TestCalls : public QObject {
     Q_OBJECT
     QTemporaryDir m_home;
     std::shared_ptr<FakeRTCClient> m_client;
+    std::unique_ptr<account::RegistrationController> m_registration;
     std::unique_ptr<calls::CallController> m_calls;
     QStringList m_tones;
     QString m_status;
@@ -26,7 +27,7 @@ class TestCalls : public QObject {
     QStringList log() const { return calls::readRecentCalls(logPath()); }
     QStringList engine(const QString &prefix) const { return m_client->calls.filter(prefix); }
 
-    void registered() { m_calls->setRegState("REGISTERED"); }
+    void registered() { m_client->raiseRegistration(rtc::RTCRS_REGISTERED); }
     // Dials number and waits until the call is placed.
     void dial(const QString &number) {
         registered();
@@ -55,29 +56,33 @@ private slots:
     void init() {
         m_tones.clear();
         QFile::remove(logPath());
+        m_calls.reset();
         m_client = std::make_shared<FakeRTCClient>();
-        m_client->Initialize();
-        m_client->setEventFilter(rtc::RTCEF_SESSION_STATE_CHANGE);
+        m_registration =
+            std::make_unique<account::RegistrationController>([this] { return m_client; });
+        m_registration->InitRTCClient();
+        m_registration->RegisterProfile({"sip.example.net", "1001", "pw"});
         m_client->calls.clear();
-        m_calls = std::make_unique<calls::CallController>();
-        m_calls->setClient(m_client);
-        m_calls->setServer("sip.example.net");
+        m_calls = std::make_unique<calls::CallController>(*m_registration);
         m_calls->setLogPath(logPath());
-        connect(
-            m_client.get(), &rtc::IRTCClient::Event, m_calls.get(),
-            [this](long, const rtc::IRTCEventPtr &event) { m_calls->OnSessionStateChange(event); });
         connect(m_calls.get(), &calls::CallController::statusChanged, this,
                 [this](const QString &text) { m_status = text; });
     }
 
+    // Calls follow the registration the engine reports: before it, and once it is lost.
     void notRegisteredRefusesBeforeAnything() {
+        const QStringList refused{"Sorry, you are not registered, please select Menu - LoginAs"};
         MessageCatcher messages;
         m_calls->setNumber("12a4");
         m_calls->Picture6_Click();
-        QCOMPARE(messages.texts(),
-                 QStringList{"Sorry, you are not registered, please select Menu - LoginAs"});
+        QCOMPARE(messages.texts(), refused);
         QVERIFY(!m_calls->isDialling());
         QVERIFY(m_tones.isEmpty() && m_client->calls.isEmpty());
+        registered();
+        m_client->raiseRegistration(rtc::RTCRS_REJECTED);
+        m_calls->Picture6_Click();
+        QCOMPARE(messages.texts(), refused + refused);
+        QVERIFY(m_client->calls.isEmpty());
     }
 
     void sessionTypeFollowsTheNumbersLength_data() {
@@ -93,9 +98,6 @@ private slots:
     void sessionTypeFollowsTheNumbersLength() {
         QFETCH(QString, number);
         QFETCH(QString, creation);
-        m_calls->setProfile(m_client->CreateProfile(
-            account::BuildProfileText("1001", "1001", "pw", "sip.example.net")));
-        m_client->calls.clear();
         dial(number);
         QCOMPARE(m_client->calls, (QStringList{creation, "AddParticipant sip:" + number +
                                                              "@sip.example.net Any Name"}));

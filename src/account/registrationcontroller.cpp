@@ -1,0 +1,127 @@
+#include "registrationcontroller.h"
+
+#include "errortraps.h"
+#include "messagebox.h"
+#include "profiletext.h"
+#include "registrationstate.h"
+#include "settingsstore.h"
+
+namespace account {
+
+Login savedLogin() {
+    return {readEntry(kSipApp), readEntry(kAccountApp), readEntry(kPasswordApp)};
+}
+
+RegistrationController::RegistrationController(rtc::RTCClientFactory clientFactory, QObject *parent)
+    : QObject(parent), m_clientFactory(std::move(clientFactory)) {}
+
+RegistrationController::~RegistrationController() = default;
+
+void RegistrationController::setClientPreparation(std::function<void(rtc::IRTCClient &)> prepare) {
+    m_prepareClient = std::move(prepare);
+}
+
+void RegistrationController::InitRTCClient() {
+    platform::stopAndShow([this] {
+        g_objRTCClient = m_clientFactory();
+        g_objRTCClient->Initialize();
+        g_objRTCClient->setEventFilter(rtc::RTCEF_CLIENT | rtc::RTCEF_REGISTRATION_STATE_CHANGE |
+                                       rtc::RTCEF_SESSION_STATE_CHANGE | rtc::RTCEF_MEDIA);
+        connect(g_objRTCClient.get(), &rtc::IRTCClient::Event, this,
+                &RegistrationController::g_objRTCClientWithEvents_Event);
+        connect(g_objRTCClient.get(), &rtc::IRTCClient::Dropped, this,
+                [](const QString &what) { platform::logError(QStringLiteral("engine"), what); });
+        g_objRTCClient->ListenForIncomingSessions(rtc::RTCLM_BOTH);
+        g_objRTCClient->SetPreferredMediaTypes(rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE,
+                                               true);
+        if (m_prepareClient)
+            m_prepareClient(*g_objRTCClient);
+    });
+}
+
+void RegistrationController::RegisterProfile(const Login &login) {
+    platform::stopAndShow([&] {
+        // The name shown to the people called is the account now logged in, not the first one.
+        strDisplayName = login.account;
+        strSIPIP = login.sipServer;
+        strXMLProfile =
+            BuildProfileText(login.account, strDisplayName, login.password, login.sipServer);
+        if (!g_objRTCClient)
+            throw rtc::RtcError(rtc::RTC_E_NOT_INITIALIZED, QStringLiteral("There is no client."));
+        rtc::IRTCClientProvisioning *provisioning = g_objRTCClient->provisioning();
+        g_objProfile = provisioning->CreateProfile(strXMLProfile);
+        provisioning->EnableProfile(g_objProfile, rtc::RTCRF_REGISTER_ALL);
+    });
+}
+
+void RegistrationController::EraseProfile() {
+    // Only entries that read as non-empty go, all in one write, so a missing one is never
+    // touched and the file never holds half an account.
+    eraseAccount();
+}
+
+void RegistrationController::ForgetAccountUnlessKept() {
+    if (readEntry(kSaveApp) != QLatin1String("no"))
+        return;
+    try {
+        EraseProfile();
+    } catch (const std::exception &error) {
+        // The user asked for the account to be forgotten: say so when it could not be.
+        platform::showMessage(QStringLiteral("The saved account could not be erased: ") +
+                                  platform::errorDescription(error),
+                              QString(), platform::MessageIcon::Warning);
+    }
+}
+
+void RegistrationController::g_objRTCClientWithEvents_Event(long RTCEvent,
+                                                            const rtc::IRTCEventPtr &pevent) {
+    switch (RTCEvent) {
+    case rtc::RTCE_REGISTRATION_STATE_CHANGE:
+        OnRegistrationStateChange(pevent);
+        break;
+    case rtc::RTCE_SESSION_STATE_CHANGE:
+        emit sessionStateChanged(pevent);
+        break;
+    case rtc::RTCE_MEDIA:
+        OnMediaEvent(pevent);
+        break;
+    default:
+        break; // client events and the rest change nothing
+    }
+}
+
+void RegistrationController::OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent) {
+    std::shared_ptr<rtc::IRTCRegistrationStateChangeEvent> view;
+    long state = -1;
+    long code = 0;
+    QString phrase;
+    platform::skipOnError(
+        [&] { view = rtc::eventView<rtc::IRTCRegistrationStateChangeEvent>(pevent); });
+    platform::skipOnError([&] {
+        if (view)
+            state = view->State();
+    });
+    platform::skipOnError([&] {
+        if (view) {
+            code = view->StatusCode();
+            phrase = view->StatusText();
+        }
+    });
+    const auto shown = registrationShown(state, code, phrase);
+    if (!shown)
+        return; // unregistering and the rest leave the state as it was
+    strRegState = shown->word;
+    emit statusChanged(shown->caption, shown->whole);
+}
+
+void RegistrationController::OnMediaEvent(const rtc::IRTCEventPtr &pevent) {
+    std::shared_ptr<rtc::IRTCMediaEvent> view;
+    platform::skipOnError([&] { view = rtc::eventView<rtc::IRTCMediaEvent>(pevent); });
+    if (!view)
+        return;
+    // Read and left unused: media changes do not show in the window.
+    platform::skipOnError([&] { (void)view->EventType(); });
+    platform::skipOnError([&] { (void)view->MediaType(); });
+}
+
+} // namespace account

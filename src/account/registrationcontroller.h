@@ -1,0 +1,83 @@
+#pragma once
+
+#include "rtcclient.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace account {
+
+// A login: as typed at LOGIN, or as the settings hold it.
+struct Login {
+    QString sipServer;
+    QString account;
+    QString password;
+};
+
+// The login the settings hold; entries that are missing read as empty.
+Login savedLogin();
+
+// The account's registration, without widgets: the communications client, the provisioning
+// profile the account registers with, the server and the registration state the engine last
+// reported. The window shows what it signals; the calls ask it what they are placed with.
+class RegistrationController : public QObject {
+    Q_OBJECT
+public:
+    // The client is made by clientFactory at InitRTCClient, so a program that never gets past
+    // the login makes none.
+    explicit RegistrationController(rtc::RTCClientFactory clientFactory, QObject *parent = nullptr);
+    ~RegistrationController() override;
+
+    // What else a new client needs before it is used (the sound devices chosen for it); an
+    // error it throws stops the client's set-up as the client's own would.
+    void setClientPreparation(std::function<void(rtc::IRTCClient &)> prepare);
+
+    // Makes the client, asks it for the events the telephone follows and lets it take calls.
+    // A failure is shown to the user; the steps after it are not taken.
+    void InitRTCClient();
+    // Registers login, replacing the account registered before; shown to the user on failure.
+    void RegisterProfile(const Login &login);
+
+    // Forgets the saved account (the "Save" choice stays).
+    static void EraseProfile();
+    // At the end of the program: forgets the saved account when the user chose not to keep it,
+    // and says so when it could not be forgotten.
+    static void ForgetAccountUnlessKept();
+
+    // "NOTREGISTERED" until the engine reports otherwise; "REGISTERED" lets calls be placed.
+    const QString &RegState() const { return strRegState; }
+    bool IsRegistered() const { return strRegState == QLatin1String("REGISTERED"); }
+    // The server the account registers at, as typed.
+    const QString &SipServer() const { return strSIPIP; }
+    // The name shown to the people called: the account logged in.
+    const QString &DisplayName() const { return strDisplayName; }
+    // The profile text the engine was last given.
+    const QString &ProfileText() const { return strXMLProfile; }
+    const rtc::IRTCClientPtr &Client() const { return g_objRTCClient; }
+    const rtc::IRTCProfilePtr &Profile() const { return g_objProfile; }
+
+signals:
+    // The status line's text for a registration state, and its longer form (empty when the text
+    // says it all).
+    void statusChanged(const QString &caption, const QString &whole);
+    // An event about a call, for the calls to follow.
+    void sessionStateChanged(const rtc::IRTCEventPtr &pevent);
+
+private:
+    void g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);
+    void OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent);
+    void OnMediaEvent(const rtc::IRTCEventPtr &pevent);
+
+    rtc::RTCClientFactory m_clientFactory;
+    std::function<void(rtc::IRTCClient &)> m_prepareClient;
+    rtc::IRTCClientPtr g_objRTCClient;
+    rtc::IRTCProfilePtr g_objProfile;
+    QString strRegState = QStringLiteral("NOTREGISTERED");
+    QString strSIPIP;
+    QString strDisplayName;
+    QString strXMLProfile;
+};
+
+} // namespace account
