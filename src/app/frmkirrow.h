@@ -89,6 +89,27 @@ public:
     shell::TrayController &Tray() const { return *m_tray; }
     clsTooltip *Tooltips() const { return TT.get(); }
 
+private slots:
+    void Picture40_Click();
+    void mnuLoginAs_Click();
+    void Picture13_Click();
+    // The recent calls and the phone book, each in a modal window that may fill the number box.
+    void Picture3_Click();
+    void Picture11_Click();
+    // The audio tuning wizard, from the audio button and from the settings menu.
+    void Picture2_Click();
+    void mnuVOICE_Click();
+    // The hide button: to the tray, or back from it.
+    void Picture41_Click();
+    // The logo: the program's about page in the browser.
+    void Picture4_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
     // Controls.
     PictureBox *Picture1 = nullptr;
     PictureBox *Picture4 = nullptr;
@@ -124,27 +145,7 @@ public:
     QAction *mnuLoginAs = nullptr;
     QAction *mnuVOICE = nullptr;
 
-public slots:
-    void Picture40_Click();
-    void mnuLoginAs_Click();
-    void Picture13_Click();
-    // The recent calls and the phone book, each in a modal window that may fill the number box.
-    void Picture3_Click();
-    void Picture11_Click();
-    // The audio tuning wizard, from the audio button and from the settings menu.
-    void Picture2_Click();
-    void mnuVOICE_Click();
-    // The hide button: to the tray, or back from it.
-    void Picture41_Click();
-    // The logo: the program's about page in the browser.
-    void Picture4_Click();
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    void changeEvent(QEvent *event) override;
-    bool event(QEvent *event) override;
-
-private:
     void CreateControls();
     void CentreOnScreen();
 

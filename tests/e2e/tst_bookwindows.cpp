@@ -6,6 +6,7 @@
 #include "frmphonebook.h"
 #include "frmrecent.h"
 #include "logindriver.h"
+#include "mainwindowui.h"
 #include "phonebookfile.h"
 #include "picturebox.h"
 #include "recentlog.h"
@@ -79,7 +80,7 @@ private slots:
         QVERIFY(writeBytes(phonebook::phoneBookPath(), "Anna Berg--0301555\r\nOffice--600\r\n"));
         MessageCatcher messages;
         const QImage before = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-        openWith<frmPhoneBook>(m_window->Picture11, [&](frmPhoneBook *dialog) {
+        openWith<frmPhoneBook>(ui(m_window).Picture11, [&](frmPhoneBook *dialog) {
             saveShot(dialog, "kirrow-phonebook.png");
             // Beyond the skin's outline the window is not there: what is under it shows.
             const QPoint beside = dialog->mapToGlobal(QPoint(320, 100));
@@ -135,8 +136,8 @@ private slots:
     }
 
     void phoneBookCallFillsTheNumberBox() {
-        m_window->cmbPhoneNo->setEditText(QString());
-        openWith<frmPhoneBook>(m_window->Picture11, [&](frmPhoneBook *dialog) {
+        ui(m_window).cmbPhoneNo->setEditText(QString());
+        openWith<frmPhoneBook>(ui(m_window).Picture11, [&](frmPhoneBook *dialog) {
             QTRY_VERIFY(!dialog->isReading());
             QListWidget *list = dialog->lstPhoneBook;
             xdo::click(list->viewport(), list->visualItemRect(list->item(2)).center());
@@ -144,15 +145,15 @@ private slots:
             xdo::click(dialog->cmdCall, QPoint(20, 10));
             QTRY_VERIFY(!dialog->isVisible());
         });
-        QCOMPARE(m_window->cmbPhoneNo->currentText(), QStringLiteral("600"));
+        QCOMPARE(ui(m_window).cmbPhoneNo->currentText(), QStringLiteral("600"));
     }
 
     void recentCallsDoubleClickFillsTheNumberBox() {
         QFile::remove(calls::recentLogPath());
         QVERIFY(calls::addRecentCall(calls::recentLogPath(), "600--Duration: 0:0:4"));
         QVERIFY(calls::addRecentCall(calls::recentLogPath(), "5551234567--Duration: 0:3:27"));
-        m_window->cmbPhoneNo->setEditText(QString());
-        openWith<frmRecent>(m_window->Picture3, [&](frmRecent *dialog) {
+        ui(m_window).cmbPhoneNo->setEditText(QString());
+        openWith<frmRecent>(ui(m_window).Picture3, [&](frmRecent *dialog) {
             saveShot(dialog, "kirrow-recent.png");
             QVERIFY(!dialog->mask().contains(QPoint(300, 100)));
             QListWidget *list = dialog->Recentlist;
@@ -160,7 +161,7 @@ private slots:
             xdo::click(list->viewport(), list->visualItemRect(list->item(0)).center(), 1, 2);
             QTRY_VERIFY(!dialog->isVisible());
         });
-        QCOMPARE(m_window->cmbPhoneNo->currentText(), QStringLiteral("5551234567"));
+        QCOMPARE(ui(m_window).cmbPhoneNo->currentText(), QStringLiteral("5551234567"));
     }
 };
 

@@ -7,6 +7,7 @@
 #include "linphoneclient.h"
 #include "logindriver.h"
 #include "mainlayout.h"
+#include "mainwindowui.h"
 #include "picturebox.h"
 #include "recentlog.h"
 #include "sipcapture.h"
@@ -228,8 +229,8 @@ class TestCalls : public QObject {
     // later calls to them too, and takes ten contacts an account at most.
     QList<QPair<QString, quint16>> m_contacts;
 
-    QString status() const { return m_window->lblMsg->text(); }
-    QString number() const { return m_window->cmbPhoneNo->currentText(); }
+    QString status() const { return ui(m_window).lblMsg->text(); }
+    QString number() const { return ui(m_window).cmbPhoneNo->currentText(); }
 
     // The connected call's clock in seconds, as the status line shows it; -1 when not connected.
     int connectedSeconds() const {
@@ -241,8 +242,8 @@ class TestCalls : public QObject {
     }
 
     bool idleArrangement() const {
-        return m_window->Picture6->isEnabled() && !m_window->Picture8->isEnabled() &&
-               m_window->cmbPhoneNo->isEnabled();
+        return ui(m_window).Picture6->isEnabled() && !ui(m_window).Picture8->isEnabled() &&
+               ui(m_window).cmbPhoneNo->isEnabled();
     }
 
     static std::unique_ptr<SippPeer> startPeer(const SippPeer::Options &options) {
@@ -300,10 +301,11 @@ class TestCalls : public QObject {
     }
 
     PictureBox *padKey(QChar key) const {
-        PictureBox *const keys[] = {m_window->Picture20, m_window->Picture21, m_window->Picture22,
-                                    m_window->Picture25, m_window->Picture26, m_window->Picture27,
-                                    m_window->Picture30, m_window->Picture31, m_window->Picture32,
-                                    m_window->Picture35, m_window->Picture36, m_window->Picture37};
+        PictureBox *const keys[] = {
+            ui(m_window).Picture20, ui(m_window).Picture21, ui(m_window).Picture22,
+            ui(m_window).Picture25, ui(m_window).Picture26, ui(m_window).Picture27,
+            ui(m_window).Picture30, ui(m_window).Picture31, ui(m_window).Picture32,
+            ui(m_window).Picture35, ui(m_window).Picture36, ui(m_window).Picture37};
         const qsizetype index = QStringLiteral("123456789*0#").indexOf(key);
         Q_ASSERT(index >= 0);
         return keys[index];
@@ -320,7 +322,7 @@ class TestCalls : public QObject {
 
     void dialWithPad(const QString &digits) {
         clickPad(digits);
-        xdo::click(m_window->Picture6);
+        xdo::click(ui(m_window).Picture6);
     }
 
     bool connected() const { return status().startsWith(QLatin1String("CONNECTED")); }
@@ -330,7 +332,7 @@ class TestCalls : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(connected(), kTimeoutMs);
     }
 
-    void clickEnd() { xdo::click(m_window->Picture8); }
+    void clickEnd() { xdo::click(ui(m_window).Picture8); }
 
     // Clicks End, and waits until the call has ended here and the far end has played its part.
     void endCall(const SippPeer &far) {
@@ -351,8 +353,8 @@ class TestCalls : public QObject {
     // Gives the window the keyboard, clicks into the number box and types there.
     void typeIntoNumberBox(const QString &text) {
         xdo::focusWindow(m_window.get());
-        xdo::click(m_window->cmbPhoneNo);
-        QTRY_VERIFY(m_window->cmbPhoneNo->hasFocus());
+        xdo::click(ui(m_window).cmbPhoneNo);
+        QTRY_VERIFY(ui(m_window).cmbPhoneNo->hasFocus());
         xdo::type(text);
     }
 
@@ -377,8 +379,8 @@ class TestCalls : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QTRY_COMPARE_WITH_TIMEOUT(m_window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kTimeoutMs);
-        connect(m_window->Registration().Client().get(), &rtc::IRTCClient::Event, m_window->lblMsg,
-                [this](long type) {
+        connect(m_window->Registration().Client().get(), &rtc::IRTCClient::Event,
+                ui(m_window).lblMsg, [this](long type) {
                     if (type == rtc::RTCE_SESSION_STATE_CHANGE)
                         m_states << status();
                 });
@@ -403,7 +405,7 @@ class TestCalls : public QObject {
         if (open)
             open();
         else
-            xdo::click(m_window->Picture2);
+            xdo::click(ui(m_window).Picture2);
         QTRY_VERIFY_WITH_TIMEOUT(acted && !QApplication::activeModalWidget(), kTimeoutMs);
     }
 
@@ -521,8 +523,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(connectedSeconds() >= 1, kTimeoutMs);
         QCOMPARE(m_states.first(), QStringLiteral("INPROGRESS"));
         QCOMPARE(m_states.count("CONNECTED"), 1);
-        QVERIFY(!m_window->Picture6->isEnabled());
-        QVERIFY(m_window->Picture8->isEnabled());
+        QVERIFY(!ui(m_window).Picture6->isEnabled());
+        QVERIFY(ui(m_window).Picture8->isEnabled());
         endCall(*far);
         QVERIFY2(sees(*far, "^BYE sip:"), qPrintable(far->report()));
         QVERIFY(idleArrangement());
@@ -569,7 +571,7 @@ private slots:
         typeIntoNumberBox("*21");
         QTRY_COMPARE(number(), QStringLiteral("*21"));
         clickPad("#");
-        xdo::click(m_window->Picture6);
+        xdo::click(ui(m_window).Picture6);
         const auto invited = [&] {
             QStringList lines;
             for (const SipCapture::SipMessage &message : capture.sipMessages())
@@ -662,7 +664,7 @@ private slots:
         answeredInputError();
         QCOMPARE(number(), QStringLiteral("12"));
 
-        QLineEdit *const box = m_window->cmbPhoneNo->lineEdit();
+        QLineEdit *const box = ui(m_window).cmbPhoneNo->lineEdit();
         const QPoint end(box->width() - 4, box->height() / 2);
         QGuiApplication::clipboard()->setText("5x", QClipboard::Selection);
         xdo::click(box, end, 2);
@@ -813,7 +815,7 @@ private slots:
         const QString shownWhileRinging = number();
         hearRinging(sink);
         QTRY_COMPARE(shownNotifications(), 1);
-        xdo::click(m_window->Picture6);
+        xdo::click(ui(m_window).Picture6);
         QTRY_VERIFY_WITH_TIMEOUT(connected(), kTimeoutMs);
         QTRY_COMPARE(shownNotifications(), 0);
         QVERIFY(m_states.contains("ANSWERING"));
@@ -835,7 +837,7 @@ private slots:
         auto far = caller("call-in.xml");
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
         hearRinging(sink);
-        QVERIFY(m_window->Picture8->isEnabled());
+        QVERIFY(ui(m_window).Picture8->isEnabled());
         QTRY_COMPARE(shownNotifications(), 1);
         clickEnd();
         QVERIFY2(sees(*far, "^SIP/2.0 603"), qPrintable(far->report()));
@@ -884,7 +886,7 @@ private slots:
         const QString id = QString::number(m_window->winId());
         std::optional<xdo::TrayIcon> icon;
         if (inTray) {
-            xdo::click(m_window->Picture41);
+            xdo::click(ui(m_window).Picture41);
             QTRY_COMPARE(xdo::trayIcons().size(), 1);
             icon = xdo::trayIcons().first();
         } else {
@@ -920,7 +922,7 @@ private slots:
         };
         QTRY_VERIFY(inFront());
         QCOMPARE(number(), QStringLiteral("1003"));
-        QVERIFY(m_window->Picture6->isEnabled());
+        QVERIFY(ui(m_window).Picture6->isEnabled());
         QTRY_VERIFY(notifications.inOrder({"member=Notify", "string \"Call from 1003\""}));
         QTRY_COMPARE(shownNotifications(), 1);
         if (icon) {
@@ -959,7 +961,7 @@ private slots:
         const qsizetype from = sink.size();
         auto second = caller("call-in.xml");
         // Below the status line's own text in its tooltip.
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->lblMsg->toolTip().endsWith("\nCall waiting: 1003"),
+        QTRY_VERIFY_WITH_TIMEOUT(ui(m_window).lblMsg->toolTip().endsWith("\nCall waiting: 1003"),
                                  kTimeoutMs);
         const auto beep = [&] {
             sink.waitForMore(200);
@@ -974,13 +976,13 @@ private slots:
         QVERIFY(connected());
         // The waiting caller is kept while they wait, beyond the engine's own 30 s limit.
         QVERIFY(!QTest::qWaitFor(
-            [&] { return !m_window->lblMsg->toolTip().contains("Call waiting"); }, 32000));
+            [&] { return !ui(m_window).lblMsg->toolTip().contains("Call waiting"); }, 32000));
         const qsizetype ringFrom = sink.size();
         clickEnd();
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
         QVERIFY2(passes(*first), qPrintable(first->report()));
         QCOMPARE(number(), QStringLiteral("1003"));
-        QCOMPARE(m_window->lblMsg->toolTip(), QStringLiteral("INCOMING"));
+        QCOMPARE(ui(m_window).lblMsg->toolTip(), QStringLiteral("INCOMING"));
         const auto ringing = [&] {
             sink.waitForMore(200);
             return soundcheck::containsTonePair(sink.samples().mid(ringFrom), soundcheck::kRate,
@@ -989,7 +991,7 @@ private slots:
         QVERIFY2(QTest::qWaitFor(ringing, kTimeoutMs),
                  qPrintable(soundcheck::describe(sink.samples().mid(ringFrom), soundcheck::kRate,
                                                  {400, 450, 440})));
-        xdo::click(m_window->Picture6);
+        xdo::click(ui(m_window).Picture6);
         QTRY_VERIFY_WITH_TIMEOUT(connected(), kTimeoutMs);
         QVERIFY2(answeredInvite(second->messages()), qPrintable(second->messages()));
         endCall(*second);
@@ -1008,7 +1010,7 @@ private slots:
         const int cancelledAt = connectedSeconds();
         QTRY_VERIFY_WITH_TIMEOUT(connectedSeconds() >= std::max(cancelledAt, 0) + 2, kTimeoutMs);
         QVERIFY2(!m_states.contains("DISCONNECTED"), qPrintable(m_states.join(", ")));
-        QVERIFY(m_window->Picture8->isEnabled());
+        QVERIFY(ui(m_window).Picture8->isEnabled());
         endCall(*far);
         QVERIFY2(sees(*far, "^BYE sip:"), qPrintable(far->report()));
         const QStringList log = calls::readRecentCalls(calls::recentLogPath());
@@ -1162,10 +1164,10 @@ private slots:
         QVERIFY2(sink.start(), qPrintable(sink.error()));
         const auto openFromTheMenu = [this] {
             xdo::focusWindow(m_window.get());
-            xdo::click(m_window->lblMsg, std::nullopt, 3);
-            QTRY_VERIFY(m_window->mnuSettings->isVisible());
-            xdo::click(m_window->mnuSettings,
-                       m_window->mnuSettings->actionGeometry(m_window->mnuVOICE).center());
+            xdo::click(ui(m_window).lblMsg, std::nullopt, 3);
+            QTRY_VERIFY(ui(m_window).mnuSettings->isVisible());
+            xdo::click(ui(m_window).mnuSettings,
+                       ui(m_window).mnuSettings->actionGeometry(ui(m_window).mnuVOICE).center());
         };
         withTuningWizard(
             [&](audio::TuningWizard *wizard) {

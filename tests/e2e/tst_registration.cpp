@@ -9,6 +9,7 @@
 #include "linphoneclient.h"
 #include "logindriver.h"
 #include "mainlayout.h"
+#include "mainwindowui.h"
 #include "picturebox.h"
 #include "settingsstore.h"
 #include "sipcapture.h"
@@ -134,9 +135,9 @@ class TestRegistration : public QObject {
         window->Form_Load();
         if (!window->HasEnded()) {
             window->show();
-            m_statusLines = {window->lblMsg->text()};
+            m_statusLines = {ui(window).lblMsg->text()};
             // Connected after the window's own handler, so each line is read once it is written.
-            QLabel *status = window->lblMsg;
+            QLabel *status = ui(window).lblMsg;
             connect(m_client.get(), &rtc::IRTCClient::Event, status,
                     [this, status] { m_statusLines << status->text(); });
         }
@@ -179,7 +180,7 @@ private slots:
                                   kRegisterTimeoutMs);
         QCOMPARE(m_statusLines,
                  (QStringList{"Not logged in...", "Registering", "Registered and Ready..."}));
-        QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
+        QCOMPARE(ui(window).lblMsg->text(), QStringLiteral("Registered and Ready..."));
         const auto contacts = m_server->contacts("1001");
         QCOMPARE(contacts.size(), 1);
         QVERIFY2(contacts.first().expires > 590 && contacts.first().expires <= 600,
@@ -245,7 +246,7 @@ private slots:
         connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
         ticker.start(10);
         // The status line's tooltip holds the whole text, the line itself its short form.
-        QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->toolTip(), status, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(ui(window).lblMsg->toolTip(), status, 60000);
         if (waits)
             QVERIFY(ticks > 0);
         if (silent)
@@ -274,7 +275,7 @@ private slots:
                                                    kEngineRetryMs + 5000);
             QVERIFY2(!sentAgain,
                      qPrintable(QStringLiteral("sent again after %1 ms").arg(watch.elapsed())));
-            QCOMPARE(window->lblMsg->text(), status);
+            QCOMPARE(ui(window).lblMsg->text(), status);
         }
 
         LoginAnswer second = login("1001", "kirrow1001");
@@ -282,15 +283,15 @@ private slots:
         answerNextLoginDialog(second);
         xdo::focusWindow(window.get());
         if (menuKey)
-            xdo::click(window->picMenu);
+            xdo::click(ui(window).picMenu);
         else
-            xdo::click(window->lblMsg, std::nullopt, 3);
-        QTRY_VERIFY(window->mnuSettings->isVisible());
-        xdo::click(window->mnuSettings,
-                   window->mnuSettings->actionGeometry(window->mnuLoginAs).center());
+            xdo::click(ui(window).lblMsg, std::nullopt, 3);
+        QTRY_VERIFY(ui(window).mnuSettings->isVisible());
+        xdo::click(ui(window).mnuSettings,
+                   ui(window).mnuSettings->actionGeometry(ui(window).mnuLoginAs).center());
         QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);
-        QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
+        QCOMPARE(ui(window).lblMsg->text(), QStringLiteral("Registered and Ready..."));
         QCOMPARE(m_server->contacts("1001").size(), 1);
         QCOMPARE(m_clientsMade, 1);
         QVERIFY2(messages.texts().isEmpty(), qPrintable(messages.texts().join('|')));
@@ -310,14 +311,14 @@ private slots:
                                   kRegisterTimeoutMs);
         server.stop();
         // The refresh goes unanswered until the engine gives up on it (about 40 s).
-        QTRY_COMPARE_WITH_TIMEOUT(window->lblMsg->toolTip(),
+        QTRY_COMPARE_WITH_TIMEOUT(ui(window).lblMsg->toolTip(),
                                   QStringLiteral("Registration failed: no answer from the server"),
                                   90000);
         QCOMPARE(window->Registration().RegState(), QStringLiteral("NOTREGISTERED"));
         QVERIFY2(server.start(&error), qPrintable(error));
         QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   150000);
-        QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
+        QCOMPARE(ui(window).lblMsg->text(), QStringLiteral("Registered and Ready..."));
     }
 
     // A blank server is refused in the dialog, which stays open for the rest of the login.
@@ -369,7 +370,7 @@ private slots:
                                   kRegisterTimeoutMs);
         // The close button, clicked as a user does.
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        xdo::click(window->Picture40);
+        xdo::click(ui(window).Picture40);
         QTRY_VERIFY(window->HasEnded());
         QCOMPARE(readEntry(kAccountApp), save ? QStringLiteral("1002") : QString());
         QCOMPARE(readEntry(kPasswordApp), save ? QStringLiteral("kirrow1002") : QString());
@@ -675,7 +676,7 @@ private slots:
         LoginAnswer second = login("1002", "kirrow1002");
         second.server = QStringLiteral("localhost:%1").arg(m_server->port());
         answerNextLoginDialog(second);
-        window->mnuLoginAs->trigger();
+        ui(window).mnuLoginAs->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1002").size(), 1, kRegisterTimeoutMs);
         QTRY_COMPARE_WITH_TIMEOUT(window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kRegisterTimeoutMs);

@@ -7,6 +7,7 @@
 #include "instancechannel.h"
 #include "linknumber.h"
 #include "logindriver.h"
+#include "mainwindowui.h"
 #include "mdltooltip.h"
 #include "modmoveform.h"
 #include "picturebox.h"
@@ -114,8 +115,8 @@ private slots:
     }
 
     void keyLightsUnderThePointerAndGoesBack() {
-        PictureBox *five = m_window->Picture26;
-        PictureBox *six = m_window->Picture27;
+        PictureBox *five = ui(m_window).Picture26;
+        PictureBox *six = ui(m_window).Picture27;
         xdo::pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
         QVERIFY(showsPicture(five, ":/buttons/off5.png"));
         xdo::pointerTo(five->mapToGlobal(QPoint(10, 10)));
@@ -145,13 +146,13 @@ private slots:
     }
 
     void clearButtonsChangeWidthWhenLit() {
-        PictureBox *clear = m_window->Picture16;
+        PictureBox *clear = ui(m_window).Picture16;
         QCOMPARE(clear->width(), 38);
         xdo::pointerTo(clear->mapToGlobal(QPoint(5, 5)));
         QTRY_COMPARE(clear->width(), 39);
         xdo::pointerTo(onWindow(kOffButtons.x(), kOffButtons.y()));
         QTRY_COMPARE(clear->width(), 38);
-        QCOMPARE(m_window->Picture17->width(), 39);
+        QCOMPARE(ui(m_window).Picture17->width(), 39);
     }
 
     void draggingTheSkinMovesTheWindowOnRelease() {
@@ -203,12 +204,12 @@ private slots:
         });
         if (QTest::currentTestFailed())
             return;
-        xdo::click(m_window->lblMsg, std::nullopt, 3);
-        QTRY_VERIFY(m_window->mnuSettings->isVisible());
-        QVERIFY(QTest::qWaitForWindowExposed(m_window->mnuSettings));
-        QTRY_VERIFY(xdo::showsContent(m_window->mnuSettings));
+        xdo::click(ui(m_window).lblMsg, std::nullopt, 3);
+        QTRY_VERIFY(ui(m_window).mnuSettings->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(ui(m_window).mnuSettings));
+        QTRY_VERIFY(xdo::showsContent(ui(m_window).mnuSettings));
         xdo::key({"Escape"});
-        QTRY_VERIFY(!m_window->mnuSettings->isVisible());
+        QTRY_VERIFY(!ui(m_window).mnuSettings->isVisible());
 
         bool seen = false;
         whenModalShows<QMessageBox>([&](QMessageBox *box) {
@@ -220,7 +221,7 @@ private slots:
             seen = true;
             xdo::key({"Return"});
         });
-        xdo::click(m_window->cmbPhoneNo);
+        xdo::click(ui(m_window).cmbPhoneNo);
         xdo::focusWindow(m_window.get());
         xdo::type(QStringLiteral("a"));
         QTRY_VERIFY(seen);
@@ -234,7 +235,7 @@ private slots:
             title = dialog->windowTitle();
             xdo::key({"Escape"});
         });
-        xdo::click(m_window->Picture3, QPoint(8, 8));
+        xdo::click(ui(m_window).Picture3, QPoint(8, 8));
         QTRY_COMPARE(title, QStringLiteral("Recent Calls"));
         QTRY_VERIFY(!QApplication::activeModalWidget());
         QVERIFY(modMoveForm::visibleOutlines().isEmpty());
@@ -260,7 +261,7 @@ private slots:
                  "needs a tray host (scripts/test-env starts trayer)");
         QVERIFY(xdo::trayIcons().isEmpty());
         const QPoint place = m_window->pos();
-        xdo::click(m_window->Picture41);
+        xdo::click(ui(m_window).Picture41);
         QTRY_VERIFY(!xdo::isViewable(m_window.get()));
         QTRY_COMPARE(xdo::trayIcons().size(), 1);
         const xdo::TrayIcon icon = xdo::trayIcons().first();
@@ -314,7 +315,7 @@ private slots:
             xdo::run({"windowactivate", "--sync", QString::number(window->winId())});
         };
         for (int time = 1; time <= 2; ++time) {
-            xdo::click(m_window->Picture41);
+            xdo::click(ui(m_window).Picture41);
             QTRY_COMPARE(xdo::managedState(m_window.get()), QStringLiteral("Iconic"));
             QCOMPARE(messages.texts(), told);
             QVERIFY(!m_window->Tray().InTray());
@@ -347,7 +348,7 @@ private slots:
         };
         QTRY_VERIFY(inFront());
         const auto hideToTheTray = [this] {
-            xdo::click(m_window->Picture41);
+            xdo::click(ui(m_window).Picture41);
             QTRY_VERIFY(!xdo::isViewable(m_window.get()));
             QTRY_COMPARE(xdo::trayIcons().size(), 1);
         };
@@ -387,21 +388,21 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link.state(), QProcess::NotRunning, 20000);
         QCOMPARE(link.exitCode(), 0);
         backInFront();
-        QCOMPARE(m_window->cmbPhoneNo->currentText(), QStringLiteral("5550100"));
+        QCOMPARE(ui(m_window).cmbPhoneNo->currentText(), QStringLiteral("5550100"));
         QCOMPARE(messages.texts(), told);
     }
 
     // The menu key beside the status line opens the settings menu with the left button, drawn
     // with both its items; other buttons open nothing. The logo opens the about page.
     void menuKeyOpensTheSettingsMenuAndTheLogoTheAboutPage() {
-        PictureBox *key = m_window->picMenu;
+        PictureBox *key = ui(m_window).picMenu;
         QCOMPARE(key->toolTip(), QStringLiteral("Menu: Login As..., Tuning Wizard"));
-        QMenu *menu = m_window->mnuSettings;
+        QMenu *menu = ui(m_window).mnuSettings;
         xdo::click(key);
         QTRY_VERIFY(menu->isVisible());
         QVERIFY(QTest::qWaitForWindowExposed(menu));
         QVERIFY(menu->geometry().contains(key->mapToGlobal(key->rect().center())));
-        for (QAction *item : {m_window->mnuLoginAs, m_window->mnuVOICE}) {
+        for (QAction *item : {ui(m_window).mnuLoginAs, ui(m_window).mnuVOICE}) {
             const QRect drawn = menu->actionGeometry(item).translated(menu->pos());
             QTRY_VERIFY2(xdo::showsContent(drawn), qPrintable(item->text()));
         }
@@ -417,7 +418,7 @@ private slots:
         QDesktopServices::setUrlHandler(shell::aboutPageUrl().scheme(), this, "openUrl");
         const auto unset =
             qScopeGuard([] { QDesktopServices::unsetUrlHandler(shell::aboutPageUrl().scheme()); });
-        xdo::click(m_window->Picture4);
+        xdo::click(ui(m_window).Picture4);
         QTRY_COMPARE(m_openedUrls, QList<QUrl>{shell::aboutPageUrl()});
         QVERIFY(m_window->isVisible());
         // The page is built beside the program (and put beside this test, as the program would
@@ -460,7 +461,7 @@ private slots:
             xdo::focusWindow(box); // no window manager gives the new box the keyboard
             xdo::key({"Return"});
         });
-        xdo::click(m_window->Picture4);
+        xdo::click(ui(m_window).Picture4);
         const QString told =
             QStringLiteral("No web browser could open ") + shell::aboutPageUrl().toDisplayString();
         QTRY_COMPARE(shown, told);
@@ -473,7 +474,7 @@ private slots:
     // control and centred on it; moving off takes it away.
     void tooltipsHangCentredBelowTheirControls() {
         xdo::focusWindow(m_window.get());
-        frmKirrow &w = *m_window;
+        const MainWindowUi w = ui(m_window);
         const std::pair<QWidget *, QString> tips[] = {
             {w.Picture6, "Click to Make Call"},
             {w.Picture11, "Kirrow Book"},
@@ -510,34 +511,34 @@ private slots:
     void dialPadAndCallFromTheKeyboard() {
         MessageCatcher messages;
         xdo::focusWindow(m_window.get());
-        xdo::click(m_window->cmbPhoneNo);
-        QTRY_VERIFY(m_window->txtNumber->hasFocus());
-        const QString before = m_window->cmbPhoneNo->currentText();
-        const auto number = [this] { return m_window->cmbPhoneNo->currentText(); };
+        xdo::click(ui(m_window).cmbPhoneNo);
+        QTRY_VERIFY(ui(m_window).txtNumber->hasFocus());
+        const QString before = ui(m_window).cmbPhoneNo->currentText();
+        const auto number = [this] { return ui(m_window).cmbPhoneNo->currentText(); };
         xdo::type(QStringLiteral("12"));
         QTRY_COMPARE(number(), before + "12");
         xdo::key({"Tab"});
-        QTRY_COMPARE(QApplication::focusWidget(), m_window->Picture20);
+        QTRY_COMPARE(QApplication::focusWidget(), ui(m_window).Picture20);
         xdo::key({"space"});
         QTRY_COMPARE(number(), before + "121");
         xdo::key({"Tab", "Tab", "Tab", "Tab"});
-        QTRY_COMPARE(QApplication::focusWidget(), m_window->Picture26);
+        QTRY_COMPARE(QApplication::focusWidget(), ui(m_window).Picture26);
         xdo::key({"Return"});
         QTRY_COMPARE(number(), before + "1215");
         xdo::key({"shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab"});
-        QTRY_VERIFY(m_window->txtNumber->hasFocus());
+        QTRY_VERIFY(ui(m_window).txtNumber->hasFocus());
         xdo::key({"End"}); // reached with Tab, a text box has its text selected
         xdo::type(QStringLiteral("9"));
         QTRY_COMPARE(number(), before + "12159");
         // Past the twelve keys, Call; End is skipped while it cannot be used.
         for (int i = 0; i < 13; ++i)
             xdo::key({"Tab"});
-        QTRY_COMPARE(QApplication::focusWidget(), m_window->Picture6);
+        QTRY_COMPARE(QApplication::focusWidget(), ui(m_window).Picture6);
         xdo::key({"Return"});
         QTRY_COMPARE(messages.texts(),
                      QStringList{"Sorry, you are not registered, please select Menu - LoginAs"});
         xdo::key({"Tab"});
-        QTRY_VERIFY(m_window->txtNumber->hasFocus());
+        QTRY_VERIFY(ui(m_window).txtNumber->hasFocus());
     }
 };
 

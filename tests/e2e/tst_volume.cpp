@@ -3,6 +3,7 @@
 #include "knobbox.h"
 #include "linphoneclient.h"
 #include "logindriver.h"
+#include "mainwindowui.h"
 #include "soundcheck.h"
 #include "soundplayer.h"
 #include "testdesktop.h"
@@ -58,18 +59,18 @@ class TestVolume : public QObject {
 
     // Where knob i's centre stands along its track: 0 at the left end, 1 at the right.
     double knobPlace(int i) const {
-        const KnobBox *knob = m_window->picWave[i];
-        const QLabel *track = m_window->Label1[i];
+        const KnobBox *knob = ui(m_window).picWave[i];
+        const QLabel *track = ui(m_window).Label1[i];
         return (knob->x() + knob->width() / 2.0 - track->x()) / track->width();
     }
     // Whether knob i stands at that place, to the pixel.
     bool knobAt(int i, double place) const {
-        return std::abs(knobPlace(i) - place) * m_window->Label1[i]->width() <= 1.5;
+        return std::abs(knobPlace(i) - place) * ui(m_window).Label1[i]->width() <= 1.5;
     }
 
     // Presses the button on knob i, moves the pointer dx pixels sideways in two steps, releases.
     void drag(int i, int button, int dx) {
-        const KnobBox *knob = m_window->picWave[i];
+        const KnobBox *knob = ui(m_window).picWave[i];
         const QPoint grip = knob->mapToGlobal(knob->rect().center());
         xdo::pointerTo(grip);
         xdo::run({QStringLiteral("mousedown"), QString::number(button)});
@@ -123,7 +124,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_window->Registration().RegState(), QStringLiteral("REGISTERED"),
                                   kTimeoutMs);
         QCOMPARE(m_messages->texts(), QStringList());
-        for (KnobBox *knob : m_window->picWave)
+        for (KnobBox *knob : ui(m_window).picWave)
             knob->installEventFilter(this);
     }
 
@@ -163,11 +164,11 @@ private slots:
         QVERIFY(knobAt(0, 0.0));
         QCOMPARE(serverLevel(QStringLiteral("source")), source);
 
-        const int left = m_window->picWave[0]->x();
+        const int left = ui(m_window).picWave[0]->x();
         const int releases = m_knobReleases;
         drag(0, 3, 100);
         QTRY_COMPARE(m_knobReleases, releases + 1); // the moves before it came in too
-        QCOMPARE(m_window->picWave[0]->x(), left);
+        QCOMPARE(ui(m_window).picWave[0]->x(), left);
         QCOMPARE(serverLevel(QStringLiteral("sink")), 0L);
     }
 

@@ -11,6 +11,7 @@
 #include "knobbox.h"
 #include "logindriver.h"
 #include "mainlayout.h"
+#include "mainwindowui.h"
 #include "mdltooltip.h"
 #include "picturebox.h"
 #include "registrationstate.h"
@@ -93,7 +94,7 @@ private slots:
         MessageCatcher messages;
         auto window = started(login());
         QVERIFY(messages.texts().isEmpty());
-        QCOMPARE(window->lblMsg->text(), QStringLiteral("Not logged in..."));
+        QCOMPARE(ui(window).lblMsg->text(), QStringLiteral("Not logged in..."));
         QCOMPARE(window->Registration().RegState(), QStringLiteral("NOTREGISTERED"));
         QCOMPARE(m_client->calls,
                  (QStringList{"Initialize", "EventFilter 39", "ListenForIncomingSessions 2",
@@ -108,15 +109,15 @@ private slots:
 
     void idleControlsAfterStartUp() {
         auto window = started(login());
-        QVERIFY(window->Picture6->isEnabled());
-        QVERIFY(window->Picture16->isEnabled());
-        QVERIFY(window->Picture17->isEnabled());
-        QVERIFY(window->Picture13->isEnabled());
-        QVERIFY(!window->Picture8->isEnabled());
-        QVERIFY(window->cmbPhoneNo->isEnabled());
+        QVERIFY(ui(window).Picture6->isEnabled());
+        QVERIFY(ui(window).Picture16->isEnabled());
+        QVERIFY(ui(window).Picture17->isEnabled());
+        QVERIFY(ui(window).Picture13->isEnabled());
+        QVERIFY(!ui(window).Picture8->isEnabled());
+        QVERIFY(ui(window).cmbPhoneNo->isEnabled());
         QVERIFY(!window->Calls().tmrConnected->isActive());
         QCOMPARE(window->Calls().tmrConnected->interval(), 1000);
-        QVERIFY(window->lblBalance->isHidden());
+        QVERIFY(ui(window).lblBalance->isHidden());
     }
 
     void everyControlSitsWhereTheLayoutPutsIt() {
@@ -135,14 +136,14 @@ private slots:
                 QCOMPARE(control->size(), QSize(place.width, place.height) / 15);
         }
         QCOMPARE(window->size(), QSize(297, 436));
-        QCOMPARE(window->Picture1->size(), QSize(292, 389));
-        QCOMPARE(window->Picture16->width(), 38);
-        QCOMPARE(window->Picture17->width(), 39);
+        QCOMPARE(ui(window).Picture1->size(), QSize(292, 389));
+        QCOMPARE(ui(window).Picture16->width(), 38);
+        QCOMPARE(ui(window).Picture17->width(), 39);
     }
 
     void windowIsTheSkinsOutline() {
         auto window = started(login());
-        const QImage skin = window->Picture1->picture();
+        const QImage skin = ui(window).Picture1->picture();
         QCOMPARE(skin.format(), QImage::Format_Indexed8); // the 8-bit skin, converted by the scan
         const QRgb transparent = skin.pixel(0, skin.height() - 1);
         const QRegion mask = window->mask();
@@ -154,8 +155,8 @@ private slots:
         QVERIFY(!mask.contains(QPoint(150, 390)));
         // The picture holders lie outside the outline.
         for (QWidget *holder :
-             {static_cast<QWidget *>(window->logOn), static_cast<QWidget *>(window->logOff),
-              static_cast<QWidget *>(window->TrayIcon)})
+             {static_cast<QWidget *>(ui(window).logOn), static_cast<QWidget *>(ui(window).logOff),
+              static_cast<QWidget *>(ui(window).TrayIcon)})
             QVERIFY(!mask.intersects(holder->geometry()));
         QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
     }
@@ -163,7 +164,7 @@ private slots:
     void knobsHaveARaisedEdge() {
         auto window = started(login());
         QCOMPARE(window->KnobRect(), QRect(0, 0, 6, 6));
-        for (KnobBox *knob : window->picWave) {
+        for (KnobBox *knob : ui(window).picWave) {
             const QImage painted = knob->grab().toImage();
             // The edge's light top-left and dark bottom-right, over the knob's picture.
             QCOMPARE(painted.pixel(0, 0), knob->palette().color(QPalette::Light).rgb());
@@ -177,7 +178,7 @@ private slots:
         auto window = started(login());
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        KnobBox *knob = window->picWave[0];
+        KnobBox *knob = ui(window).picWave[0];
         const int start = knob->x();
         QTest::mousePress(knob, Qt::LeftButton, {}, QPoint(3, 3));
         QTest::mouseMove(knob, QPoint(23, 3));
@@ -238,9 +239,9 @@ private slots:
         auto window = started(login());
         m_client->raiseRegistration(state);
         QCOMPARE(window->Registration().RegState(), word);
-        QCOMPARE(window->lblMsg->text(), caption);
+        QCOMPARE(ui(window).lblMsg->text(), caption);
         if (state == 5)
-            QCOMPARE(window->lblMsg->toolTip(),
+            QCOMPARE(ui(window).lblMsg->toolTip(),
                      "Registration failed: server not found or not reachable");
     }
 
@@ -249,7 +250,7 @@ private slots:
     // the whole text in either case.
     void statusTextsFitTheStatusLine() {
         auto window = started(login());
-        StatusLine *line = window->lblMsg;
+        StatusLine *line = ui(window).lblMsg;
         QStringList texts = {"Not logged in...", "Ready...", "Error:  There is no call.",
                              "Error:  -2147024809", "CONNECTED 59:59:59"};
         for (long state = 0; state <= 6; ++state)
@@ -282,14 +283,14 @@ private slots:
         for (long state : {4L, 7L, -1L, 99L}) {
             m_client->raiseRegistration(state);
             QCOMPARE(window->Registration().RegState(), QStringLiteral("REGISTERED"));
-            QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
+            QCOMPARE(ui(window).lblMsg->text(), QStringLiteral("Registered and Ready..."));
         }
         m_client->raiseMedia(1, 2);
         // An event whose object is not the view its type promises is skipped, not a crash.
         m_client->raise(rtc::RTCE_REGISTRATION_STATE_CHANGE, std::make_shared<rtc::IRTCEvent>());
         m_client->raise(rtc::RTCE_MEDIA, std::make_shared<rtc::IRTCEvent>());
         m_client->raise(rtc::RTCE_CLIENT, std::make_shared<rtc::IRTCEvent>());
-        QCOMPARE(window->lblMsg->text(), QStringLiteral("Registered and Ready..."));
+        QCOMPARE(ui(window).lblMsg->text(), QStringLiteral("Registered and Ready..."));
     }
 
     void clientThatFailsShowsTheStartUpMessageAndGoesOn_data() {
@@ -310,7 +311,7 @@ private slots:
         QCOMPARE(messages.texts(),
                  QStringList(messageCount, "An Error Occured and has been logged. FORMLOAD"));
         QVERIFY(!window->Registration().ProfileText().isEmpty()); // set before the failing step
-        QCOMPARE(window->lblMsg->text(), QStringLiteral("Not logged in..."));
+        QCOMPARE(ui(window).lblMsg->text(), QStringLiteral("Not logged in..."));
         // "has been logged" holds: the program's log says what failed.
         QVERIFY(readBytes(platform::programLogPath())
                     .contains(failOn.toUtf8() + " failed as the test asked."));
@@ -351,7 +352,7 @@ private slots:
         QFETCH(bool, save);
         auto window = started(login("1001", "secret", save));
         window->show();
-        QTest::mouseClick(window->Picture40, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Picture40, Qt::LeftButton);
         QVERIFY(window->HasEnded());
         QVERIFY(!window->isVisible());
         QCOMPARE(readEntry(kAccountApp).isEmpty(), !save);
@@ -394,37 +395,37 @@ private slots:
                      qPrintable(node->object()->objectName()));
         }
         const QList<PictureBox *> pressed = {
-            window->Picture2,  window->Picture3,  window->Picture4,  window->Picture6,
-            window->Picture8,  window->Picture11, window->Picture13, window->Picture16,
-            window->Picture17, window->Picture20, window->Picture21, window->Picture22,
-            window->Picture25, window->Picture26, window->Picture27, window->Picture30,
-            window->Picture31, window->Picture32, window->Picture35, window->Picture36,
-            window->Picture37, window->Picture40, window->Picture41, window->picMenu};
+            ui(window).Picture2,  ui(window).Picture3,  ui(window).Picture4,  ui(window).Picture6,
+            ui(window).Picture8,  ui(window).Picture11, ui(window).Picture13, ui(window).Picture16,
+            ui(window).Picture17, ui(window).Picture20, ui(window).Picture21, ui(window).Picture22,
+            ui(window).Picture25, ui(window).Picture26, ui(window).Picture27, ui(window).Picture30,
+            ui(window).Picture31, ui(window).Picture32, ui(window).Picture35, ui(window).Picture36,
+            ui(window).Picture37, ui(window).Picture40, ui(window).Picture41, ui(window).picMenu};
         for (PictureBox *box : pressed) {
             QVERIFY2(found.contains(box), qPrintable(box->objectName()));
             QCOMPARE(found[box]->role(), QAccessible::Button);
         }
         QCOMPARE(buttons, pressed.size()); // the skin and the hidden pictures are not buttons
-        QCOMPARE(found[window->Picture36]->text(QAccessible::Name), QStringLiteral("0"));
-        QCOMPARE(found[window->Picture6]->text(QAccessible::Description),
+        QCOMPARE(found[ui(window).Picture36]->text(QAccessible::Name), QStringLiteral("0"));
+        QCOMPARE(found[ui(window).Picture6]->text(QAccessible::Description),
                  QStringLiteral("Click to Make Call"));
-        for (KnobBox *knob : window->picWave) {
+        for (KnobBox *knob : ui(window).picWave) {
             QVERIFY(found.contains(knob));
             QCOMPARE(found[knob]->role(), QAccessible::Slider);
             QVERIFY(!found[knob]->text(QAccessible::Name).isEmpty());
         }
-        QVERIFY(found.contains(window->cmbPhoneNo));
-        QVERIFY(!found[window->cmbPhoneNo]->text(QAccessible::Name).isEmpty());
-        QCOMPARE(found[window->cmbPhoneNo]->text(QAccessible::Description),
+        QVERIFY(found.contains(ui(window).cmbPhoneNo));
+        QVERIFY(!found[ui(window).cmbPhoneNo]->text(QAccessible::Name).isEmpty());
+        QCOMPARE(found[ui(window).cmbPhoneNo]->text(QAccessible::Description),
                  QStringLiteral("Include International Country Code"));
 
         // Pressed by the screen reader, a key dials as a click does; End, unusable, offers no
         // press.
-        QAccessibleActionInterface *five = found[window->Picture26]->actionInterface();
+        QAccessibleActionInterface *five = found[ui(window).Picture26]->actionInterface();
         QVERIFY(five);
         five->doAction(QAccessibleActionInterface::pressAction());
-        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("5"));
-        QVERIFY(!found[window->Picture8]->actionInterface()->actionNames().contains(
+        QCOMPARE(ui(window).cmbPhoneNo->currentText(), QStringLiteral("5"));
+        QVERIFY(!found[ui(window).Picture8]->actionInterface()->actionNames().contains(
             QAccessibleActionInterface::pressAction()));
     }
 
@@ -434,7 +435,7 @@ private slots:
         LoginAnswer second = login("1002", "other");
         second.server = "sip2.example.net";
         answerNextLoginDialog(second);
-        window->mnuLoginAs->trigger();
+        ui(window).mnuLoginAs->trigger();
         QCOMPARE(m_clientsMade, 1);
         QCOMPARE(client->calls.mid(6), (QStringList{"CreateProfile", "EnableProfile 7"}));
         QCOMPARE(window->Registration().SipServer(), QStringLiteral("sip2.example.net"));
@@ -450,7 +451,7 @@ private slots:
         LoginAnswer exit;
         exit.action = LoginAnswer::Exit;
         answerNextLoginDialog(exit);
-        window->mnuLoginAs->trigger();
+        ui(window).mnuLoginAs->trigger();
         QVERIFY(!window->HasEnded());
         QCOMPARE(m_client->calls.last(), QStringLiteral("EnableProfile 7"));
         QCOMPARE(m_client->profileTexts.size(), 2);
@@ -459,7 +460,7 @@ private slots:
     void loginButtonOnlySavesForNextTime() {
         auto window = started(login());
         answerNextLoginDialog(login("1002", "other", false));
-        QTest::mouseClick(window->Picture13, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Picture13, Qt::LeftButton);
         QCOMPARE(readEntry(kAccountApp), QStringLiteral("1002"));
         QCOMPARE(readEntry(kSaveApp), QStringLiteral("no"));
         QCOMPARE(m_client->profileTexts.size(), 1);
@@ -481,8 +482,8 @@ private slots:
         MessageCatcher messages;
         auto window = started(login());
         messages.clear();
-        QTest::mouseClick(window->Picture2, Qt::LeftButton);
-        window->mnuVOICE->trigger();
+        QTest::mouseClick(ui(window).Picture2, Qt::LeftButton);
+        ui(window).mnuVOICE->trigger();
         QCOMPARE(messages.texts(), (QStringList{"Error", "Error"}));
         QVERIFY(readBytes(platform::programLogPath()).contains("TUNING WIZARD: "));
     }
@@ -519,7 +520,7 @@ private slots:
             tried = true;
         });
         m_client->calls.clear();
-        QTest::mouseClick(window->Picture2, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Picture2, Qt::LeftButton);
         QVERIFY(tried);
         QCOMPARE(m_client->calls.filter(QRegularExpression("^(Start|Stop|Play)")),
                  (QStringList{"PlayTestSound", "StartCaptureMeter", "StartEchoTest",
@@ -538,7 +539,7 @@ private slots:
                                     "Microphone: Microphone One"));
             wizard->accept();
         });
-        window->mnuVOICE->trigger();
+        ui(window).mnuVOICE->trigger();
         QCOMPARE(readAudioDevices(), (AudioDeviceChoice{"spk2", "spk1", "mic1"}));
         QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_RINGER), QStringLiteral("spk1"));
         QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_MICROPHONE), QStringLiteral("mic1"));
@@ -552,21 +553,21 @@ private slots:
         whenModalShows<frmLogin>([&](frmLogin *dialog) {
             window->ShowLinkedNumber("5550100");
             waited = dialog->isVisible() && !window->isVisible() &&
-                     window->cmbPhoneNo->currentText().isEmpty();
+                     ui(window).cmbPhoneNo->currentText().isEmpty();
             answerNextLoginDialog(login());
         });
         QVERIFY(window->Form_Load());
         QVERIFY(waited);
-        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("5550100"));
+        QCOMPARE(ui(window).cmbPhoneNo->currentText(), QStringLiteral("5550100"));
         QVERIFY(m_client->calls.filter("CreateSession").isEmpty());
         window->showMinimized();
         window->ShowLinkedNumber("+15550100");
         QVERIFY(window->isVisible() && !window->isMinimized());
-        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("+15550100"));
+        QCOMPARE(ui(window).cmbPhoneNo->currentText(), QStringLiteral("+15550100"));
         window->hide();
         window->ShowLinkedNumber("*21#");
         QVERIFY(window->isVisible());
-        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("*21#"));
+        QCOMPARE(ui(window).cmbPhoneNo->currentText(), QStringLiteral("*21#"));
     }
 
     // On a desktop with a tray the icon is there exactly while the window is hidden: a tray that
@@ -580,32 +581,32 @@ private slots:
         bool trayThere = true;
         tray.setTrayAvailable([&trayThere] { return trayThere; });
         window->show();
-        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Picture41, Qt::LeftButton);
         QVERIFY(window->isHidden());
         trayThere = false;
         QTRY_VERIFY(window->isVisible());
         QVERIFY(!tray.InTray());
         trayThere = true;
-        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Picture41, Qt::LeftButton);
         QVERIFY(window->isHidden());
         QVERIFY(tray.Icon().isVisible());
         QCOMPARE(tray.Icon().toolTip(), QStringLiteral("Kirrow"));
         window->show();
-        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Picture41, Qt::LeftButton);
         QVERIFY(window->isVisible());
         QVERIFY(!tray.Icon().isVisible());
-        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Picture41, Qt::LeftButton);
         QVERIFY(window->isHidden());
         // A link brings the window back from the tray as a double-click does; on a tray that
         // reports clicks only, a click does.
         window->ShowLinkedNumber("5550100");
         QVERIFY(window->isVisible() && !tray.InTray() && !tray.Icon().isVisible());
         tray.setClicksOnly([] { return true; });
-        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Picture41, Qt::LeftButton);
         emit tray.Icon().activated(QSystemTrayIcon::Trigger);
         QVERIFY(window->isVisible() && !tray.InTray());
         tray.setClicksOnly([] { return false; });
-        QTest::mouseClick(window->Picture41, Qt::LeftButton);
+        QTest::mouseClick(ui(window).Picture41, Qt::LeftButton);
         emit tray.Icon().activated(QSystemTrayIcon::Trigger);
         QVERIFY(window->isHidden() && tray.InTray());
         window->Quit();

@@ -5,6 +5,7 @@
 #include "frmkirrow.h"
 #include "frmphonebook.h"
 #include "logindriver.h"
+#include "mainwindowui.h"
 #include "phonebookfile.h"
 #include "picturebox.h"
 #include "scratchmount.h"
@@ -463,9 +464,9 @@ private slots:
             dialog->lstPhoneBook->setCurrentRow(1);
             dialog->cmdCall->click();
         });
-        window->Picture11_Click();
+        QTest::mouseClick(ui(window).Picture11, Qt::LeftButton);
         QVERIFY(shown);
-        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("0301"));
+        QCOMPARE(ui(window).cmbPhoneNo->currentText(), QStringLiteral("0301"));
         QCOMPARE(client->calls.size(), before);
         QFile::remove(book);
     }

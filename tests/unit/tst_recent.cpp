@@ -4,6 +4,7 @@
 #include "frmkirrow.h"
 #include "frmrecent.h"
 #include "logindriver.h"
+#include "mainwindowui.h"
 #include "recentlog.h"
 
 #include <QComboBox>
@@ -112,9 +113,9 @@ private slots:
             dialog->Recentlist->setCurrentRow(1);
             emit dialog->Recentlist->itemDoubleClicked(dialog->Recentlist->item(1));
         });
-        window->Picture3_Click();
+        QTest::mouseClick(ui(window).Picture3, Qt::LeftButton);
         QCOMPARE(seen, (QStringList{"0301--Duration: 0:1:0", "600--Duration: 0:0:4"}));
-        QCOMPARE(window->cmbPhoneNo->currentText(), QStringLiteral("600"));
+        QCOMPARE(ui(window).cmbPhoneNo->currentText(), QStringLiteral("600"));
         QFile::remove(calls::recentLogPath());
     }
 };

@@ -3,6 +3,7 @@
 #include "frmkirrow.h"
 #include "knobbox.h"
 #include "logindriver.h"
+#include "mainwindowui.h"
 #include "volumecontroller.h"
 #include "volumeslider.h"
 
@@ -198,12 +199,12 @@ private slots:
         auto window = startOverFakeEngine();
         QCOMPARE(messages.texts(), QStringList{QStringLiteral("No mixer found!")});
         for (int i = 0; i < 2; ++i) {
-            QVERIFY(window->Label1[i]->isHidden());
-            QVERIFY(window->picWave[i]->isHidden());
+            QVERIFY(ui(window).Label1[i]->isHidden());
+            QVERIFY(ui(window).picWave[i]->isHidden());
             QVERIFY(!window->Volume()->HasLine(i));
         }
         window->Volume()->FollowLevels();
-        window->Picture40_Click();
+        QTest::mouseClick(ui(window).Picture40, Qt::LeftButton);
         QVERIFY(window->HasEnded());
         QCOMPARE(messages.texts().size(), 1);
     }
