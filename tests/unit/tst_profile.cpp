@@ -29,19 +29,6 @@ private slots:
         QCOMPARE(word(rtc::RTCRS_UNREGISTERING, 0, ""), "unchanged");
     }
 
-    void textIsTheFixedConcatenation() {
-        const QString expected = QStringLiteral(
-            "<provision key=\"3f9a1c62-7b04-4e8d-a5c1-90d2e7b4c813\" name=\"1001\" expires=\"600\">"
-            "<user account=\"1001\" name=\"Ann\" password=\"secret\" "
-            "uri=\"sip:1001@sip.example.net\" />"
-            " <sipsrv addr=\"sip.example.net\" protocol=\"UDP\" auth=\"digest\" role=\"registrar\">"
-            "<session party=\"first\" type=\"pc2ph\" /></sipsrv>"
-            "<sipsrv addr=\"sip.example.net\" protocol=\"UDP\" auth=\"digest\" role=\"proxy\">"
-            "<session party=\"first\" type=\"pc2ph\" /></sipsrv>"
-            "<provider calldisplay=\"sip:1001@sip.example.net\" /></provision>");
-        QCOMPARE(account::BuildProfileText("1001", "Ann", "secret", "sip.example.net"), expected);
-    }
-
     void valuesAreNeitherTrimmedNorChanged() {
         const QString text = account::BuildProfileText(" 77 ", "x'y", " pw ", "10.0.0.1:5070");
         QVERIFY(text.contains(
