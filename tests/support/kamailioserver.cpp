@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -247,6 +248,16 @@ void KamailioServer::stop() {
         }
     }
     m_process.reset();
+    // Every worker inherits the SIP socket, so the port is free only once the last kamailio
+    // process is gone; one left behind would answer the next test's calls.
+    const QDeadlineTimer deadline(stopDeadlineMs);
+    while (m_port != 0 && udpPortInUse(m_port) && !deadline.hasExpired())
+        QThread::msleep(20);
+    if (m_port != 0 && udpPortInUse(m_port)) {
+        if (pid > 0)
+            ::kill(-static_cast<pid_t>(pid), SIGKILL);
+        qFatal("kamailio outlived its stop: port %u is still in use", unsigned(m_port));
+    }
 }
 
 bool KamailioServer::isRunning() const {

@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -209,7 +210,18 @@ void SippPeer::stop() {
             m_process->waitForFinished(stopDeadlineMs);
         }
     }
-    // Keep the finished process: exitCode() still reads it.
+    // Keep the finished process: exitCode() still reads it. A peer whose ports outlive it would
+    // take the next test's calls.
+    const auto held = [this] {
+        return (m_port != 0 && udpPortInUse(m_port)) ||
+               (m_mediaPort != 0 && udpPortInUse(m_mediaPort));
+    };
+    const QDeadlineTimer deadline(stopDeadlineMs);
+    while (held() && !deadline.hasExpired())
+        QThread::msleep(20);
+    if (held())
+        qFatal("sipp outlived its stop: port %u or %u is still in use", unsigned(m_port),
+               unsigned(m_mediaPort));
 }
 
 bool SippPeer::isRunning() const {
