@@ -40,6 +40,13 @@ bool isUsable(const QString &path) {
     return !info.exists() || info.isFile();
 }
 
+// A file the user may not read reads as nothing, though QSettings may still hold what it read of
+// it before.
+bool isReadable(const QString &path) {
+    const QFileInfo info(path);
+    return !info.exists() || (info.isFile() && info.isReadable());
+}
+
 // QSettings says only that a write failed; the steps it takes, tried again, say why.
 QString whyNotWritten(const QString &path) {
     QFile file(path);
@@ -71,10 +78,7 @@ void makePrivate(const QString &path) {
 // QSettings hands what it read of a file to the next QSettings of the same file, reading it again
 // only when its size or time (to the millisecond) has changed, and tells only the first of the
 // lines it could not read. A time moved on makes the next QSettings read the file and see them.
-void readAfresh(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
+void readAfresh(QFile &file) {
     const qint64 was = file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     file.setFileTime(QDateTime::fromMSecsSinceEpoch(now != was ? now : was + 1, Qt::UTC),
@@ -85,7 +89,7 @@ void readAfresh(const QString &path) {
 // when the file is missing, cannot be read, or is no file.
 QStringList readValues(const QStringList &keys, const QString &defaultValue) {
     const QString path = settingsFilePath();
-    if (!isUsable(path))
+    if (!isReadable(path))
         return QStringList(keys.size(), defaultValue);
     const QSettings settings(path, QSettings::IniFormat);
     QStringList values;
@@ -101,7 +105,12 @@ void write(const std::function<bool(QSettings &)> &change) {
     const QString path = settingsFilePath();
     if (!isUsable(path))
         throw saveError(path, whyNotWritten(path));
-    readAfresh(path);
+    if (QFile file(path); file.exists()) {
+        // One that cannot be read is not written over blindly.
+        if (!file.open(QIODevice::ReadOnly))
+            throw saveError(path, file.errorString());
+        readAfresh(file);
+    }
     QSettings settings(path, QSettings::IniFormat);
     // Everything is read before anything is changed. QSettings would write a file it could not
     // read all of without the lines it could not read, so such a file is left as it stands and

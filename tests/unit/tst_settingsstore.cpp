@@ -90,6 +90,51 @@ private slots:
         QVERIFY(QDir(path).removeRecursively());
     }
 
+    // A file the user may not read reads as nothing and is never written over. A write that
+    // fails (a folder the user may not write) is not taken for saved: not read back, nor
+    // written with the next write.
+    void failedWritesChangeNothing() {
+        if (const QString folder = unprivileged::folder(); !folder.isEmpty()) {
+            // The run as nobody, in a settings folder that is nobody's and not writable.
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(QFileInfo(folder).absolutePath()));
+            const QString path = account::settingsFilePath();
+            QCOMPARE(account::readEntry("Account"), QStringLiteral("1001"));
+            QVERIFY_THROWS_EXCEPTION(std::runtime_error, account::writeEntry("Account", "2002"));
+            QVERIFY_THROWS_EXCEPTION(std::runtime_error, account::eraseAccount());
+            QCOMPARE(account::readEntry("Account"), QStringLiteral("1001"));
+            QVERIFY(QFile::setPermissions(folder,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            account::writeEntry("Sip", "sip.example.net");
+            QCOMPARE(QSettings(path, QSettings::IniFormat).value("Account/Parameters/Validation"),
+                     QVariant("1001"));
+            QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
+            QCOMPARE(account::readEntry("Sip"), QString());
+            try {
+                account::saveLogin("pw", "2002", "sip", "yes");
+                QFAIL("a file that could not be read was written over");
+            } catch (const std::runtime_error &error) {
+                QVERIFY2(QString::fromLocal8Bit(error.what()).contains(path), error.what());
+            }
+            return;
+        }
+        if (!unprivileged::needed())
+            QSKIP("checked as nobody: run as root");
+        QTemporaryDir config(QDir::tempPath() + "/kirrow-settings-XXXXXX");
+        QVERIFY(QFile::setPermissions(config.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                         QFile::ExeOwner | QFile::ExeOther));
+        const QString folder = config.filePath("Kirrow");
+        QVERIFY(QDir().mkdir(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner));
+        const QString path = folder + "/Kirrow.ini";
+        QVERIFY(writeBytes(path, "[Account]\nParameters\\Validation=1001\n"));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        QCOMPARE(unprivileged::runAsNobody(QTest::currentTestFunction(), folder), QString());
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+        QCOMPARE(readBytes(path), QByteArray("[Account]\nParameters\\Validation=1001\n\n"
+                                             "[Sip]\nParameters\\Validation=sip.example.net\n"));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"Kirrow.ini"});
+    }
+
     // Entries the program does not know stay (as QSettings writes them; comments do not). A file
     // QSettings cannot read all of would lose what it cannot read, so it is not written at all:
     // the write fails, naming the file, and the file stays as it was, its readable entries read.
@@ -210,27 +255,26 @@ private slots:
     // A file as the program wrote it before it kept its settings through QSettings, byte for
     // byte, reads whole, and a write keeps every entry in it.
     void aFileOfTheEarlierVersionReads() {
-        const QByteArray earlier =
-            "[Password]\n"
-            "Parameters\\Validation=\"  p=w;\\\"q\\\"\\\\ \xc3\xbc"
-            "n\xc3\xaf \xf0\x9f\x98\x80 \"\n"
-            "\n"
-            "[Account]\n"
-            "Parameters\\Validation=1001\n"
-            "Other\\Key=\"@@at, tab\\there\"\n"
-            "\n"
-            "[Sip]\n"
-            "Parameters\\Validation=\"sip.example.net;transport=tcp\"\n"
-            "Parameters\\Empty=\n"
-            "\n"
-            "[Save]\n"
-            "Parameters\\Validation=yes\n"
-            "Parameters\\Trailing=end\\\\\n"
-            "\n"
-            "[Audio]\n"
-            "Speaker=PulseAudio Unknown: Speakers\n"
-            "Ringer=\n"
-            "Microphone=\"ALSA Unknown: hw:1,0 =;\"\n";
+        const QByteArray earlier = "[Password]\n"
+                                   "Parameters\\Validation=\"  p=w;\\\"q\\\"\\\\ \xc3\xbc"
+                                   "n\xc3\xaf \xf0\x9f\x98\x80 \"\n"
+                                   "\n"
+                                   "[Account]\n"
+                                   "Parameters\\Validation=1001\n"
+                                   "Other\\Key=\"@@at, tab\\there\"\n"
+                                   "\n"
+                                   "[Sip]\n"
+                                   "Parameters\\Validation=\"sip.example.net;transport=tcp\"\n"
+                                   "Parameters\\Empty=\n"
+                                   "\n"
+                                   "[Save]\n"
+                                   "Parameters\\Validation=yes\n"
+                                   "Parameters\\Trailing=end\\\\\n"
+                                   "\n"
+                                   "[Audio]\n"
+                                   "Speaker=PulseAudio Unknown: Speakers\n"
+                                   "Ringer=\n"
+                                   "Microphone=\"ALSA Unknown: hw:1,0 =;\"\n";
         const QString path = account::settingsFilePath();
         QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
         QVERIFY(writeBytes(path, earlier));
