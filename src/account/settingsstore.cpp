@@ -112,6 +112,7 @@ void write(const std::function<bool(QSettings &)> &change) {
         readAfresh(file);
     }
     QSettings settings(path, QSettings::IniFormat);
+    settings.setAtomicSyncRequired(true); // the default: a new copy renamed into place, or nothing
     // Everything is read before anything is changed. QSettings would write a file it could not
     // read all of without the lines it could not read, so such a file is left as it stands and
     // the write refused, as is one that cannot be read at all.
