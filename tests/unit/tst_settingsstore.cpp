@@ -92,6 +92,11 @@ private slots:
         }
         QCOMPARE(account::readEntry("Account"), QString());
         QVERIFY(QDir(path).removeRecursively());
+        // A pipe is neither waited on nor written.
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QCOMPARE(account::readEntry("Account"), QString());
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, account::writeEntry("Account", "2002"));
+        QVERIFY(QFile::remove(path));
     }
 
     // A file the user may not read reads as nothing and is never written over. A write that
