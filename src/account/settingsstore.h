@@ -4,22 +4,28 @@
 #include <QStringList>
 
 // The saved account: strings addressed by application, section and key, kept in the user's
-// config folder (an INI file readable by the user alone, in the form QSettings reads and writes,
-// so files written by earlier versions read the same and either can read what the other wrote).
+// config folder by QSettings (an INI file readable by the user alone, in a folder of the user's
+// alone), so files written by earlier versions read the same and either can read what the other
+// wrote.
 //
-// Every write replaces the whole file at once: the new text goes to a file of its own, reaches
-// the disk, and is then renamed over the old one. A crash or power cut at any moment leaves the
-// old text or the new, never a mix, and no copy of the password beside it. Lines the program does
-// not understand, and entries it does not know, are kept as they stand.
+// Every write replaces the whole file at once (QSettings writes through QSaveFile, under a lock
+// file that keeps two writers apart): the new text goes to a file of its own, reaches the disk,
+// and is then renamed over the old one. A crash or power cut at any moment leaves the old text or
+// the new, never a mix; one in the instant between naming the new copy and renaming it can leave
+// that copy, whole and the user's alone, beside the file. Entries the program does not know are
+// kept; comments are not. A file holding lines that are not settings is not written over: the
+// write fails and the file stays as it was.
 namespace account {
 
 // Reads one entry; an absent entry, or a file that is missing or cannot be read, reads as
-// defaultValue ("" unless given). Never throws.
+// defaultValue ("" unless given). Never throws. (QSettings takes a file of the size and time, to
+// the millisecond, it read last for the same file; another program's write that matches both
+// reads as the file it replaced.)
 QString GetSetting(const QString &appName, const QString &section, const QString &key,
                    const QString &defaultValue = QString());
 
-// Writes one entry. A store that cannot be written throws std::runtime_error naming the file and
-// the reason, and keeps what it had.
+// Writes one entry (nothing when it holds that value already). A store that cannot be written
+// throws std::runtime_error naming the file and the reason, and keeps what it had.
 void SaveSetting(const QString &appName, const QString &section, const QString &key,
                  const QString &value);
 
