@@ -12,6 +12,7 @@
 
 #include "benchcommon.h"
 #include "callcontroller.h"
+#include "keytone.h"
 #include "linphoneclient.h"
 #include "profiletext.h"
 #include "recentlog.h"
@@ -331,6 +332,7 @@ int main(int argc, char *argv[]) {
                 registration = view->State();
         });
     try {
+        client->SetRingSounds(calls::ringSounds()); // the program's ring, as the window hands it
         client->Initialize();
         client->setEventFilter(rtc::RTCEF_REGISTRATION_STATE_CHANGE |
                                rtc::RTCEF_SESSION_STATE_CHANGE);

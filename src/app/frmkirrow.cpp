@@ -5,6 +5,7 @@
 #include "devicechoice.h"
 #include "errortraps.h"
 #include "frmlogin.h"
+#include "keytone.h"
 #include "knobbox.h"
 #include "mainlayout.h"
 #include "messagebox.h"
@@ -255,6 +256,7 @@ void frmKirrow::ReadTrackGeometry() {
 void frmKirrow::InitRTCClient() {
     platform::stopAndShow([this] {
         g_objRTCClient = m_clientFactory();
+        g_objRTCClient->SetRingSounds(calls::ringSounds());
         g_objRTCClient->Initialize();
         g_objRTCClient->setEventFilter(rtc::RTCEF_CLIENT | rtc::RTCEF_REGISTRATION_STATE_CHANGE |
                                        rtc::RTCEF_SESSION_STATE_CHANGE | rtc::RTCEF_MEDIA);
