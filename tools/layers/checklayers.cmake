@@ -18,6 +18,18 @@ foreach(input RULES GRAPH)
 endforeach()
 include("${GRAPH}")
 
+# Links are read from the build as it was last configured: a CMakeLists.txt changed since means the
+# graph is stale, and the check would pass or fail on what the build no longer is.
+get_filename_component(src "${RULES}" DIRECTORY)
+file(GLOB_RECURSE lists "${src}/CMakeLists.txt")
+file(TIMESTAMP "${GRAPH}" written "%s")
+foreach(list IN LISTS lists)
+    file(TIMESTAMP "${list}" changed "%s")
+    if(changed GREATER written)
+        message(FATAL_ERROR "checklayers: ${list} changed since the build was configured: build first")
+    endif()
+endforeach()
+
 set(faults 0)
 macro(fault text)
     message(STATUS "LAYERS: ${text}")
