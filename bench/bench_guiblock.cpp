@@ -12,6 +12,7 @@
 
 #include "benchcommon.h"
 #include "callcontroller.h"
+#include "keytone.h"
 #include "linphoneclient.h"
 #include "messagebox.h"
 #include "recentlog.h"
@@ -324,7 +325,10 @@ int main(int argc, char *argv[]) {
         failed = true;
     });
     auto client = std::make_shared<rtc::LinphoneClient>();
-    account::RegistrationController registration([&] { return client; });
+    account::RegistrationController registration([&] {
+        client->SetRingSounds(calls::ringSounds()); // the program's ring, as the window hands it
+        return client;
+    });
     calls::CallController calls(registration);
     const QString logPath = home.filePath(QStringLiteral("recentcall.txt"));
     calls.setLogPath(logPath);

@@ -6,6 +6,7 @@
 #include "errortraps.h"
 #include "frmlogin.h"
 #include "hoverbuttons.h"
+#include "keytone.h"
 #include "knobbox.h"
 #include "mainlayout.h"
 #include "messagebox.h"
@@ -51,8 +52,14 @@ template <class W> W *placed(W *widget, const QString &name) {
 } // namespace
 
 frmKirrow::frmKirrow(rtc::RTCClientFactory clientFactory, QWidget *parent)
-    : QWidget(parent),
-      m_registration(new account::RegistrationController(std::move(clientFactory), this)) {
+    : QWidget(parent), m_registration(new account::RegistrationController(
+                           // Every client rings with the program's own sounds.
+                           [factory = std::move(clientFactory)] {
+                               rtc::IRTCClientPtr client = factory();
+                               client->SetRingSounds(calls::ringSounds());
+                               return client;
+                           },
+                           this)) {
     CreateControls();
 }
 

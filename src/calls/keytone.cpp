@@ -29,6 +29,18 @@ void playKeyToneLocally(const QString &toneName) {
                 .toStdString());
 }
 
+rtc::RingSounds ringSounds() {
+    rtc::RingSounds sounds;
+    sounds.ring = toneClip(QStringLiteral("RING.WAV"));
+    sounds.ringback = toneClip(QStringLiteral("RINGBACK.WAV"));
+    sounds.playRing = [](const QByteArray &wav) {
+        return platform::playSoundData(wav, platform::SND_ASYNC | platform::SND_LOOP |
+                                                platform::SND_NODEFAULT);
+    };
+    sounds.stopRing = [] { platform::stopSound(); };
+    return sounds;
+}
+
 void setLocalTonePlayer(std::function<void(const QString &)> player) {
     localPlayer() = std::move(player);
 }

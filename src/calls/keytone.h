@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rtcclient.h"
+
 #include <QString>
 
 #include <functional>
@@ -15,6 +17,10 @@ void playKeyToneLocally(const QString &toneName);
 inline void playCallToneLocally(const QString &clipName) {
     playKeyToneLocally(clipName);
 }
+
+// The ring and the ringback the client rings with, the program's own clips, and the player of the
+// program's sounds for the ring on the default device.
+rtc::RingSounds ringSounds();
 
 // Replaces the local playback (tests see which tones would sound); empty restores it.
 void setLocalTonePlayer(std::function<void(const QString &toneName)> player);

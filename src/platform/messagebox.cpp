@@ -1,7 +1,6 @@
 #include "messagebox.h"
 
-#include <QApplication>
-#include <QMessageBox>
+#include <QDebug>
 
 namespace platform {
 
@@ -16,33 +15,9 @@ MessageHandler &handler() {
     return current;
 }
 
-QMessageBox::Icon boxIcon(MessageIcon icon) {
-    switch (icon) {
-    case MessageIcon::Information:
-        return QMessageBox::Information;
-    case MessageIcon::Warning:
-        return QMessageBox::Warning;
-    case MessageIcon::Critical:
-        return QMessageBox::Critical;
-    case MessageIcon::None:
-        break;
-    }
-    return QMessageBox::NoIcon;
-}
-// The window a box belongs to: the dialog the user works in, else the active window, else the
-// program's window on the screen. A box with no owner opens wherever the screen puts it, which
-// without a window manager is the top-left corner; with one it opens over its owner.
-QWidget *owner() {
-    if (QWidget *modal = QApplication::activeModalWidget())
-        return modal;
-    if (QWidget *active = QApplication::activeWindow())
-        return active;
-    for (QWidget *window : QApplication::topLevelWidgets()) {
-        const Qt::WindowType type = window->windowType();
-        if (window->isVisible() && (type == Qt::Window || type == Qt::Dialog))
-            return window;
-    }
-    return nullptr;
+MessageHandler &box() {
+    static MessageHandler current;
+    return current;
 }
 
 } // namespace
@@ -63,8 +38,11 @@ void showMessage(const QString &text, const QString &title, MessageIcon icon) {
         handler()(text, caption, icon);
         return;
     }
-    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, owner());
-    box.exec();
+    if (box()) {
+        box()(text, caption, icon);
+        return;
+    }
+    qWarning().noquote() << caption + QStringLiteral(": ") + text;
 }
 
 void showInputError() {
@@ -76,6 +54,10 @@ MessageHandler setMessageHandler(MessageHandler next) {
     MessageHandler previous = std::move(handler());
     handler() = std::move(next);
     return previous;
+}
+
+void setMessageBox(MessageHandler next) {
+    box() = std::move(next);
 }
 
 } // namespace platform

@@ -27,4 +27,9 @@ using MessageHandler = std::function<void(const QString &text, const QString &ti
 // Replaces how messages are shown; an empty handler restores the message box. Returns the old one.
 MessageHandler setMessageHandler(MessageHandler handler);
 
+// The message box itself, which the widget layer puts here as the program starts (messageboxes.cpp,
+// in every program that links kirrow_platform): this library links Qt Core only. A program
+// without widgets writes its messages to its error output instead.
+void setMessageBox(MessageHandler box);
+
 } // namespace platform

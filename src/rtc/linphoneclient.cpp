@@ -1,7 +1,6 @@
 #include "linphoneclient.h"
 
 #include "sipscreen.h"
-#include "soundplayer.h"
 
 #include <linphone/core.h>
 #include <linphone/core_utils.h>
@@ -191,12 +190,6 @@ QString engineSound(const QString &name, const QByteArray &wav) {
         file.write(wav) != wav.size())
         return {};
     return path;
-}
-
-// One of the program's own sounds (":/sounds/NAME"), as a file of the engine's folder.
-QString resourceSound(const QString &name) {
-    QFile clip(QStringLiteral(":/sounds/") + name);
-    return clip.open(QIODevice::ReadOnly) ? engineSound(name.toLower(), clip.readAll()) : QString();
 }
 
 // The SIP code a call ended with: the far end's answer, or the one the engine's reason stands for
@@ -643,8 +636,7 @@ void LinphoneClient::Initialize() {
     // Settings the engine resets while starting: the program rings itself when it decides to;
     // the engine plays the ringback while a far end rings without sending sound of its own.
     linphone_core_set_ring(core, nullptr);
-    const QString ringback = resourceSound(QStringLiteral("RINGBACK.WAV"));
-    linphone_core_set_ringback(core, ringback.isEmpty() ? nullptr : ringback.toUtf8().constData());
+    useRingback();
     linphone_core_enable_video_capture(core, FALSE);
     linphone_core_enable_video_display(core, FALSE);
     for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER})
@@ -654,6 +646,18 @@ void LinphoneClient::Initialize() {
     linphone_core_enable_auto_iterate(core, FALSE);
     linphone_core_set_network_reachable(core, TRUE);
     m_iterateTimer.start();
+}
+
+void LinphoneClient::SetRingSounds(const RingSounds &sounds) {
+    m_ringSounds = sounds;
+    if (m_core)
+        useRingback();
+}
+
+void LinphoneClient::useRingback() {
+    const QString ringback = engineSound(QStringLiteral("ringback.wav"), m_ringSounds.ringback);
+    linphone_core_set_ringback(m_core,
+                               ringback.isEmpty() ? nullptr : ringback.toUtf8().constData());
 }
 
 void LinphoneClient::setEventFilter(long filter) {
@@ -892,10 +896,7 @@ void LinphoneClient::PlayRing(RTC_RING_TYPE type, bool play) {
         MSFactory *factory = linphone_core_get_ms_factory(m_core);
         MSSndCard *card = ms_snd_card_manager_get_card(
             ms_factory_get_snd_card_manager(factory), m_devices[RTCAD_RINGER].toUtf8().constData());
-        QFile clip(QStringLiteral(":/sounds/RING.WAV"));
-        const QString file = clip.open(QIODevice::ReadOnly)
-                                 ? engineSound(QStringLiteral("ring.wav"), clip.readAll())
-                                 : QString();
+        const QString file = engineSound(QStringLiteral("ring.wav"), m_ringSounds.ring);
         if (!m_ringer)
             m_ringer = linphone_ringtoneplayer_new();
         // The clip holds its own pause: played again at once, it rings as the telephone does.
@@ -905,17 +906,17 @@ void LinphoneClient::PlayRing(RTC_RING_TYPE type, bool play) {
             return;
         qCWarning(lcEngine) << "the ringer device cannot ring; the default device rings instead";
     }
-    // Otherwise our own ring on the default device, repeating until stopped; the engine's ring is
-    // off so it rings only when told.
-    if (!platform::playSound(QStringLiteral(":/sounds/RING.WAV"),
-                             platform::SND_ASYNC | platform::SND_LOOP | platform::SND_NODEFAULT))
+    // Otherwise the program's own player rings on the default device, repeating until stopped;
+    // the engine's ring is off so it rings only when told.
+    if (!m_ringSounds.playRing || !m_ringSounds.playRing(m_ringSounds.ring))
         throw RtcError(RTC_E_ENGINE, QStringLiteral("PlayRing: the ring cannot be played."));
 }
 
 void LinphoneClient::stopRinging() {
     if (m_ringer)
         linphone_ringtoneplayer_stop(m_ringer);
-    platform::stopSound();
+    if (m_ringSounds.stopRing)
+        m_ringSounds.stopRing();
 }
 
 void LinphoneClient::SendDTMF(RTC_DTMF tone) {

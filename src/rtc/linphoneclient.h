@@ -34,6 +34,7 @@ public:
     explicit LinphoneClient(QObject *parent = nullptr);
     ~LinphoneClient() override;
 
+    void SetRingSounds(const RingSounds &sounds) override;
     void Initialize() override;
     void setEventFilter(long filter) override;
     long EventFilter() const override;
@@ -106,6 +107,8 @@ private:
     void useDevice(RTC_AUDIO_DEVICE part, const QString &id);
     QString desktopDefaultDevice(RTC_AUDIO_DEVICE part) const;
     void stopRinging();
+    // The program's ringback as the engine's, from a file of the engine's folder.
+    void useRingback();
     void reportWayFailure(const QString &text);
 
     _LinphoneCore *m_core = nullptr;
@@ -139,6 +142,7 @@ private:
     bool m_echoTesting = false;
     _LinphoneRecorder *m_meter = nullptr;        // records the microphone while the meter runs
     _LinphoneRingtonePlayer *m_ringer = nullptr; // rings on a ringer device of the user's choice
+    RingSounds m_ringSounds;
 };
 
 // Which UDP port to listen on: the static SIP port 5060 when it is free on the address, else any

@@ -2,6 +2,7 @@
 
 #include "rtcvalues.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -117,6 +118,17 @@ struct AudioDevice {
     bool operator==(const AudioDevice &) const = default;
 };
 
+// What the client rings with. The clips and the player of the program's own sounds belong to the
+// program, which hands them over before Initialize: the client looks nothing up in the program.
+struct RingSounds {
+    QByteArray ring;     // a WAV clip holding its own pause, played again and again while it rings
+    QByteArray ringback; // a WAV clip heard while a far end rings without sound of its own
+    // Rings on the default sound device (no ringer device chosen), repeating the clip until
+    // stopRing; false when it cannot be played.
+    std::function<bool(const QByteArray &wav)> playRing;
+    std::function<void()> stopRing;
+};
+
 // The communications client: one object for the whole run. Every event is raised through the
 // Event signal on the GUI thread, filtered by EventFilter.
 class IRTCClient : public QObject {
@@ -125,6 +137,9 @@ public:
     using QObject::QObject;
     ~IRTCClient() override = default;
 
+    // Before Initialize (ringback) and before the first PlayRing; without them the client does
+    // not ring.
+    virtual void SetRingSounds(const RingSounds &sounds) = 0;
     virtual void Initialize() = 0;
     virtual void setEventFilter(long filter) = 0;
     virtual long EventFilter() const = 0;

@@ -13,6 +13,7 @@ public:
     QStringList profileTexts; // every text given to CreateProfile
     QString failOn;           // an operation name that throws RtcError
 
+    void SetRingSounds(const rtc::RingSounds &sounds) override { ringSounds = sounds; }
     void Initialize() override;
     void setEventFilter(long filter) override;
     long EventFilter() const override { return m_filter; }
@@ -25,7 +26,8 @@ public:
     void SendDTMF(rtc::RTC_DTMF tone) override;
     // Sound devices: those the test puts in `devices`; the choices, tests and meter recorded.
     QList<rtc::AudioDevice> devices;
-    double captureLevel = 0; // what the meter reads while it runs
+    double captureLevel = 0;    // what the meter reads while it runs
+    rtc::RingSounds ringSounds; // what the program handed over to ring with
     QList<rtc::AudioDevice> AudioDevices() override;
     QString PreferredAudioDevice(rtc::RTC_AUDIO_DEVICE part) const override;
     bool SetPreferredAudioDevice(rtc::RTC_AUDIO_DEVICE part, const QString &id) override;

@@ -1,3 +1,4 @@
+#include "keytone.h"
 #include "linphoneclient.h"
 #include "sipscreen.h"
 #include "soundcheck.h"
@@ -295,8 +296,8 @@ private slots:
         soundcheck::PulseModule tone("module-sine-source",
                                      {"source_name=kirrow_test_tone", "frequency=440"});
         QVERIFY2(tone.isLoaded(), qPrintable(tone.error()));
-        calls::initSoundResources();
         rtc::LinphoneClient client;
+        client.SetRingSounds(calls::ringSounds());
         client.Initialize();
         const QList<rtc::AudioDevice> devices = client.AudioDevices();
         QVERIFY(
