@@ -1,0 +1,153 @@
+#include "kirrowprogram.h"
+
+#include "xdo.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QtTest>
+
+namespace {
+
+constexpr int kShowTimeoutMs = 20000;
+constexpr int kEndTimeoutMs = 20000;
+
+// The program's application and organisation name, which name its folders.
+const QString kFolder = QStringLiteral("Kirrow");
+
+} // namespace
+
+void startProgramAndLogIn(QProcess &kirrow, const QString &program, const QString &server,
+                          const QString &account, const QString &password, QRect *dialogPlace) {
+    kirrow.setProcessChannelMode(QProcess::ForwardedChannels);
+    kirrow.start(program, {});
+    QVERIFY(kirrow.waitForStarted());
+    const QString dialog =
+        xdo::run({"search", "--sync", "--name", "Please Enter Your Pin"}).split('\n').first();
+    xdo::run({"windowfocus", "--sync", dialog});
+    if (dialogPlace)
+        *dialogPlace = xdo::windowGeometry(dialog);
+    xdo::type(server);
+    xdo::key({"Tab"});
+    xdo::type(account);
+    xdo::key({"Tab"});
+    xdo::type(password);
+    xdo::key({"Tab", "space", "Tab", "space"});
+}
+
+KirrowProgram::KirrowProgram(const QString &binary) : m_binary(binary) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *variable :
+         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"}) {
+        const QString folder = m_home.filePath(QString::fromLatin1(variable).toLower());
+        QDir().mkpath(folder);
+        environment.insert(QString::fromLatin1(variable), folder);
+    }
+    // The engine is the one beside the program, as installed.
+    environment.remove(QStringLiteral("KIRROW_ENGINE"));
+    m_process.setProcessEnvironment(environment);
+}
+
+KirrowProgram::~KirrowProgram() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+}
+
+QString KirrowProgram::dataFile(const QString &name) const {
+    // One beside the program would be used instead (a copy of the program carried with its files).
+    [&] {
+        QVERIFY2(!QFileInfo::exists(QFileInfo(m_binary).dir().filePath(name)),
+                 qPrintable(name + " beside the program would be used instead of the test's"));
+    }();
+    const QString folder = m_home.filePath(QStringLiteral("xdg_data_home/%1/%1").arg(kFolder));
+    QDir().mkpath(folder);
+    return QDir(folder).filePath(name);
+}
+
+QString KirrowProgram::logFile() const {
+    return m_home.filePath(QStringLiteral("xdg_state_home/%1/kirrow.log").arg(kFolder));
+}
+
+void KirrowProgram::startAndLogIn(const QString &server, const QString &account,
+                                  const QString &password) {
+    startProgramAndLogIn(m_process, m_binary, server, account, password);
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(!control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(),
+                             kShowTimeoutMs);
+}
+
+atspi::Node KirrowProgram::application() {
+    return atspi::application(m_process.processId());
+}
+
+atspi::Node KirrowProgram::control(const QString &name, const QString &role) {
+    return atspi::find(application(), name, role);
+}
+
+atspi::Node KirrowProgram::window(const QString &name) {
+    for (const atspi::Node &top : application().children())
+        if (top.showing() && top.name() == name)
+            return top;
+    return {};
+}
+
+atspi::Node KirrowProgram::control(const QString &window, const QString &name,
+                                   const QString &role) {
+    const atspi::Node top = this->window(window);
+    return top.isNull() ? top : atspi::find(top, name, role);
+}
+
+void KirrowProgram::click(const atspi::Node &control, int button, int repeat) {
+    QTRY_VERIFY_WITH_TIMEOUT(control.showing(), kShowTimeoutMs);
+    const QRect place = control.extents();
+    QVERIFY2(place.isValid(), qPrintable(control.name() + " has no place on the screen"));
+    xdo::clickAt(place.center(), button, repeat);
+}
+
+void KirrowProgram::click(const QString &name, const QString &role, int button) {
+    atspi::Node found;
+    QTRY_VERIFY2_WITH_TIMEOUT(!(found = control(name, role)).isNull(),
+                              qPrintable(QStringLiteral("no %1 \"%2\" shows among:\n%3")
+                                             .arg(role, name, atspi::outline(application()))),
+                              kShowTimeoutMs);
+    click(found, button);
+}
+
+QString KirrowProgram::statusLine() {
+    return control(QString(), QStringLiteral("status bar")).name();
+}
+
+QStringList KirrowProgram::windows() {
+    QStringList names;
+    for (const atspi::Node &top : application().children())
+        if (top.showing())
+            names << top.name();
+    return names;
+}
+
+void KirrowProgram::answerMessage(const QString &text) {
+    atspi::Node box;
+    const auto saying = [&] {
+        for (const atspi::Node &top : application().children())
+            if (top.showing() && !atspi::find(top, text, QStringLiteral("label")).isNull()) {
+                box = top;
+                return true;
+            }
+        return false;
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(saying(),
+                              qPrintable(QStringLiteral("no message \"%1\" among:\n%2")
+                                             .arg(text, atspi::outline(application()))),
+                              kShowTimeoutMs);
+    click(atspi::find(box, QStringLiteral("OK"), QStringLiteral("push button")));
+    QTRY_VERIFY_WITH_TIMEOUT(!box.showing(), kShowTimeoutMs);
+}
+
+void KirrowProgram::close() {
+    click(QStringLiteral("Close"), QStringLiteral("push button"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_process.state(), QProcess::NotRunning, kEndTimeoutMs);
+    QCOMPARE(m_process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_process.exitCode(), 0);
+}
