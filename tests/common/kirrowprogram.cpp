@@ -74,8 +74,8 @@ void KirrowProgram::startAndLogIn(const QString &server, const QString &account,
     startProgramAndLogIn(m_process, m_binary, server, account, password);
     if (QTest::currentTestFailed())
         return;
-    QTRY_VERIFY_WITH_TIMEOUT(!control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(),
-                             kShowTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(), kShowTimeoutMs);
 }
 
 atspi::Node KirrowProgram::application() {

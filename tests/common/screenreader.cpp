@@ -160,8 +160,7 @@ QRect Node::extents() const {
 }
 
 QString Node::text() const {
-    return call(*this, QStringLiteral("org.a11y.atspi.Text"), QStringLiteral("GetText"),
-                {0, -1})
+    return call(*this, QStringLiteral("org.a11y.atspi.Text"), QStringLiteral("GetText"), {0, -1})
         .toString();
 }
 
