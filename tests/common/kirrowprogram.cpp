@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QtTest>
 
 namespace {
@@ -14,6 +15,48 @@ constexpr int kEndTimeoutMs = 20000;
 // The program's application and organisation name, which name its folders.
 const QString kFolder = QStringLiteral("Kirrow");
 
+// The title of the login dialog.
+const QString kLoginTitle = QStringLiteral("Please Enter Your Pin");
+
+QString loginDialog() {
+    return xdo::run({"search", "--sync", "--onlyvisible", "--name", "^" + kLoginTitle + "$"})
+        .split('\n')
+        .first();
+}
+
+// Types into the login dialog showing now, each field replacing what it held, ticks or clears
+// Save, and presses LOGIN. Seen through a screen reader (kirrow given), the typing starts in the
+// first field and Save is set as asked; without one, the typing starts where the dialog put the
+// keyboard and Save is toggled once: cleared, from the ticked box a new login shows.
+void typeIntoLoginDialog(KirrowProgram *kirrow, const QString &server, const QString &account,
+                         const QString &password, bool save, QRect *dialogPlace) {
+    const QString dialog = loginDialog();
+    xdo::run({"windowfocus", "--sync", dialog});
+    if (dialogPlace)
+        *dialogPlace = xdo::windowGeometry(dialog);
+    atspi::Node saveBox;
+    if (kirrow) {
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !(saveBox = kirrow->control(kLoginTitle, "Save", "check box")).isNull(),
+                kShowTimeoutMs);
+        }();
+        // The fields stand in the dialog in tab order: the server's first.
+        const atspi::Node first = kirrow->control(kLoginTitle, QString(), "text");
+        kirrow->click(first);
+        QTRY_VERIFY(first.focused());
+    }
+    for (const QString &field : {server, account, password}) {
+        xdo::key({"ctrl+a", "BackSpace"});
+        if (!field.isEmpty())
+            xdo::type(field);
+        xdo::key({"Tab"});
+    }
+    if (saveBox.isNull() || saveBox.checked() != save)
+        xdo::key({"space"});
+    xdo::key({"Tab", "space"});
+}
+
 } // namespace
 
 void startProgramAndLogIn(QProcess &kirrow, const QString &program, const QString &server,
@@ -21,17 +64,7 @@ void startProgramAndLogIn(QProcess &kirrow, const QString &program, const QStrin
     kirrow.setProcessChannelMode(QProcess::ForwardedChannels);
     kirrow.start(program, {});
     QVERIFY(kirrow.waitForStarted());
-    const QString dialog =
-        xdo::run({"search", "--sync", "--name", "Please Enter Your Pin"}).split('\n').first();
-    xdo::run({"windowfocus", "--sync", dialog});
-    if (dialogPlace)
-        *dialogPlace = xdo::windowGeometry(dialog);
-    xdo::type(server);
-    xdo::key({"Tab"});
-    xdo::type(account);
-    xdo::key({"Tab"});
-    xdo::type(password);
-    xdo::key({"Tab", "space", "Tab", "space"});
+    typeIntoLoginDialog(nullptr, server, account, password, false, dialogPlace);
 }
 
 KirrowProgram::KirrowProgram(const QString &binary) : m_binary(binary) {
@@ -44,7 +77,7 @@ KirrowProgram::KirrowProgram(const QString &binary) : m_binary(binary) {
     }
     // The engine is the one beside the program, as installed.
     environment.remove(QStringLiteral("KIRROW_ENGINE"));
-    m_process.setProcessEnvironment(environment);
+    m_environment = environment;
 }
 
 KirrowProgram::~KirrowProgram() {
@@ -69,13 +102,56 @@ QString KirrowProgram::logFile() const {
     return m_home.filePath(QStringLiteral("xdg_state_home/%1/kirrow.log").arg(kFolder));
 }
 
+QString KirrowProgram::settingsFile() const {
+    return m_home.filePath(QStringLiteral("xdg_config_home/%1/%1.ini").arg(kFolder));
+}
+
+QString KirrowProgram::setting(const QString &name) const {
+    // Each entry is the key Validation of section Parameters under the entry's name.
+    return QSettings(settingsFile(), QSettings::IniFormat)
+        .value(name + QStringLiteral("/Parameters/Validation"))
+        .toString();
+}
+
+void KirrowProgram::start(const QProcessEnvironment &environment) {
+    QProcessEnvironment own = m_environment;
+    own.insert(environment);
+    m_process.setProcessEnvironment(own);
+    m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_process.start(m_binary, {});
+    QVERIFY(m_process.waitForStarted());
+}
+
+void KirrowProgram::typeLogin(const QString &server, const QString &account,
+                              const QString &password, bool save, QRect *dialogPlace) {
+    typeIntoLoginDialog(this, server, account, password, save, dialogPlace);
+}
+
 void KirrowProgram::startAndLogIn(const QString &server, const QString &account,
-                                  const QString &password) {
-    startProgramAndLogIn(m_process, m_binary, server, account, password);
+                                  const QString &password, bool save) {
+    start();
     if (QTest::currentTestFailed())
         return;
+    typeLogin(server, account, password, save);
     QTRY_VERIFY_WITH_TIMEOUT(
         !control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(), kShowTimeoutMs);
+}
+
+QString KirrowProgram::mainWindow() {
+    // The main window is the program's window named Kirrow that is not a message box.
+    QString found;
+    [&] {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(),
+            kShowTimeoutMs);
+        const QStringList ids =
+            xdo::run({"search", "--onlyvisible", "--pid", QString::number(m_process.processId()),
+                      "--name", "^Kirrow$"})
+                .split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(ids.size(), 1);
+        found = ids.first();
+    }();
+    return found;
 }
 
 atspi::Node KirrowProgram::application() {
@@ -131,7 +207,10 @@ void KirrowProgram::answerMessage(const QString &text) {
     atspi::Node box;
     const auto saying = [&] {
         for (const atspi::Node &top : application().children())
-            if (top.showing() && !atspi::find(top, text, QStringLiteral("label")).isNull()) {
+            if (top.showing() && !atspi::findAll(top, [&](const atspi::Node &node) {
+                                      return node.role() == QLatin1String("label") &&
+                                             node.name().contains(text);
+                                  }).isEmpty()) {
                 box = top;
                 return true;
             }

@@ -26,15 +26,27 @@ public:
     KirrowProgram(const KirrowProgram &) = delete;
     KirrowProgram &operator=(const KirrowProgram &) = delete;
 
+    // Its settings file, and one of its entries there ("Account", "Sip", "Password", "Save").
+    QString settingsFile() const;
+    QString setting(const QString &name) const;
     // Where the program keeps a file of its own in its data folder ("PhoneBook.txt",
     // "recentcall.txt"), and its log.
     QString dataFile(const QString &name) const;
     QString logFile() const;
 
-    // Starts it, and logs in through its login dialog as startProgramAndLogIn does; then waits
-    // for its main window to show.
-    void startAndLogIn(const QString &server, const QString &account, const QString &password);
+    // Starts it; environment, when given, is added to its own.
+    void start(const QProcessEnvironment &environment = {});
+    // Types into the login dialog that shows (now or soon) as a user does: each field in tab
+    // order, replacing what it held, Save ticked or cleared, and LOGIN pressed.
+    // dialogPlace, when given, receives where the dialog stood.
+    void typeLogin(const QString &server, const QString &account, const QString &password,
+                   bool save = false, QRect *dialogPlace = nullptr);
+    // Both, then waits for the main window to show.
+    void startAndLogIn(const QString &server, const QString &account, const QString &password,
+                       bool save = false);
     QProcess &process() { return m_process; }
+    // Its main window's X window.
+    QString mainWindow();
 
     // Its application on the accessibility bus.
     atspi::Node application();
@@ -52,7 +64,7 @@ public:
     QString statusLine();
     // The names of its showing windows, the top first as a screen reader lists them.
     QStringList windows();
-    // Waits for a message box saying text, and clicks its OK.
+    // Waits for a message box whose text holds text, and clicks its OK.
     void answerMessage(const QString &text);
 
     // Ends it as a user does, with the main window's close button, and waits for it to end.
@@ -61,5 +73,6 @@ public:
 private:
     QTemporaryDir m_home;
     QString m_binary;
+    QProcessEnvironment m_environment;
     QProcess m_process;
 };

@@ -17,7 +17,7 @@ const QString kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
 const QString kRootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
 
 // AT-SPI's states (AtspiStateType), bits of the two words GetState answers.
-enum State { Enabled = 8, Focused = 12, Sensitive = 24, Showing = 25 };
+enum State { Checked = 4, Enabled = 8, Focused = 12, Sensitive = 24, Showing = 25 };
 
 // The accessibility bus, where the session bus's launcher of it says it is, as programs find it.
 QDBusConnection bus() {
@@ -141,6 +141,10 @@ bool Node::enabled() const {
     return hasState(*this, Enabled) && hasState(*this, Sensitive);
 }
 
+bool Node::checked() const {
+    return hasState(*this, Checked);
+}
+
 bool Node::focused() const {
     return hasState(*this, Focused);
 }
@@ -183,7 +187,8 @@ QList<Node> findAll(const Node &root, const std::function<bool(const Node &)> &m
 
 Node find(const Node &root, const QString &name, const QString &role) {
     const QList<Node> found = findAll(root, [&](const Node &node) {
-        return (name.isEmpty() || node.name() == name) && (role.isEmpty() || node.role() == role);
+        return (name.isEmpty() || node.name().trimmed() == name) &&
+               (role.isEmpty() || node.role() == role);
     });
     return found.isEmpty() ? Node{} : found.constFirst();
 }

@@ -30,6 +30,8 @@ struct Node {
     // Not greyed out.
     bool enabled() const;
     bool focused() const;
+    // A check box ticked.
+    bool checked() const;
     // Where it stands on the screen.
     QRect extents() const;
     // What a text field holds.
@@ -43,7 +45,8 @@ Node application(qint64 pid);
 // Depth first below root, the showing objects for which match holds; the parts of the tree that
 // are not showing are passed over, as a screen reader passes them.
 QList<Node> findAll(const Node &root, const std::function<bool(const Node &)> &match);
-// The first showing object below root with that name and that role, either of them any when empty.
+// The first showing object below root with that name (as read, without surrounding spaces) and
+// that role, either of them any when empty.
 Node find(const Node &root, const QString &name, const QString &role = QString());
 
 // A readable outline of the showing tree below root, one object a line, for failure messages.
