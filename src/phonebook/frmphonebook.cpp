@@ -94,6 +94,9 @@ void frmPhoneBook::CreateControls() {
     txtName->setMaxLength(30);
     Label2 = placeTwips(label(QStringLiteral("Phone No."), Picture1), 1080, 2280, 975, 375);
     Label1 = placeTwips(label(QStringLiteral("Name"), Picture1), 1080, 1680, 975, 255);
+    // The captions name their boxes for a screen reader.
+    Label2->setBuddy(txtPhoneNo);
+    Label1->setBuddy(txtName);
     Picture2 = placeTwips(new PictureBox(Picture1), 3840, 120, 180, 180);
     Picture2->setObjectName(QStringLiteral("Picture2"));
     Picture2->setCursor(Qt::PointingHandCursor);

@@ -1,9 +1,37 @@
 #include "statusline.h"
 
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QFontMetrics>
 
-StatusLine::StatusLine(QWidget *parent) : QLabel(parent) {}
+namespace {
+
+// The status line as a screen reader reads it: a status bar, named by the text it shows, and
+// described by its tooltip (the whole text, with any note).
+class AccessibleStatusLine : public QAccessibleWidget {
+public:
+    explicit AccessibleStatusLine(StatusLine *line)
+        : QAccessibleWidget(line, QAccessible::StatusBar) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<const StatusLine *>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *statusLineAccessible(const QString &className, QObject *object) {
+    if (className == QLatin1String("StatusLine") && object && object->isWidgetType())
+        return new AccessibleStatusLine(static_cast<StatusLine *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+StatusLine::StatusLine(QWidget *parent) : QLabel(parent) {
+    static const bool accessible = (QAccessible::installFactory(statusLineAccessible), true);
+    Q_UNUSED(accessible);
+}
 
 void StatusLine::showStatus(const QString &text, const QString &whole) {
     m_text = text;

@@ -55,24 +55,6 @@ void answerByHand(frmLogin *dialog, const LoginAnswer &answer) {
     xdo::click(dialog->cmdLogin);
 }
 
-void startProgramAndLogIn(QProcess &kirrow, const QString &program, const QString &server,
-                          const QString &account, const QString &password, QRect *dialogPlace) {
-    kirrow.setProcessChannelMode(QProcess::ForwardedChannels);
-    kirrow.start(program, {});
-    QVERIFY(kirrow.waitForStarted());
-    const QString dialog =
-        xdo::run({"search", "--sync", "--name", "Please Enter Your Pin"}).split('\n').first();
-    xdo::run({"windowfocus", "--sync", dialog});
-    if (dialogPlace)
-        *dialogPlace = xdo::windowGeometry(dialog);
-    xdo::type(server);
-    xdo::key({"Tab"});
-    xdo::type(account);
-    xdo::key({"Tab"});
-    xdo::type(password);
-    xdo::key({"Tab", "space", "Tab", "space"});
-}
-
 namespace {
 
 void answer(frmLogin *dialog, const LoginAnswer &answer) {

@@ -1,5 +1,8 @@
 #pragma once
 
+// startProgramAndLogIn, for the program itself, is with the driver of the real program.
+#include "kirrowprogram.h"
+
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -25,13 +28,6 @@ struct LoginAnswer {
 void answerNextLoginDialog(const LoginAnswer &answer);
 // Answers a login dialog that is open now, with xdotool.
 void answerByHand(class frmLogin *dialog, const LoginAnswer &answer);
-
-// Starts the program itself, as a user starts it (in kirrow's environment), and logs in by typing
-// into its login dialog with xdotool as soon as it shows: the fields in tab order, Save cleared.
-// dialogPlace, when given, receives where the dialog stood.
-void startProgramAndLogIn(QProcess &kirrow, const QString &program, const QString &server,
-                          const QString &account, const QString &password,
-                          QRect *dialogPlace = nullptr);
 
 // Collects message boxes instead of showing them, for the lifetime of the object.
 class MessageCatcher {

@@ -1,12 +1,11 @@
 #include "xdo.h"
 
-#include <QApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSet>
-#include <QWidget>
 #include <QtTest>
 
 // After Qt's headers: Xlib's macros (None, Bool, Status) would clash with them.
@@ -49,11 +48,6 @@ void clickAt(QPoint global, int button, int repeat) {
          QStringLiteral("--delay"), QString::number(kKeyDelayMs), QString::number(button)});
 }
 
-void click(const QWidget *widget, std::optional<QPoint> at, int button, int repeat) {
-    QVERIFY2(widget->isVisible(), qPrintable(widget->objectName() + " is not on the screen"));
-    clickAt(widget->mapToGlobal(at.value_or(widget->rect().center())), button, repeat);
-}
-
 void key(const QStringList &keys) {
     run(QStringList{QStringLiteral("key"), QStringLiteral("--delay"),
                     QString::number(kKeyDelayMs)} +
@@ -63,18 +57,6 @@ void key(const QStringList &keys) {
 void type(const QString &text) {
     run({QStringLiteral("type"), QStringLiteral("--delay"), QString::number(kKeyDelayMs),
          QStringLiteral("--"), text});
-}
-
-void focusWindow(const QWidget *widget) {
-    QWidget *window = widget->window();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-    run({QStringLiteral("windowfocus"), QStringLiteral("--sync"),
-         QString::number(window->winId())});
-    QTRY_COMPARE(QApplication::activeWindow(), window);
-}
-
-bool showsContent(const QWidget *window) {
-    return showsContent(window->frameGeometry());
 }
 
 bool showsContent(const QRect &r) {
@@ -165,18 +147,16 @@ QList<WId> stackingOrder() {
     return windows;
 }
 
+QString managedState(const QString &windowId) {
+    static const QRegularExpression state(QStringLiteral("window state: (\\w+)"));
+    return state.match(xprop({QStringLiteral("-id"), windowId, QStringLiteral("WM_STATE")}))
+        .captured(1);
+}
+
 void startWindowManager(QProcess &manager) {
     manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
     QVERIFY2(manager.waitForStarted(), "openbox is needed (scripts/deps installs it)");
     QTRY_VERIFY_WITH_TIMEOUT(windowManagerRuns(QStringLiteral("Openbox")), kRunTimeoutMs);
-}
-
-QString managedState(const QWidget *window) {
-    static const QRegularExpression state(QStringLiteral("window state: (\\w+)"));
-    return state
-        .match(xprop(
-            {QStringLiteral("-id"), QString::number(window->winId()), QStringLiteral("WM_STATE")}))
-        .captured(1);
 }
 
 MapWatch::MapWatch() {
@@ -224,10 +204,6 @@ QString output(const QString &program, const QStringList &arguments) {
 }
 
 } // namespace
-
-bool isViewable(const QWidget *window) {
-    return isViewable(QString::number(window->winId()));
-}
 
 bool isViewable(const QString &windowId) {
     return output(QStringLiteral("xwininfo"), {QStringLiteral("-id"), windowId})

@@ -24,6 +24,9 @@ QString run(const QStringList &arguments);
 // Moves the pointer to a point of the screen and waits until the program sees it there.
 void pointerTo(QPoint global);
 
+// Helpers that take a QWidget (the test's own windows) are in xdowidgets.cpp, which end-to-end
+// tests, driving the program in a process of its own, do not link.
+
 // Moves the pointer to a point of the screen and clicks there: button 1 left, 2 middle, 3 right;
 // repeat clicks in a row make a double click.
 void clickAt(QPoint global, int button = 1, int repeat = 1);
@@ -81,6 +84,8 @@ void startWindowManager(QProcess &manager);
 // The state the window manager keeps the window in: "Normal", "Iconic" (minimised), or nothing
 // for a window it does not manage.
 QString managedState(const QWidget *window);
+// The same for a window of another program, by its X window id.
+QString managedState(const QString &windowId);
 
 // Counts the top-level windows mapped on the screen while it is alive, whoever maps them: a
 // program's windows and dialogs, not the popups (menus, tooltips) that pass the window manager

@@ -1,62 +1,73 @@
-#include "dialogdriver.h"
-#include "digitbox.h"
-#include "fakertcclient.h"
 #include "filebytes.h"
-#include "frmkirrow.h"
-#include "frmphonebook.h"
-#include "frmrecent.h"
-#include "logindriver.h"
-#include "mainwindowui.h"
-#include "phonebookfile.h"
-#include "picturebox.h"
-#include "recentlog.h"
+#include "kamailioserver.h"
+#include "kirrowprogram.h"
 #include "testdesktop.h"
 #include "xdo.h"
 
 #include <QClipboard>
-#include <QComboBox>
 #include <QGuiApplication>
-#include <QListWidget>
-#include <QPushButton>
+#include <QImage>
 #include <QScreen>
 #include <QtTest>
 
-// The phone book and recent calls windows on a real X server, opened from the main window's
-// buttons and used with xdotool as a user's mouse and keyboard would: their outlines, typing into
-// the number box, pasting the selection with the middle button, handing numbers back.
+// The program's phone book and recent calls windows on a real X server, opened from the main
+// window's buttons and used with xdotool as a user's mouse and keyboard would, and read from the
+// screen and as a screen reader reads them: their outlines, typing into the number box, pasting
+// the selection with the middle button, handing numbers back to the main window.
 class TestBookWindows : public QObject {
     Q_OBJECT
-    QTemporaryDir m_home;
-    std::unique_ptr<frmKirrow> m_window;
+    std::unique_ptr<KamailioServer> m_server;
+    std::unique_ptr<KirrowProgram> m_kirrow;
 
+    static constexpr int kRegisterTimeoutMs = 20000;
+
+    static QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
     static QRgb screenPixel(QPoint global) {
         return QGuiApplication::primaryScreen()
             ->grabWindow(0, global.x(), global.y(), 1, 1)
             .toImage()
             .pixel(0, 0);
     }
-    // Opens a window from the main window's button and runs act on it once it is up.
-    template <class T> void openWith(PictureBox *button, std::function<void(T *)> act) {
-        bool acted = false;
-        whenModalShows<T>([&acted, act](T *dialog) {
-            QVERIFY(QTest::qWaitForWindowExposed(dialog));
-            act(dialog);
-            acted = true;
-            if (dialog->isVisible())
-                dialog->reject();
-        });
-        xdo::click(button, QPoint(8, 8));
-        QTRY_VERIFY(acted);
-    }
-    static void saveShot(QWidget *window, const QString &name) {
+    static void saveShot(const QRect &place, const QString &name) {
         // KIRROW_SCREENSHOTS=folder keeps a picture of the window as it is on screen.
         const QString folder = qEnvironmentVariable("KIRROW_SCREENSHOTS");
-        if (folder.isEmpty())
-            return;
-        const QRect r = window->mask().boundingRect().translated(window->mapToGlobal(QPoint()));
-        QGuiApplication::primaryScreen()
-            ->grabWindow(0, r.x(), r.y(), r.width(), r.height())
-            .save(folder + "/" + name);
+        if (!folder.isEmpty())
+            QGuiApplication::primaryScreen()
+                ->grabWindow(0, place.x(), place.y(), place.width(), place.height())
+                .save(folder + "/" + name);
+    }
+    // The point of a window at (x, y) from its corner is the screen's as it was before the window
+    // opened: the window is not there, beyond its skin's outline.
+    static void showsThrough(const QRect &window, const QImage &before, QPoint at) {
+        const QPoint point = window.topLeft() + at;
+        QVERIFY2(window.contains(point), "the point is outside the window's rectangle");
+        QTRY_COMPARE(screenPixel(point), before.pixel(point));
+    }
+
+    // The main window's button pressed, and the window it opens.
+    atspi::Node open(const QString &button, const QString &title) {
+        m_kirrow->click(button, QStringLiteral("push button"));
+        atspi::Node window;
+        [&] { QTRY_VERIFY(!(window = m_kirrow->window(title)).isNull()); }();
+        return window;
+    }
+    // The rows a list shows.
+    static QList<atspi::Node> rows(const atspi::Node &list) {
+        return atspi::findAll(list, [](const atspi::Node &node) {
+            return node.role() == QLatin1String("list item");
+        });
+    }
+    // The main window's number box, emptied with its clear button.
+    atspi::Node clearedNumber() {
+        const atspi::Node number = m_kirrow->control("Kirrow", "Number", "text");
+        m_kirrow->click("Clear Number", "push button");
+        [&] { QTRY_COMPARE(number.text(), QString()); }();
+        return number;
+    }
+    // Clicks into a field and waits until it has the keyboard.
+    void clickInto(const atspi::Node &field) {
+        m_kirrow->click(field);
+        QTRY_VERIFY(field.focused());
     }
 
 private slots:
@@ -64,104 +75,113 @@ private slots:
         REQUIRE_TEST_DESKTOP();
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
                  "needs a real X server (scripts/test starts one)");
-        qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
-        m_window = startOverFakeEngine();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_server = std::make_unique<KamailioServer>(
+            QList<KamailioServer::Account>{{"1001", "kirrow1001"}});
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_kirrow = std::make_unique<KirrowProgram>(QStringLiteral(KIRROW_BINARY));
+        m_kirrow->startAndLogIn(m_server->address(), "1001", "kirrow1001");
+        QTRY_COMPARE_WITH_TIMEOUT(m_kirrow->statusLine(), QStringLiteral("Registered and Ready..."),
+                                  kRegisterTimeoutMs);
     }
 
     void cleanupTestCase() {
-        m_window.reset();
-        QFile::remove(phonebook::phoneBookPath());
-        QFile::remove(calls::recentLogPath());
+        if (m_kirrow)
+            m_kirrow->close();
     }
 
     void phoneBookIsShapedAndTakesDigitsOnlyFromTheKeyboard() {
-        QVERIFY(writeBytes(phonebook::phoneBookPath(), "Anna Berg--0301555\r\nOffice--600\r\n"));
-        MessageCatcher messages;
-        const QImage before = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-        openWith<frmPhoneBook>(ui(m_window).Picture11, [&](frmPhoneBook *dialog) {
-            saveShot(dialog, "kirrow-phonebook.png");
-            // Beyond the skin's outline the window is not there: what is under it shows.
-            const QPoint beside = dialog->mapToGlobal(QPoint(320, 100));
-            QVERIFY(!dialog->mask().contains(QPoint(320, 100)));
-            QTRY_COMPARE(screenPixel(beside), before.pixel(beside));
-            const QImage skin(":/skin/phonebook.png");
-            QTRY_COMPARE(screenPixel(dialog->mapToGlobal(QPoint(230, 170))), skin.pixel(230, 170));
-            QVERIFY(QFontInfo(dialog->lstPhoneBook->font()).fixedPitch());
+        const QString file = m_kirrow->dataFile("PhoneBook.txt");
+        QVERIFY(writeBytes(file, "Anna Berg--0301555\r\nOffice--600\r\n"));
+        const QImage before = screen();
+        const atspi::Node book = open("Phone Book", "Phone Book");
+        const QRect place = book.extents();
+        saveShot(place, "kirrow-phonebook.png");
+        showsThrough(place, before, QPoint(320, 100));
+        const QImage skin(KIRROW_SKIN_DIR "/phonebook.png");
+        QTRY_COMPARE(screenPixel(place.topLeft() + QPoint(230, 170)), skin.pixel(230, 170));
 
-            // No window manager here gives a new window the keyboard: xdotool gives it.
-            xdo::focusWindow(dialog);
-            xdo::click(dialog->txtPhoneNo, QPoint(10, 8));
-            QTRY_COMPARE(QApplication::focusWidget(), dialog->txtPhoneNo);
-            xdo::type("12a3");
-            QTRY_COMPARE(dialog->txtPhoneNo->text(), QStringLiteral("123"));
-            QCOMPARE(messages.texts(), QStringList{"Numbers 0 to 9 only, please!"});
-            xdo::key({"ctrl+v", "Return"});
-            QTRY_COMPARE(messages.texts().size(), 3);
-            QCOMPARE(dialog->txtPhoneNo->text(), QStringLiteral("123"));
+        // Each key that is not a digit is refused with a message, and typing goes on after it.
+        const atspi::Node number = atspi::find(book, "Phone No.", "text");
+        clickInto(number);
+        xdo::type("12a");
+        m_kirrow->answerMessage("Numbers 0 to 9 only, please!");
+        clickInto(number);
+        xdo::type("3");
+        QTRY_COMPARE(number.text(), QStringLiteral("123"));
+        for (const char *key : {"ctrl+v", "Return"}) {
+            xdo::key({key});
+            m_kirrow->answerMessage("Numbers 0 to 9 only, please!");
+            clickInto(number);
+        }
+        QCOMPARE(number.text(), QStringLiteral("123"));
 
-            // The middle button pastes the X selection, through the same filter.
-            messages.clear();
-            QGuiApplication::clipboard()->setText("45x", QClipboard::Selection);
-            xdo::click(dialog->txtPhoneNo, QPoint(60, 8), 2);
-            QTRY_COMPARE(messages.texts().size(), 1);
-            QCOMPARE(dialog->txtPhoneNo->text(), QStringLiteral("123"));
-            QGuiApplication::clipboard()->setText("45", QClipboard::Selection);
-            xdo::click(dialog->txtPhoneNo, QPoint(60, 8), 2);
-            QTRY_COMPARE(dialog->txtPhoneNo->text(), QStringLiteral("12345"));
-            QCOMPARE(messages.texts().size(), 1);
+        // The middle button pastes the X selection, through the same filter.
+        QGuiApplication::clipboard()->setText("45x", QClipboard::Selection);
+        m_kirrow->click(number, 2);
+        m_kirrow->answerMessage("Numbers 0 to 9 only, please!");
+        QCOMPARE(number.text(), QStringLiteral("123"));
+        QGuiApplication::clipboard()->setText("45", QClipboard::Selection);
+        m_kirrow->click(number, 2);
+        QTRY_COMPARE(number.text(), QStringLiteral("12345"));
+        QCOMPARE(m_kirrow->windows().size(), 2); // no message
 
-            // The field's own menu draws its items.
-            xdo::click(dialog->txtPhoneNo, QPoint(10, 8), 3);
-            QTRY_VERIFY(QApplication::activePopupWidget());
-            QVERIFY(QTest::qWaitForWindowExposed(QApplication::activePopupWidget()));
-            QTRY_VERIFY(xdo::showsContent(QApplication::activePopupWidget()));
-            xdo::key({"Escape"});
-            QTRY_VERIFY(!QApplication::activePopupWidget());
+        // The field's own menu draws its items.
+        const QStringList windows = xdo::visibleWindows(QString());
+        m_kirrow->click(number, 3);
+        QStringList menu;
+        QTRY_COMPARE((menu = xdo::visibleWindows(QString()), menu.size()), windows.size() + 1);
+        for (const QString &window : windows)
+            menu.removeOne(window);
+        QTRY_VERIFY(xdo::showsContent(xdo::windowGeometry(menu.first())));
+        xdo::key({"Escape"});
+        QTRY_COMPARE(xdo::visibleWindows(QString()).size(), windows.size());
 
-            // A name holding the separator is refused, and the file stays as it was.
-            QTRY_VERIFY(!dialog->isReading());
-            const QByteArray before = readBytes(phonebook::phoneBookPath());
-            messages.clear();
-            xdo::click(dialog->txtName, QPoint(10, 8));
-            QTRY_COMPARE(QApplication::focusWidget(), dialog->txtName);
-            xdo::type("X--Y");
-            QTRY_COMPARE(dialog->txtName->text(), QStringLiteral("X--Y"));
-            xdo::click(dialog->cmdAdd, QPoint(20, 10));
-            QTRY_COMPARE(messages.texts(), QStringList{"A name or number may not contain \"--\"."});
-            QCOMPARE(dialog->lstPhoneBook->count(), 3);
-            QCOMPARE(readBytes(phonebook::phoneBookPath()), before);
-        });
+        // A name holding the separator is refused, and the file stays as it was.
+        const atspi::Node list = atspi::find(book, QString(), "list");
+        QTRY_COMPARE(rows(list).size(), 3); // the file read, below the heading row
+        const QByteArray kept = readBytes(file);
+        const atspi::Node name = atspi::find(book, "Name", "text");
+        clickInto(name);
+        xdo::type("X--Y");
+        QTRY_COMPARE(name.text(), QStringLiteral("X--Y"));
+        m_kirrow->click(atspi::find(book, "ADD", "push button"));
+        m_kirrow->answerMessage("A name or number may not contain \"--\".");
+        QCOMPARE(rows(list).size(), 3);
+        QCOMPARE(readBytes(file), kept);
+
+        clickInto(name);
+        xdo::key({"Escape"});
+        QTRY_VERIFY(!book.showing());
     }
 
     void phoneBookCallFillsTheNumberBox() {
-        ui(m_window).cmbPhoneNo->setEditText(QString());
-        openWith<frmPhoneBook>(ui(m_window).Picture11, [&](frmPhoneBook *dialog) {
-            QTRY_VERIFY(!dialog->isReading());
-            QListWidget *list = dialog->lstPhoneBook;
-            xdo::click(list->viewport(), list->visualItemRect(list->item(2)).center());
-            QTRY_COMPARE(dialog->txtName->text(), QStringLiteral("Office"));
-            xdo::click(dialog->cmdCall, QPoint(20, 10));
-            QTRY_VERIFY(!dialog->isVisible());
-        });
-        QCOMPARE(ui(m_window).cmbPhoneNo->currentText(), QStringLiteral("600"));
+        const atspi::Node number = clearedNumber();
+        const atspi::Node book = open("Phone Book", "Phone Book");
+        const atspi::Node list = atspi::find(book, QString(), "list");
+        QTRY_COMPARE(rows(list).size(), 3);
+        m_kirrow->click(rows(list).at(2));
+        QTRY_COMPARE(atspi::find(book, "Name", "text").text(), QStringLiteral("Office"));
+        m_kirrow->click(atspi::find(book, "CALL", "push button"));
+        QTRY_VERIFY(!book.showing());
+        QTRY_COMPARE(number.text(), QStringLiteral("600"));
     }
 
     void recentCallsDoubleClickFillsTheNumberBox() {
-        QFile::remove(calls::recentLogPath());
-        QVERIFY(calls::addRecentCall(calls::recentLogPath(), "600--Duration: 0:0:4"));
-        QVERIFY(calls::addRecentCall(calls::recentLogPath(), "5551234567--Duration: 0:3:27"));
-        ui(m_window).cmbPhoneNo->setEditText(QString());
-        openWith<frmRecent>(ui(m_window).Picture3, [&](frmRecent *dialog) {
-            saveShot(dialog, "kirrow-recent.png");
-            QVERIFY(!dialog->mask().contains(QPoint(300, 100)));
-            QListWidget *list = dialog->Recentlist;
-            QCOMPARE(list->count(), 2);
-            xdo::click(list->viewport(), list->visualItemRect(list->item(0)).center(), 1, 2);
-            QTRY_VERIFY(!dialog->isVisible());
-        });
-        QCOMPARE(ui(m_window).cmbPhoneNo->currentText(), QStringLiteral("5551234567"));
+        // Newest first, as the program keeps it.
+        QVERIFY(writeBytes(m_kirrow->dataFile("recentcall.txt"),
+                           "5551234567--Duration: 0:3:27\r\n600--Duration: 0:0:4\r\n"));
+        const atspi::Node number = clearedNumber();
+        const QImage before = screen();
+        const atspi::Node recent = open("Recent Calls", "Recent Calls");
+        const QRect place = recent.extents();
+        saveShot(place, "kirrow-recent.png");
+        showsThrough(place, before, QPoint(300, 100));
+        const atspi::Node list = atspi::find(recent, QString(), "list");
+        QTRY_COMPARE(rows(list).size(), 2);
+        m_kirrow->click(rows(list).at(0), 1, 2);
+        QTRY_VERIFY(!recent.showing());
+        QTRY_COMPARE(number.text(), QStringLiteral("5551234567"));
     }
 };
 
