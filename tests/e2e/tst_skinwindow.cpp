@@ -358,7 +358,7 @@ private slots:
                 m_kirrow->answerMessage(
                     "This desktop has no system tray: Kirrow is minimised instead.");
             QTRY_COMPARE(xdo::managedState(m_window), QStringLiteral("Iconic"));
-            QCOMPARE(m_kirrow->windows(), QStringList());
+            QCOMPARE(m_kirrow->windows().size(), 1); // itself, minimised; no second message
             QVERIFY(xdo::trayIcons().isEmpty());
             // Brought back as the desktop brings back a minimised window.
             activate();
