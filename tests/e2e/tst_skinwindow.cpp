@@ -116,6 +116,14 @@ class TestSkinWindow : public QObject {
     }
     // The screen's top-level windows that show now; a menu is one more.
     static QStringList shownWindows() { return xdo::visibleWindows(QString()); }
+    // Where the one window more than before shows, once it does.
+    static QRect newWindow(const QStringList &before) {
+        QStringList now;
+        [&] { QTRY_COMPARE((now = shownWindows(), now.size()), before.size() + 1); }();
+        for (const QString &window : before)
+            now.removeOne(window);
+        return now.isEmpty() ? QRect() : xdo::windowGeometry(now.first());
+    }
     // Whether the hide button took the window to the tray.
     bool hideToTheTray() {
         m_kirrow->click("Hide to Tray", "push button");
@@ -251,11 +259,8 @@ private slots:
             return;
         const QStringList windows = shownWindows();
         m_kirrow->click(m_kirrow->control(QString(), "status bar"), 3);
-        QStringList menu;
-        QTRY_COMPARE((menu = shownWindows(), menu.size()), windows.size() + 1);
-        for (const QString &window : windows)
-            menu.removeOne(window);
-        QTRY_VERIFY(xdo::showsContent(xdo::windowGeometry(menu.first())));
+        const QRect menu = newWindow(windows);
+        QTRY_VERIFY(xdo::showsContent(menu));
         xdo::key({"Escape"});
         QTRY_COMPARE(shownWindows().size(), windows.size());
 
@@ -434,11 +439,7 @@ private slots:
         clickIntoNumber();
         const QStringList windows = shownWindows();
         m_kirrow->click(key);
-        QStringList menu;
-        QTRY_COMPARE((menu = shownWindows(), menu.size()), windows.size() + 1);
-        for (const QString &window : windows)
-            menu.removeOne(window);
-        const QRect drawn = xdo::windowGeometry(menu.first());
+        const QRect drawn = newWindow(windows);
         QVERIFY(drawn.contains(key.extents().center()));
         // One item in each half.
         QRect half = drawn;
