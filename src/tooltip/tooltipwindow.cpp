@@ -60,6 +60,9 @@ void TooltipWindow::popUp(const TipLook &look, const QRect &tool, bool centred, 
                           int ShowMode) {
     m_animation->stop();
     m_look = look;
+    // A screen reader reads the tip by its name, as it reads the desktop's own tips.
+    setAccessibleName(look.title.isEmpty() ? look.text
+                                           : look.title + QLatin1Char('\n') + look.text);
     m_showMode = look.balloon ? 0 : ShowMode; // a balloon opens at once
     layOut(tool, centred, pointer);
     if (opensGradually(m_showMode)) {

@@ -70,9 +70,18 @@ public:
     // Ends it as a user does, with the main window's close button, and waits for it to end.
     void close();
 
+    // The X window id of its showing top-level window with that title (as xdotool names it), for
+    // what the X server says of it: mapped or not, its shape, the window manager's state.
+    QString windowId(const QString &title);
+    // The X window ids of all its top-level windows that show, popups and tips among them.
+    QStringList windowIds();
+
 private:
     QTemporaryDir m_home;
     QString m_binary;
     QProcessEnvironment m_environment;
     QProcess m_process;
 };
+
+// Whether the desktop has a system tray now: a tray host holds the tray's selection.
+bool desktopHasTray();
