@@ -4,11 +4,8 @@
 
 #include <QDir>
 #include <QFileInfo>
-<<<<<<< HEAD
-#include <QSettings>
-=======
 #include <QRegularExpression>
->>>>>>> h-skinwin
+#include <QSettings>
 #include <QtTest>
 
 // After Qt's headers: Xlib's macros (None, Bool, Status) would clash with them.
@@ -139,7 +136,6 @@ void KirrowProgram::startAndLogIn(const QString &server, const QString &account,
     start();
     if (QTest::currentTestFailed())
         return;
-<<<<<<< HEAD
     typeLogin(server, account, password, save);
     QTRY_VERIFY_WITH_TIMEOUT(
         !control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(), kShowTimeoutMs);
@@ -160,10 +156,6 @@ QString KirrowProgram::mainWindow() {
         found = ids.first();
     }();
     return found;
-=======
-    QTRY_VERIFY_WITH_TIMEOUT(
-        !control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(), kShowTimeoutMs);
->>>>>>> h-skinwin
 }
 
 atspi::Node KirrowProgram::application() {
