@@ -1,5 +1,7 @@
+#include "clsvolume.h"
 #include "dialogdriver.h"
 #include "digitbox.h"
+#include "fakemixerdevice.h"
 #include "fakertcclient.h"
 #include "filebytes.h"
 #include "frmkirrow.h"
@@ -78,6 +80,12 @@ class TestPhoneBook : public QObject {
     }
 
 private slots:
+    // The main window's sliders work a scripted mixer, never the machine's own levels.
+    void initTestCase() {
+        audio::setMixerDeviceFactory([] {
+            return std::make_unique<FakeMixerDevice>(FakeMixerDevice::speakersAndMicrophone());
+        });
+    }
     void init() {
         QFile::remove(path());
         m_numberBox.setEditable(true);

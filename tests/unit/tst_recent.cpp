@@ -1,4 +1,6 @@
+#include "clsvolume.h"
 #include "dialogdriver.h"
+#include "fakemixerdevice.h"
 #include "fakertcclient.h"
 #include "filebytes.h"
 #include "frmkirrow.h"
@@ -36,6 +38,12 @@ class TestRecent : public QObject {
     }
 
 private slots:
+    // The main window's sliders work a scripted mixer, never the machine's own levels.
+    void initTestCase() {
+        audio::setMixerDeviceFactory([] {
+            return std::make_unique<FakeMixerDevice>(FakeMixerDevice::speakersAndMicrophone());
+        });
+    }
     void init() {
         QFile::remove(path());
         m_numberBox.setEditable(true);
