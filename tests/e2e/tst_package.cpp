@@ -1,5 +1,5 @@
 #include "kamailioserver.h"
-#include "logindriver.h"
+#include "kirrowprogram.h"
 #include "testdesktop.h"
 
 #include <QProcess>
