@@ -36,6 +36,9 @@ public:
 
     // Starts it; environment, when given, is added to its own.
     void start(const QProcessEnvironment &environment = {});
+    // What the program is started with (the test desktop's, with folders of its own), for a test
+    // to change before it starts it.
+    QProcessEnvironment &environment() { return m_environment; }
     // Types into the login dialog that shows (now or soon) as a user does: each field in tab
     // order, replacing what it held, Save ticked or cleared, and LOGIN pressed.
     // dialogPlace, when given, receives where the dialog stood.

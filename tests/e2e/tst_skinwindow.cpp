@@ -138,11 +138,10 @@ private slots:
                  "needs a real X server (scripts/test starts one)");
         QVERIFY(m_silentServer.bind(QHostAddress::LocalHost));
         m_kirrow = std::make_unique<KirrowProgram>(QStringLiteral(KIRROW_BINARY));
-        QProcessEnvironment environment = m_kirrow->process().processEnvironment();
+        QProcessEnvironment &environment = m_kirrow->environment();
         environment.insert("PATH", m_tools.path());
         environment.remove("BROWSER");
         environment.remove("DEFAULT_BROWSER");
-        m_kirrow->process().setProcessEnvironment(environment);
         m_kirrow->startAndLogIn(QStringLiteral("127.0.0.1:%1").arg(m_silentServer.localPort()),
                                 "1001", "kirrow1001");
         if (QTest::currentTestFailed())
