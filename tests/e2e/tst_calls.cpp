@@ -10,7 +10,6 @@
 #include "sipppeer.h"
 #include "soundcheck.h"
 #include "testdesktop.h"
-#include "traycontroller.h"
 #include "tuningwizard.h"
 #include "xdo.h"
 
@@ -65,13 +64,6 @@ private:
     QStringList m_read;
 };
 
-// Whether the peer's message trace has a line matching pattern, waiting for it with the program
-// running (SippPeer's own waits would stop the program's events).
-bool sees(const SippPeer &peer, const QString &pattern) {
-    const QRegularExpression line(pattern, QRegularExpression::MultilineOption);
-    return QTest::qWaitFor([&] { return peer.messages().contains(line); }, kTimeoutMs);
-}
-
 // Whether the peer ends, with the program running, having played its scenario through.
 bool passes(const SippPeer &peer) {
     return QTest::qWaitFor([&] { return !peer.isRunning(); }, kTimeoutMs) && peer.exitCode() == 0;
@@ -86,51 +78,6 @@ auto waitFor(Query query, const decltype(query()) &expected, int ms = kTimeoutMs
     return last;
 }
 
-// The desktop's notifications as its notification server (dunst, on the test display's session
-// bus) has them: how many it shows now.
-int shownNotifications() {
-    QProcess dunstctl;
-    dunstctl.start(QStringLiteral("dunstctl"),
-                   {QStringLiteral("count"), QStringLiteral("displayed")});
-    dunstctl.waitForFinished(kTimeoutMs);
-    bool number = false;
-    const int shown = dunstctl.readAllStandardOutput().trimmed().toInt(&number);
-    return number ? shown : -1;
-}
-
-// What goes to the notification server on the session bus, as dbus-monitor prints it.
-class NotificationWatch {
-public:
-    NotificationWatch() {
-        m_monitor.start(QStringLiteral("dbus-monitor"),
-                        {QStringLiteral("--session"),
-                         QStringLiteral("interface='org.freedesktop.Notifications'")});
-        // It says so once it watches.
-        static_cast<void>(
-            QTest::qWaitFor([this] { return seen().contains("NameLost"); }, kTimeoutMs));
-    }
-    ~NotificationWatch() {
-        m_monitor.terminate();
-        m_monitor.waitForFinished();
-    }
-    QString seen() {
-        m_seen += QString::fromUtf8(m_monitor.readAllStandardOutput());
-        return m_seen;
-    }
-    // Whether the calls to the server follow in this order, each with its argument.
-    bool inOrder(const QStringList &calls) {
-        qsizetype at = 0;
-        for (const QString &call : calls)
-            if ((at = seen().indexOf(call, at)) < 0)
-                return false;
-        return true;
-    }
-
-private:
-    QProcess m_monitor;
-    QString m_seen;
-};
-
 } // namespace
 
 // Calls as a user makes them: Kirrow's main window with the real engine on the X display,
@@ -142,19 +89,12 @@ class TestCalls : public QObject {
     std::unique_ptr<KamailioServer> m_server;
     std::unique_ptr<frmKirrow> m_window;
     std::unique_ptr<MessageReader> m_messages;
-    QStringList m_states; // the status line after each call event
     // The callees' contacts registered in this case, removed after it: the exchange would fork
     // later calls to them too, and takes ten contacts an account at most.
     QList<QPair<QString, quint16>> m_contacts;
 
     QString status() const { return m_window->lblMsg->text(); }
     QString number() const { return m_window->cmbPhoneNo->currentText(); }
-
-
-    bool idleArrangement() const {
-        return m_window->Picture6->isEnabled() && !m_window->Picture8->isEnabled() &&
-               m_window->cmbPhoneNo->isEnabled();
-    }
 
     static std::unique_ptr<SippPeer> startPeer(const SippPeer::Options &options) {
         auto peer = std::make_unique<SippPeer>(options);
@@ -194,20 +134,6 @@ class TestCalls : public QObject {
         if (!registration.start() || !registration.waitForExit(kTimeoutMs) ||
             registration.exitCode() != 0)
             qFatal("registering the callee failed: %s", qPrintable(registration.log()));
-    }
-
-    // sipp calling Kirrow's account 1001 as 1003 (not the callee's number: the engine turns away
-    // a call from the very party it is calling); pauseMs is how long call-in-cancel.xml rings.
-    std::unique_ptr<SippPeer> caller(const QString &scenario, int pauseMs = -1) {
-        SippPeer::Options calling;
-        calling.scenario = scenario;
-        calling.remote = m_server->address();
-        calling.service = "1001";
-        calling.authUser = "1003";
-        calling.authPassword = "kirrow1003";
-        calling.keys = {{"caller", "1003"}};
-        calling.pauseMs = pauseMs;
-        return startPeer(calling);
     }
 
     PictureBox *padKey(QChar key) const {
@@ -250,15 +176,6 @@ class TestCalls : public QObject {
         QVERIFY2(passes(far), qPrintable(far.report()));
     }
 
-    // A second caller rings for two seconds while the window holds a call, and gives up; the
-    // window shows nothing of it.
-    void secondCallerGivesUp() {
-        auto second = caller("call-in-cancel.xml", 2000);
-        QVERIFY2(passes(*second), qPrintable(second->report()));
-        QVERIFY2(!m_states.contains("INCOMING") && !m_states.contains("DISCONNECTED"),
-                 qPrintable(m_states.join(", ")));
-    }
-
     // The login dialog the start-up opens, filled in and sent with the pointer and keyboard.
     void logInThroughTheDialog() {
         LoginAnswer answer;
@@ -279,11 +196,6 @@ class TestCalls : public QObject {
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QTRY_COMPARE_WITH_TIMEOUT(m_window->RegState(), QStringLiteral("REGISTERED"), kTimeoutMs);
-        connect(m_window->Client().get(), &rtc::IRTCClient::Event, m_window->lblMsg,
-                [this](long type) {
-                    if (type == rtc::RTCE_SESSION_STATE_CHANGE)
-                        m_states << status();
-                });
     }
 
     // Opens the tuning wizard (by default with a click on the audio button) and runs act on it
@@ -345,8 +257,6 @@ private slots:
 
     // A fresh telephone for every case, so a call one case leaves behind cannot reach the next.
     void init() {
-        m_states.clear();
-        QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
         QFile::remove(calls::recentLogPath());
         m_messages = std::make_unique<MessageReader>();
         startWindow();
@@ -360,104 +270,6 @@ private slots:
         for (const auto &[account, port] : std::exchange(m_contacts, {}))
             registerContact(account, port, 0);
         QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(" | ")));
-    }
-
-    void callerGivingUpEndsTheRinging() {
-        auto far = caller("call-in-cancel.xml");
-        QTRY_VERIFY_WITH_TIMEOUT(m_states.contains("INCOMING"), kTimeoutMs);
-        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
-        QVERIFY(idleArrangement());
-        QVERIFY2(passes(*far), qPrintable(far->report()));
-    }
-
-    // A call that rings while the phone is out of sight, in the tray or minimised, brings the
-    // window to the front with the caller shown, so it can be answered; the tray icon rings
-    // while it is there, and the desktop's notification server names the caller. The caller
-    // gives up: the icon goes with the ringing, and "Missed call from 1003" stays.
-    void ringingCallComesToTheFront_data() {
-        QTest::addColumn<bool>("inTray");
-        QTest::newRow("in the tray") << true;
-        QTest::newRow("minimised") << false;
-    }
-    void ringingCallComesToTheFront() {
-        QFETCH(bool, inTray);
-        QProcess manager;
-        xdo::startWindowManager(manager);
-        const auto stopManager = qScopeGuard([&manager] {
-            manager.terminate();
-            manager.waitForFinished();
-        });
-        QTRY_COMPARE_WITH_TIMEOUT(xdo::managedState(m_window.get()), QStringLiteral("Normal"),
-                                  kTimeoutMs);
-        const QString id = QString::number(m_window->winId());
-        std::optional<xdo::TrayIcon> icon;
-        if (inTray) {
-            xdo::click(m_window->Picture41);
-            QTRY_COMPARE(xdo::trayIcons().size(), 1);
-            icon = xdo::trayIcons().first();
-        } else {
-            xdo::run({"windowminimize", "--sync", id});
-            QTRY_COMPARE(xdo::managedState(m_window.get()), QStringLiteral("Iconic"));
-        }
-        QTRY_VERIFY(!xdo::isViewable(m_window.get()));
-        const auto iconPicture = [&icon] {
-            return QGuiApplication::primaryScreen()
-                ->grabWindow(0, icon->geometry.x(), icon->geometry.y(), icon->geometry.width(),
-                             icon->geometry.height())
-                .toImage();
-        };
-        QImage idleIcon;
-        if (icon) {
-            QTRY_VERIFY(xdo::showsContent(icon->geometry));
-            idleIcon = iconPicture();
-        }
-        // Another program's window where the telephone stands, in front.
-        QWidget cover;
-        cover.setGeometry(m_window->geometry());
-        cover.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&cover));
-        NotificationWatch notifications;
-
-        auto far = caller("call-in-cancel.xml", 8000);
-        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
-        QTRY_VERIFY(xdo::isViewable(m_window.get()));
-        QTRY_COMPARE(xdo::managedState(m_window.get()), QStringLiteral("Normal"));
-        const auto inFront = [this, &cover] {
-            const QList<WId> order = xdo::stackingOrder();
-            return order.indexOf(m_window->winId()) > order.indexOf(cover.winId());
-        };
-        QTRY_VERIFY(inFront());
-        QCOMPARE(number(), QStringLiteral("1003"));
-        QVERIFY(m_window->Picture6->isEnabled());
-        QTRY_VERIFY(notifications.inOrder({"member=Notify", "string \"Call from 1003\""}));
-        QTRY_COMPARE(shownNotifications(), 1);
-        if (icon) {
-            QCOMPARE(xdo::trayIcons().size(), 1);
-            QTRY_VERIFY(iconPicture() != idleIcon);
-            QCOMPARE(m_window->Tray().Icon().toolTip(), QStringLiteral("Call from 1003"));
-        }
-
-        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
-        QVERIFY2(passes(*far), qPrintable(far->report()));
-        QTRY_VERIFY2(notifications.inOrder({"string \"Call from 1003\"", "member=CloseNotification",
-                                            "member=Notify", "string \"Missed call from 1003\""}),
-                     qPrintable(notifications.seen()));
-        QTRY_COMPARE(shownNotifications(), 1);
-        QTRY_VERIFY(xdo::trayIcons().isEmpty());
-        QVERIFY(xdo::isViewable(m_window.get()));
-    }
-
-    // A caller while a call rings out rings at its own end only; End cancels the call going out.
-    void incomingDuringAnOutgoingCallIsLeftRinging() {
-        auto far = callee("ring.xml");
-        dialWithPad("1002");
-        QTRY_VERIFY_WITH_TIMEOUT(status() == QStringLiteral("INPROGRESS") &&
-                                     far->messages().contains("180 Ringing"),
-                                 kTimeoutMs);
-        secondCallerGivesUp();
-        QCOMPARE(status(), QStringLiteral("INPROGRESS"));
-        endCall(*far);
-        QVERIFY2(sees(*far, "^CANCEL "), qPrintable(far->report()));
     }
 
     // The microphone chosen in the wizard of the audio button, with the pointer and the
@@ -516,35 +328,6 @@ private slots:
             QVERIFY(wizard->lblGone[rtc::RTCAD_SPEAKER]->isHidden());
             clickWizardButton(wizard, QWizard::CancelButton);
         });
-    }
-
-    // "Tuning Wizard" in the settings menu opens the same wizard; its test sound is heard.
-    void settingsMenuOpensTheTuningWizard() {
-        soundcheck::SinkRecorder sink;
-        QVERIFY2(sink.start(), qPrintable(sink.error()));
-        const auto openFromTheMenu = [this] {
-            xdo::focusWindow(m_window.get());
-            xdo::click(m_window->lblMsg, std::nullopt, 3);
-            QTRY_VERIFY(m_window->mnuSettings->isVisible());
-            xdo::click(m_window->mnuSettings,
-                       m_window->mnuSettings->actionGeometry(m_window->mnuVOICE).center());
-        };
-        withTuningWizard(
-            [&](audio::TuningWizard *wizard) {
-                QCOMPARE(wizard->currentId(), int(audio::TuningWizard::SpeakersPage));
-                const qsizetype before = sink.size();
-                xdo::click(wizard->cmdTestSound);
-                const auto chime = [&] {
-                    sink.waitForMore(100);
-                    return soundcheck::containsTonePair(sink.samples().mid(before),
-                                                        soundcheck::kRate, 523, 784);
-                };
-                QVERIFY2(QTest::qWaitFor(chime, kTimeoutMs),
-                         qPrintable(soundcheck::describe(sink.samples().mid(before),
-                                                         soundcheck::kRate, {523, 784})));
-                clickWizardButton(wizard, QWizard::CancelButton);
-            },
-            openFromTheMenu);
     }
 };
 
