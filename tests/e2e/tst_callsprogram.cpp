@@ -256,9 +256,10 @@ class TestCallsProgram : public QObject {
     // exchange with its own port as contact.
     std::unique_ptr<SippPeer> callee(const QString &scenario,
                                      const QString &account = QStringLiteral("1002"),
-                                     int lifetimeMs = 60000, bool talks = false) {
+                                     int lifetimeMs = 60000, bool talks = false, int pauseMs = -1) {
         SippPeer::Options answering;
         answering.scenario = scenario;
+        answering.pauseMs = pauseMs;
         answering.timeoutMs = lifetimeMs;
         // A far end that sends sound back keeps a long call up: the engine ends a call that has
         // heard nothing for 30 s.
@@ -442,9 +443,10 @@ private slots:
     }
 
     void farEndHangingUpEndsTheCall() {
-        auto far = callee("answer-hangup.xml");
+        // Long enough connected for the status line to show it.
+        auto far = callee("answer-hangup.xml", "1002", 60000, false, 1500);
         dialWithPad("1002");
-        QTRY_VERIFY_WITH_TIMEOUT(m_states.contains("CONNECTED"), kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), kTimeoutMs);
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
         QVERIFY(idleArrangement());
         QCOMPARE(m_states.count("DISCONNECTED"), 1);
