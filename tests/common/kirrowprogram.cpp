@@ -149,8 +149,8 @@ QString KirrowProgram::mainWindow() {
             !control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(),
             kShowTimeoutMs);
         const QStringList ids =
-            xdo::run({"search", "--onlyvisible", "--pid", QString::number(m_process.processId()),
-                      "--name", "^Kirrow$"})
+            xdo::run({"search", "--all", "--onlyvisible", "--pid",
+                      QString::number(m_process.processId()), "--name", "^Kirrow$"})
                 .split('\n', Qt::SkipEmptyParts);
         QCOMPARE(ids.size(), 1);
         found = ids.first();
