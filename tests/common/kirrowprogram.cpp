@@ -141,6 +141,15 @@ void KirrowProgram::startAndLogIn(const QString &server, const QString &account,
         !control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(), kShowTimeoutMs);
 }
 
+void KirrowProgram::startRegistered(const QString &server, const QString &account,
+                                    const QString &password) {
+    startAndLogIn(server, account, password);
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_COMPARE_WITH_TIMEOUT(statusLine(), QStringLiteral("Registered and Ready..."),
+                              kShowTimeoutMs);
+}
+
 QString KirrowProgram::mainWindow() {
     // The main window is the program's window named Kirrow that is not a message box.
     QString found;

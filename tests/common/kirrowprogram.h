@@ -47,6 +47,8 @@ public:
     // Both, then waits for the main window to show.
     void startAndLogIn(const QString &server, const QString &account, const QString &password,
                        bool save = false);
+    // Both, then waits until its status line says it is registered.
+    void startRegistered(const QString &server, const QString &account, const QString &password);
     QProcess &process() { return m_process; }
     // Its main window's X window.
     QString mainWindow();

@@ -19,8 +19,6 @@ class TestBookWindows : public QObject {
     std::unique_ptr<KamailioServer> m_server;
     std::unique_ptr<KirrowProgram> m_kirrow;
 
-    static constexpr int kRegisterTimeoutMs = 20000;
-
     static QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
     static QRgb screenPixel(QPoint global) {
         return QGuiApplication::primaryScreen()
@@ -80,9 +78,7 @@ private slots:
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
         m_kirrow = std::make_unique<KirrowProgram>(QStringLiteral(KIRROW_BINARY));
-        m_kirrow->startAndLogIn(m_server->address(), "1001", "kirrow1001");
-        QTRY_COMPARE_WITH_TIMEOUT(m_kirrow->statusLine(), QStringLiteral("Registered and Ready..."),
-                                  kRegisterTimeoutMs);
+        m_kirrow->startRegistered(m_server->address(), "1001", "kirrow1001");
     }
 
     void cleanupTestCase() {

@@ -341,6 +341,21 @@ class TestCallsProgram : public QObject {
                  qPrintable(m_states.join(", ")));
     }
 
+    // Starts the program (again, with the same folders) and logs in as 1001.
+    void startRegistered() {
+        m_kirrow->startRegistered(m_server->address(), "1001", "kirrow1001");
+        m_status = m_kirrow->control(QString(), QStringLiteral("status bar"));
+        m_number = m_kirrow->control("Kirrow", "Number", "text");
+        m_states.clear();
+        m_watch.start(20);
+    }
+    // Closes the program as a user does and starts it again.
+    void restart() {
+        m_watch.stop();
+        m_kirrow->close();
+        startRegistered();
+    }
+
     QStringList recentCalls() {
         return QString::fromUtf8(readBytes(m_kirrow->dataFile("recentcall.txt")))
             .split(QRegularExpression("[\r\n]+"), Qt::SkipEmptyParts);
@@ -356,6 +371,16 @@ class TestCallsProgram : public QObject {
         return !atspi::findAll(wizard(), [&](const atspi::Node &node) {
                     return node.role() == QLatin1String("label") && node.name().contains(text);
                 }).isEmpty();
+    }
+    // Opens it with the audio button and waits for it.
+    void openWizard() {
+        m_kirrow->click("Audio Wizard", kButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!wizard().isNull(), kTimeoutMs);
+    }
+    // Goes on to the wizard's page that shows a text holding title.
+    void nextWizardPage(const QString &title) {
+        clickWizardButton(QStringLiteral("Next >"));
+        QTRY_VERIFY2(wizardShows(title), qPrintable(atspi::outline(wizard())));
     }
     void cancelWizard() {
         clickWizardButton(QStringLiteral("Cancel"));
@@ -392,12 +417,7 @@ private slots:
     void init() {
         QProcess::execute(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
         m_kirrow = std::make_unique<KirrowProgram>(QStringLiteral(KIRROW_BINARY));
-        m_kirrow->startAndLogIn(m_server->address(), "1001", "kirrow1001");
-        m_status = m_kirrow->control(QString(), QStringLiteral("status bar"));
-        m_number = m_kirrow->control("Kirrow", "Number", "text");
-        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Registered and Ready..."), kTimeoutMs);
-        m_states.clear();
-        m_watch.start(20);
+        startRegistered();
     }
 
     void cleanup() {
@@ -993,6 +1013,61 @@ private slots:
         QVERIFY2(QTest::qWaitFor(chime, kTimeoutMs),
                  qPrintable(soundcheck::describe(sink.samples().mid(before), soundcheck::kRate,
                                                  {523, 784})));
+        cancelWizard();
+    }
+
+    // The microphone chosen in the wizard of the audio button, with the pointer and the
+    // keyboard, is the one the next call records from, and is still chosen after a restart.
+    // Once it is gone, the wizard says so when it opens, in the same run or at the next start,
+    // and calls record from the default microphone.
+    void tuningWizardChoosesTheMicrophoneOfTheCalls() {
+        const QString micName = QStringLiteral("KirrowWizardMic");
+        soundcheck::PulseModule mic("module-null-source",
+                                    {"source_name=kirrow_wizard_mic", "description=" + micName});
+        QVERIFY2(mic.isLoaded(), qPrintable(mic.error()));
+        const auto callRecordingFrom = [this](const QString &source) {
+            auto far = callee("answer.xml");
+            m_kirrow->click("Clear Number", kButton); // the last call's number stays
+            QTRY_COMPARE(number(), QString());
+            dialAndConnect("1002");
+            const QStringList recorded =
+                waitFor([] { return soundcheck::recordedSources(); }, QStringList{source});
+            endCall(*far);
+            QCOMPARE(recorded, QStringList{source});
+        };
+        const QString gone = QStringLiteral("microphone chosen before is not connected");
+        openWizard();
+        nextWizardPage(QStringLiteral("Microphone"));
+        // Its list opened with a click, the entry found by typing its name, taken with Return.
+        const int windows = xdo::visibleWindows(QString()).size();
+        m_kirrow->click(atspi::find(wizard(), QString(), QStringLiteral("combo box")));
+        QTRY_COMPARE(xdo::visibleWindows(QString()).size(), windows + 1);
+        xdo::type(micName);
+        xdo::key({"Return"});
+        nextWizardPage(QStringLiteral("Microphone: ") + micName);
+        clickWizardButton(QStringLiteral("Finish"));
+        QTRY_VERIFY(wizard().isNull());
+        callRecordingFrom("kirrow_wizard_mic");
+        QVERIFY(!QTest::currentTestFailed());
+
+        restart();
+        callRecordingFrom("kirrow_wizard_mic");
+        QVERIFY(!QTest::currentTestFailed());
+        mic.unload();
+        openWizard();
+        nextWizardPage(QStringLiteral("Microphone"));
+        QTRY_VERIFY(wizardShows(gone));
+        QCOMPARE(atspi::find(wizard(), QString(), QStringLiteral("combo box")).name(),
+                 QStringLiteral("Default device"));
+        cancelWizard();
+        callRecordingFrom(soundcheck::defaultSource());
+        QVERIFY(!QTest::currentTestFailed());
+
+        restart();
+        openWizard();
+        QVERIFY(!wizardShows(QStringLiteral("not connected"))); // the speakers are
+        nextWizardPage(QStringLiteral("Microphone"));
+        QTRY_VERIFY(wizardShows(gone));
         cancelWizard();
     }
 };
