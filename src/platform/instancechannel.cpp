@@ -7,6 +7,7 @@
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <QFile>
 
@@ -20,6 +21,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace platform {
@@ -29,6 +31,10 @@ constexpr int kLockWaitMs = 5000;
 // The running program answers from its event loop, which a modal dialog keeps turning.
 constexpr int kAnswerMs = 5000;
 constexpr qsizetype kLongestMessage = 1024;
+// A later start sends its line within milliseconds; a connection that sends nothing for this long,
+// or beyond this many at once, is not one and would otherwise hold an open file for good.
+constexpr int kCallerIdleMs = 3000;
+constexpr std::size_t kMostCallers = 16;
 const QByteArray kTaken = QByteArrayLiteral("taken\n");
 
 // A file descriptor closed when it goes out of scope unless released.
@@ -113,6 +119,8 @@ bool sendAll(int fd, QByteArray data) {
 struct InstanceChannel::Caller {
     QByteArray pending;
     std::unique_ptr<QSocketNotifier> readable;
+    std::unique_ptr<QTimer> idle;
+    quint64 order = 0; // the older, the smaller
 };
 
 QString InstanceChannel::socketNameFor(const QString &settingsFolder) {
@@ -218,10 +226,19 @@ void InstanceChannel::acceptCallers() {
         const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return; // none left (EAGAIN), or one that hung up before it was taken
+        if (m_callers.size() >= kMostCallers)
+            hangUp(std::min_element(m_callers.begin(), m_callers.end(), [](auto &a, auto &b) {
+                       return a.second->order < b.second->order;
+                   })->first);
         auto caller = std::make_unique<Caller>();
+        caller->order = ++m_callersSeen;
         caller->readable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         connect(caller->readable.get(), &QSocketNotifier::activated, this,
                 [this, fd] { readFrom(fd); });
+        caller->idle = std::make_unique<QTimer>();
+        caller->idle->setSingleShot(true);
+        connect(caller->idle.get(), &QTimer::timeout, this, [this, fd] { hangUp(fd); });
+        caller->idle->start(kCallerIdleMs);
         m_callers[fd] = std::move(caller);
         readFrom(fd);
     }
@@ -258,6 +275,7 @@ void InstanceChannel::hangUp(int fd) {
     if (found == m_callers.end())
         return;
     found->second->readable.reset();
+    found->second->idle.reset();
     m_callers.erase(found);
     ::close(fd);
 }

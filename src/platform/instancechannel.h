@@ -59,6 +59,7 @@ private:
     int m_listener = -1;
     QSocketNotifier *m_listening = nullptr;
     std::map<int, std::unique_ptr<Caller>> m_callers;
+    quint64 m_callersSeen = 0;
 };
 
 } // namespace platform

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <utility>
+
 namespace rtc {
 
 namespace {
@@ -15,12 +17,24 @@ bool isHeader(QByteArrayView line, QByteArrayView longName, char compactName) {
            (name.size() == 1 && (name[0] | 0x20) == compactName);
 }
 
+// Where the headers end and the body begins: an empty line, after CRLF or after a bare LF, which
+// the engine's parser accepts too. -1 when there is no empty line.
+std::pair<qsizetype, qsizetype> headersAndBody(QByteArrayView datagram) {
+    for (qsizetype lf = datagram.indexOf('\n'); lf >= 0; lf = datagram.indexOf('\n', lf + 1)) {
+        if (lf + 1 < datagram.size() && datagram[lf + 1] == '\n')
+            return {lf, lf + 2};
+        if (lf + 2 < datagram.size() && datagram[lf + 1] == '\r' && datagram[lf + 2] == '\n')
+            return {lf, lf + 3};
+    }
+    return {-1, -1};
+}
+
 } // namespace
 
 SipVerdict screenSipDatagram(QByteArrayView datagram, qsizetype size, const SipLimits &limits) {
     if (size > limits.datagramBytes || datagram.size() < size)
         return SipVerdict::TooLarge;
-    const qsizetype headerEnd = datagram.indexOf("\r\n\r\n");
+    const auto [headerEnd, bodyStart] = headersAndBody(datagram);
     int vias = 0;
     qsizetype lineStart = 0;
     while (lineStart < datagram.size()) {
@@ -40,7 +54,7 @@ SipVerdict screenSipDatagram(QByteArrayView datagram, qsizetype size, const SipL
             bool number = false;
             const qsizetype declared =
                 line.sliced(line.indexOf(':') + 1).trimmed().toByteArray().toLongLong(&number);
-            if (!number || declared < 0 || declared > datagram.size() - (headerEnd + 4))
+            if (!number || declared < 0 || declared > datagram.size() - bodyStart)
                 return SipVerdict::BadContentLength;
         }
         lineStart = lineEnd + 1;

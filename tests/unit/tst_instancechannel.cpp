@@ -2,8 +2,14 @@
 
 #include <QtTest>
 
+#include <algorithm>
+#include <thread>
+#include <vector>
+
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 // The channel by which a start of the program hands over to the one already running.
@@ -53,6 +59,40 @@ private slots:
         ending.reset();
         QVERIFY(QFileInfo::exists(path));
         QVERIFY(!platform::InstanceChannel(path).listen());
+    }
+
+    // Connections that never say anything (a stuck or hostile local program) neither pile up as
+    // open files nor keep a real start from being heard.
+    void silentCallersAreLetGo() {
+        QTemporaryDir runtime;
+        const QString path = runtime.filePath(QStringLiteral("kirrow-test"));
+        platform::InstanceChannel running(path);
+        QVERIFY(running.listen());
+        QSignalSpy received(&running, &platform::InstanceChannel::received);
+        std::vector<int> silent;
+        const auto hungUp = [](int fd) {
+            char byte;
+            return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+        };
+        for (int i = 0; i < 40; ++i) {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            qstrncpy(address.sun_path, QFile::encodeName(path).constData(),
+                     sizeof address.sun_path);
+            silent.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            QCOMPARE(
+                ::connect(silent.back(), reinterpret_cast<sockaddr *>(&address), sizeof address),
+                0);
+            QCoreApplication::processEvents();
+        }
+        QTRY_VERIFY(hungUp(silent.front())); // the oldest, to make room
+        std::thread later([&path] { platform::InstanceChannel(path).handOver("600"); });
+        QTRY_COMPARE(received.size(), 1);
+        later.join();
+        QCOMPARE(received.first().first().toByteArray(), QByteArray("600"));
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(silent.begin(), silent.end(), hungUp), 10000);
+        for (int fd : silent)
+            ::close(fd);
     }
 };
 

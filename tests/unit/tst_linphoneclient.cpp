@@ -154,6 +154,12 @@ private slots:
             << int(V::TooManyVias);
         QTest::newRow("length beyond the body")
             << message({}, "4000", sdp) << int(V::BadContentLength);
+        // Lines ended by LF alone, which the engine reads as well.
+        const auto bare = [](QByteArray text) { return text.replace("\r\n", "\n"); };
+        QTest::newRow("LF only") << bare(message({}, QByteArray::number(bare(sdp).size()), sdp))
+                                 << int(V::Pass);
+        QTest::newRow("LF only, length beyond the body")
+            << bare(message({}, "4000", sdp)) << int(V::BadContentLength);
         QTest::newRow("length not a number")
             << message({}, "many", sdp) << int(V::BadContentLength);
         QByteArray formats;
