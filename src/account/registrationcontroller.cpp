@@ -42,6 +42,7 @@ void RegistrationController::InitRTCClient() {
 void RegistrationController::RegisterProfile(const Login &login) {
     platform::stopAndShow([&] {
         // The name shown to the people called is the account now logged in, not the first one.
+        m_login = login;
         strDisplayName = login.account;
         strSIPIP = login.sipServer;
         strXMLProfile =

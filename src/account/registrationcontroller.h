@@ -55,6 +55,8 @@ public:
     const QString &DisplayName() const { return strDisplayName; }
     // The profile text the engine was last given.
     const QString &ProfileText() const { return strXMLProfile; }
+    // The login last registered (also when not kept in the settings).
+    const Login &CurrentLogin() const { return m_login; }
     const rtc::IRTCClientPtr &Client() const { return g_objRTCClient; }
     const rtc::IRTCProfilePtr &Profile() const { return g_objProfile; }
 
@@ -78,6 +80,7 @@ private:
     QString strSIPIP;
     QString strDisplayName;
     QString strXMLProfile;
+    Login m_login;
 };
 
 } // namespace account

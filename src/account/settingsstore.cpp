@@ -199,8 +199,30 @@ void writeEntry(const QString &appName, const QString &value) {
     SaveSetting(appName, kSection, kKey, value);
 }
 
+namespace {
+// Removes those of the Password, Account and Sip applications whose entry is not empty.
+bool removeAccountEntries(QSettings &settings) {
+    bool changed = false;
+    for (const QString &appName : {kPasswordApp, kAccountApp, kSipApp}) {
+        if (!settings.value(entryKey(appName)).toString().isEmpty())
+            changed |= removeApplication(settings, appName);
+    }
+    return changed;
+}
+} // namespace
+
 void saveLogin(const QString &password, const QString &account, const QString &sip,
                const QString &save) {
+    // An account not to be kept never reaches the disk: a program that ends without its
+    // shutdown (killed, the display gone, a crash) would leave it there. What stays is what the
+    // orderly exit leaves.
+    if (save == QLatin1String("no")) {
+        write([&](QSettings &settings) {
+            const bool changed = setEntry(settings, entryKey(kSaveApp), save);
+            return removeAccountEntries(settings) || changed;
+        });
+        return;
+    }
     write([&](QSettings &settings) {
         bool changed = setEntry(settings, entryKey(kPasswordApp), password);
         changed |= setEntry(settings, entryKey(kAccountApp), account);
@@ -211,14 +233,7 @@ void saveLogin(const QString &password, const QString &account, const QString &s
 }
 
 void eraseAccount() {
-    write([](QSettings &settings) {
-        bool changed = false;
-        for (const QString &appName : {kPasswordApp, kAccountApp, kSipApp}) {
-            if (!settings.value(entryKey(appName)).toString().isEmpty())
-                changed |= removeApplication(settings, appName);
-        }
-        return changed;
-    });
+    write(removeAccountEntries);
 }
 
 AudioDeviceChoice readAudioDevices() {

@@ -51,7 +51,8 @@ QString readEntry(const QString &appName);
 void writeEntry(const QString &appName, const QString &value);
 
 // Writes the Password, Account, Sip and Save entries in one write: the file holds the whole login
-// it had or the whole new one. Throws std::runtime_error as SaveSetting does.
+// it had or the whole new one. With save "no" only Save is written, and a saved account erased.
+// Throws std::runtime_error as SaveSetting does.
 void saveLogin(const QString &password, const QString &account, const QString &sip,
                const QString &save);
 

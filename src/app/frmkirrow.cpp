@@ -203,7 +203,7 @@ bool frmKirrow::Form_Load() {
         ApplySkinOutline();
         ShowMixerLines();
         ReadMixerScales();
-        std::optional<account::Login> login = GetLoginSettings();
+        std::optional<account::Login> login = GetLoginSettings(account::savedLogin());
         if (!login || m_quitAsked) {
             ExitApplication();
             exiting = true;

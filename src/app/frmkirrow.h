@@ -145,7 +145,6 @@ private:
     QAction *mnuLoginAs = nullptr;
     QAction *mnuVOICE = nullptr;
 
-
     void CreateControls();
     void CentreOnScreen();
 
@@ -182,7 +181,7 @@ private:
     static QRect StartupPlace();
     // The status line follows the registration, whose client the tuning wizard uses.
     void WireRegistration();
-    std::optional<account::Login> GetLoginSettings();
+    std::optional<account::Login> GetLoginSettings(const account::Login &fallback);
 
     // Start-up steps of other subsystems (some still to come); each is one call in Form_Load's
     // order.

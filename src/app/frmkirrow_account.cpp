@@ -34,8 +34,8 @@ void frmKirrow::WireRegistration() {
 }
 
 // A login is what was typed at LOGIN, even when it could not be saved; a dialog closed any
-// other way leaves what the settings hold. Empty when the user chose EXIT.
-std::optional<account::Login> frmKirrow::GetLoginSettings() {
+// other way leaves unchanged, the fallback. Empty when the user chose EXIT.
+std::optional<account::Login> frmKirrow::GetLoginSettings(const account::Login &fallback) {
     std::unique_ptr<frmLogin> dialog = std::move(m_loginShownAhead);
     if (!dialog)
         dialog = std::make_unique<frmLogin>(this);
@@ -44,11 +44,13 @@ std::optional<account::Login> frmKirrow::GetLoginSettings() {
         return std::nullopt;
     if (const auto &typed = dialog->loggedIn())
         return account::Login{typed->sipServer, typed->account, typed->password};
-    return account::savedLogin();
+    return fallback;
 }
 
 void frmKirrow::mnuLoginAs_Click() {
     // Logs in again on the existing client; EXIT in the dialog is not an exit here.
-    const auto login = GetLoginSettings();
-    m_registration->RegisterProfile(login ? *login : account::savedLogin());
+    // The login in use, not the settings: an account not kept is not in them.
+    const account::Login current = m_registration->CurrentLogin();
+    const auto login = GetLoginSettings(current);
+    m_registration->RegisterProfile(login ? *login : current);
 }

@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -300,19 +301,27 @@ private slots:
         kirrow->close();
     }
 
-    // Ended by a signal (the desktop session closing, `kill`), the program shuts down as through
-    // its close button: the registration is taken back and an account not to be kept is erased.
+    // Ended by a signal (the desktop session closing, `kill`, the terminal it was started from
+    // closing), the program shuts down as through its close button: the registration is taken
+    // back. An account not to be kept was never written, so no ending can leave it behind.
     // Hidden in the tray it ends all the same, and takes its icon with it.
+    void terminationSignalShutsDownAsTheCloseButton_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
     void terminationSignalShutsDownAsTheCloseButton() {
+        QFETCH(int, signal);
         auto kirrow = program();
         kirrow->startAndLogIn(m_server->address(), "1002", "kirrow1002");
         QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1002").size(), 1, kRegisterTimeoutMs);
-        QCOMPARE(kirrow->setting("Password"), QStringLiteral("kirrow1002"));
+        QVERIFY(!readBytes(kirrow->settingsFile()).contains("kirrow1002"));
+        QCOMPARE(kirrow->setting("Save"), QStringLiteral("no"));
         const QString window = kirrow->mainWindow();
         kirrow->click(QStringLiteral("Hide to Tray"), QStringLiteral("push button"));
         QTRY_VERIFY(!xdo::isViewable(window));
         QTRY_COMPARE(xdo::trayIcons().size(), 1);
-        kirrow->process().terminate();
+        ::kill(pid_t(kirrow->process().processId()), signal);
         QVERIFY(kirrow->process().waitForFinished(20000));
         QCOMPARE(kirrow->process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(kirrow->process().exitCode(), 0);

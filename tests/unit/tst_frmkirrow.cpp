@@ -456,10 +456,10 @@ private slots:
 
     void loginButtonOnlySavesForNextTime() {
         auto window = started(login());
-        answerNextLoginDialog(login("1002", "other", false));
+        answerNextLoginDialog(login("1002", "other", true));
         QTest::mouseClick(ui(window).Picture13, Qt::LeftButton);
         QCOMPARE(readEntry(kAccountApp), QStringLiteral("1002"));
-        QCOMPARE(readEntry(kSaveApp), QStringLiteral("no"));
+        QCOMPARE(readEntry(kSaveApp), QStringLiteral("yes"));
         QCOMPARE(m_client->profileTexts.size(), 1);
         QCOMPARE(window->Registration().SipServer(), QStringLiteral("sip.example.net"));
     }

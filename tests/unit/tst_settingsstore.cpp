@@ -302,7 +302,7 @@ private slots:
     // The sound devices have a section of their own, written in one write, which the login's
     // erasing leaves alone.
     void audioDevicesHaveASectionOfTheirOwn() {
-        account::saveLogin("pw", "1001", "sip.example.net", "no");
+        account::saveLogin("pw", "1001", "sip.example.net", "yes");
         QCOMPARE(account::readAudioDevices(), account::AudioDeviceChoice{});
         const account::AudioDeviceChoice choice{"PulseAudio Unknown: Speakers", "",
                                                 "ALSA Unknown: hw:1,0 =;"};
