@@ -4,6 +4,7 @@
 #include "messagebox.h"
 #include "picturebox.h"
 #include "picturepreload.h"
+#include "profiletext.h"
 #include "region.h"
 #include "settingsstore.h"
 #include "skinnedform.h"
@@ -181,6 +182,11 @@ void frmLogin::cmdLogin_Click() {
     // Without a server there is nowhere to register: refused here, like a blank account.
     if (txtSip->text().trimmed().isEmpty()) {
         platform::showMessage(QStringLiteral("Sip IP/Domain must not be blank"));
+        return;
+    }
+    if (!account::fitsProfile(txtAcctNo->text()) || !account::fitsProfile(txtPassword->text())) {
+        platform::showMessage(QStringLiteral("User Name and Password must not hold control "
+                                             "characters other than tab and line breaks"));
         return;
     }
     strAccount = txtAcctNo->text();

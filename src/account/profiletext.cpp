@@ -23,11 +23,38 @@ QString escapeAttribute(const QString &value) {
         case '"':
             out += QLatin1String("&quot;");
             break;
+        case '\t':
+            out += QLatin1String("&#9;");
+            break;
+        case '\n':
+            out += QLatin1String("&#10;");
+            break;
+        case '\r':
+            out += QLatin1String("&#13;");
+            break;
         default:
             out += c;
         }
     }
     return out;
+}
+
+bool fitsProfile(const QString &value) {
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const char16_t c = value.at(i).unicode();
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return false;
+        if (c == 0xFFFE || c == 0xFFFF)
+            return false;
+        if (QChar::isHighSurrogate(c)) {
+            if (i + 1 == value.size() || !QChar::isLowSurrogate(value.at(i + 1).unicode()))
+                return false;
+            ++i;
+        } else if (QChar::isLowSurrogate(c)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 QString BuildProfileText(const QString &account, const QString &displayName,

@@ -7,8 +7,14 @@ namespace account {
 // The fixed key every provisioning profile of this program carries.
 QString profileKey();
 
-// Makes a value safe inside a double-quoted XML attribute. Text without & < > " is unchanged.
+// Makes a value safe inside a double-quoted XML attribute. Text without & < > " TAB CR LF is
+// unchanged. TAB, CR and LF go as character references: any XML reader turns them into spaces
+// when they stand as themselves in an attribute.
 QString escapeAttribute(const QString &value);
+
+// Whether every character of value can travel in a profile: XML carries no other control
+// characters, nor U+FFFE, U+FFFF or half a surrogate pair.
+bool fitsProfile(const QString &value);
 
 // The provisioning profile text for account A, display name N, password P and server S: one
 // line, no XML declaration, exactly as the registration has always been handed it.

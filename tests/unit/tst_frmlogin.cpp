@@ -78,6 +78,14 @@ private slots:
                                    << "pw"
                                    << " "
                                    << "Sip IP/Domain must not be blank";
+        QTest::newRow("control character")
+            << "1001" << QStringLiteral("p\x01w") << "sip.example.net"
+            << "User Name and Password must not hold control "
+               "characters other than tab and line breaks";
+        QTest::newRow("half a surrogate pair")
+            << "1001" << QString(QChar(0xD83D)) << "sip.example.net"
+            << "User Name and Password must not hold control characters other than tab and "
+               "line breaks";
     }
     void blankAccountOrPasswordIsRefusedAndNothingSaved() {
         QFETCH(QString, acct);

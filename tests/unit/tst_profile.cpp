@@ -36,11 +36,12 @@ private slots:
     }
 
     void specialCharactersAreEscapedAndReadBack() {
-        const QString text = account::BuildProfileText("1001", "A&B", "p\"a&s<s>", "example.net");
-        QVERIFY(text.contains("password=\"p&quot;a&amp;s&lt;s&gt;\""));
+        const QString password = QStringLiteral("p\"a&s<s>\tx\r\ny ");
+        const QString text = account::BuildProfileText("1001", "A&B", password, "example.net");
+        QVERIFY(text.contains("password=\"p&quot;a&amp;s&lt;s&gt;&#9;x&#13;&#10;y \""));
         QVERIFY(text.contains("name=\"A&amp;B\""));
         const rtc::ProvisioningProfile profile = rtc::parseProvisioningProfile(text);
-        QCOMPARE(profile.password, QStringLiteral("p\"a&s<s>"));
+        QCOMPARE(profile.password, password);
         QCOMPARE(profile.userName, QStringLiteral("A&B"));
     }
 
