@@ -14,6 +14,12 @@ RegistrationShown failure(long code, const QString &phrase) {
     if (code == 0)
         return {word, QStringLiteral("Failed: server not reachable"),
                 QStringLiteral("Registration failed: server not found or not reachable")};
+    // Accepted for no time at all: nothing is bound, so no call reaches the phone.
+    if (code >= 200 && code < 300)
+        return {word, QStringLiteral("Failed: not kept by server"),
+                QStringLiteral("Registration failed: the server kept the registration for no "
+                               "time (%1)")
+                    .arg(phrase.trimmed())};
     if (code == 408 || code == 504)
         return {word, QStringLiteral("Failed: no answer from server"),
                 QStringLiteral("Registration failed: no answer from the server")};

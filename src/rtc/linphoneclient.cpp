@@ -277,6 +277,31 @@ void callStateChanged(LinphoneCore *core, LinphoneCall *call, LinphoneCallState 
 // Whether the call's negotiated audio carries telephone events (RFC 2833): the payload types the
 // audio stream sends with are what offer and answer agreed on, whatever the far end wrote beside
 // its rtpmap (many send no fmtp line). Without a running audio stream no event can go out.
+// Whether the registrar's last 200 OK bound the account for some time. A 200 OK whose contacts
+// all carry expires=0, or that has none of its own and says "Expires: 0", binds nothing: the
+// engine would show it as registered and never refresh it.
+bool grantedSomeTime(LinphoneAccount *account) {
+    const auto seconds = [](QByteArrayView text) {
+        bool ok = false;
+        const int value = text.trimmed().toByteArray().toInt(&ok);
+        return ok ? value : -1;
+    };
+    const QByteArray contacts = linphone_account_get_custom_header(account, "Contact");
+    bool anyContact = false;
+    for (const QByteArray &contact : contacts.split(',')) {
+        const qsizetype at = contact.toLower().indexOf(";expires=");
+        if (at < 0)
+            continue;
+        anyContact = true;
+        if (seconds(contact.mid(at + 9).split(';').first()) != 0)
+            return true;
+    }
+    if (anyContact)
+        return false;
+    const char *expires = linphone_account_get_custom_header(account, "Expires");
+    return !expires || seconds(expires) != 0;
+}
+
 bool negotiatedTelephoneEvents(LinphoneCall *call) {
     MediaStream *audio = linphone_call_get_stream(call, LinphoneStreamTypeAudio);
     RtpSession *session = audio ? media_stream_get_rtp_session(audio) : nullptr;
@@ -1148,8 +1173,14 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
         m_registeringSince.start();
         break;
     case LinphoneRegistrationOk:
-        value = RTCRS_REGISTERED;
         m_memoryFreed = true; // the engine's start-up, or a refresh, is behind it
+        if (!grantedSomeTime(account)) {
+            queueEvent(RTCE_REGISTRATION_STATE_CHANGE,
+                       std::make_shared<RegistrationEvent>(
+                           RTCRS_ERROR, 200, QStringLiteral("Expires: 0"), m_enabledProfile));
+            return;
+        }
+        value = RTCRS_REGISTERED;
         break;
     case LinphoneRegistrationCleared:
         value = RTCRS_LOGGED_OFF;

@@ -4,6 +4,7 @@
 #include "kamailioserver.h"
 #include "kirrowprogram.h"
 #include "sipcapture.h"
+#include "sipppeer.h"
 #include "testdesktop.h"
 #include "xdo.h"
 
@@ -153,6 +154,10 @@ private slots:
         QTest::newRow("server silent")
             << QStringLiteral("silent") << "kirrow1001"
             << "Registration failed: no answer from the server" << true << false;
+        QTest::newRow("accepted for no time")
+            << QStringLiteral("no time") << "kirrow1001"
+            << "Registration failed: the server kept the registration for no time (Expires: 0)"
+            << false << false;
     }
     void eachLoginRegistersAfresh() {
         QFETCH(QString, server);
@@ -164,6 +169,13 @@ private slots:
         if (server == QLatin1String("silent")) {
             silent.emplace();
             server = QStringLiteral("127.0.0.1:%1").arg(silent->port());
+        }
+        std::optional<SippPeer> registrar;
+        if (server == QLatin1String("no time")) {
+            registrar.emplace(SippPeer::Options{.scenario = "registrar-no-time.xml"});
+            QString error;
+            QVERIFY2(registrar->start(&error), qPrintable(error));
+            server = QStringLiteral("127.0.0.1:%1").arg(registrar->port());
         }
         if (server.isEmpty())
             server = m_server->address();
