@@ -110,6 +110,8 @@ private:
     // The program's ringback as the engine's, from a file of the engine's folder.
     void useRingback();
     void reportWayFailure(const QString &text);
+    void watchNetworkChanges();
+    void networkChanged();
 
     _LinphoneCore *m_core = nullptr;
     QTimer m_iterateTimer; // the slow tick
@@ -117,6 +119,10 @@ private:
     int m_followUpsLeft = 0;
     // The engine's SIP sockets, which wake it when a message comes in.
     std::vector<std::unique_ptr<QSocketNotifier>> m_sipNotifiers;
+    // The system's news of addresses and routes coming and going, and the wait for it to settle.
+    int m_networkNews = -1;
+    std::unique_ptr<QSocketNotifier> m_networkWatch;
+    QTimer m_networkSettle;
     int m_watchedPort = -1;
     quint64 m_sipDropped = 0;
     // Touch tones go out one at a time: the engine drops a tone asked for while the one before is
