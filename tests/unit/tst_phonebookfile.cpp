@@ -251,10 +251,12 @@ private slots:
                              65534, 65534),
                      0);
             kept << "PhoneBook.txt.NoBody";
-            kept.sort();
         }
         platform::removeStaleCopies(dir.filePath("PhoneBook.txt"));
-        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), kept);
+        QStringList left = dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        left.sort();
+        kept.sort();
+        QCOMPARE(left, kept);
     }
 
     void bytesThatAreNotTextInTheUsersEncodingSurviveARewrite() {
