@@ -97,9 +97,10 @@ int main(int argc, char *argv[]) {
     if (const auto number = calls::numberFromLink(link))
         window.ShowLinkedNumber(*number);
 
+    // Also when the user leaves at the login: the settings' copies may hold the password.
+    removeStaleCopies();
     if (!window.Form_Load())
         return 0; // EXIT in the login dialog
     window.show();
-    removeStaleCopies();
     return QApplication::exec();
 }
