@@ -277,9 +277,9 @@ void CallController::StopRing(bool missed) {
 }
 
 // Every call that ends goes to the top of the recent-call log once, with how long it was
-// connected (0:0:0 when it never was).
-// A call that cannot be logged (a full or read-only disk) is told in the status line and the
-// program's log, once: not again with every following call until one is written.
+// connected (0:0:0 when it never was). A call that cannot be logged (a full or read-only disk)
+// is told in the status line and the program's log, once: not again with every following call
+// until one is written.
 void CallController::LogCall(const QString &number, const CallClock &clock) {
     const QString line = number + QStringLiteral("--Duration: ") + durationText(clock);
     const QString path = m_logPath.isEmpty() ? recentLogPath() : m_logPath;
