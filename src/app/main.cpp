@@ -5,7 +5,10 @@
 #include "frmlogin.h"
 #include "instancechannel.h"
 #include "linknumber.h"
+#include "phonebookfile.h"
 #include "picturepreload.h"
+#include "programfiles.h"
+#include "recentlog.h"
 #include "settingsstore.h"
 #include "termination.h"
 #include "windowsystem.h"
@@ -24,6 +27,14 @@ QString linkArgument(int argc, char *argv[]) {
             return argument;
     }
     return {};
+}
+
+// A write killed half way (the program killed, the machine off) can leave its temporary copy
+// beside the file, the settings' with the password in it; nothing else would ever remove them.
+void removeStaleCopies() {
+    for (const QString &path :
+         {account::settingsFilePath(), phonebook::phoneBookPath(), calls::recentLogPath()})
+        platform::removeStaleCopies(path);
 }
 
 } // namespace
@@ -86,6 +97,8 @@ int main(int argc, char *argv[]) {
     if (const auto number = calls::numberFromLink(link))
         window.ShowLinkedNumber(*number);
 
+    // Also when the user leaves at the login: the settings' copies may hold the password.
+    removeStaleCopies();
     if (!window.Form_Load())
         return 0; // EXIT in the login dialog
     window.show();

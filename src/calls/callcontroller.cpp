@@ -229,6 +229,7 @@ void CallController::EndOfCall(long sipCode) {
     setState(CallState::Disconnected, reason.isEmpty() ? QStringLiteral("DISCONNECTED")
                                                        : QStringLiteral("DISCONNECTED ") + reason);
     setArrangement(Arrangement::Idle);
+    ShowLogFailure();
     if (reason == QLatin1String("busy"))
         playCallToneLocally(QStringLiteral("BUSY.WAV"));
     TakeWaitingCall();
@@ -255,6 +256,7 @@ void CallController::WaitingCallerGone() {
     m_waitingTone.stop();
     emit waitingCallerChanged(QString());
     LogCall(gone.number, {});
+    ShowLogFailure();
 }
 
 // Nothing is held any more: a caller still waiting rings here now, as any incoming call.
@@ -275,11 +277,31 @@ void CallController::StopRing(bool missed) {
 }
 
 // Every call that ends goes to the top of the recent-call log once, with how long it was
-// connected (0:0:0 when it never was).
+// connected (0:0:0 when it never was). A call that cannot be logged (a full or read-only disk)
+// is told in the status line and the program's log, once: not again with every following call
+// until one is written.
 void CallController::LogCall(const QString &number, const CallClock &clock) {
     const QString line = number + QStringLiteral("--Duration: ") + durationText(clock);
     const QString path = m_logPath.isEmpty() ? recentLogPath() : m_logPath;
-    platform::skipOnError([&] { addRecentCall(path, line); });
+    bool written = false;
+    QString error;
+    platform::skipOnError([&] { written = addRecentCall(path, line, &error); });
+    if (written) {
+        m_logFailing = false;
+        m_logFailureText.clear();
+        return;
+    }
+    if (std::exchange(m_logFailing, true))
+        return; // told already
+    platform::logError(QStringLiteral("recent calls"),
+                       QStringLiteral("the call could not be written to %1: %2").arg(path, error));
+    m_logFailureText = QStringLiteral("The call could not be added to the recent calls: ") + error;
+}
+
+// After the call's own last words (DISCONNECTED), which would hide it.
+void CallController::ShowLogFailure() {
+    if (!m_logFailureText.isEmpty())
+        setStatus(QStringLiteral("Error:  ") + std::exchange(m_logFailureText, {}));
 }
 
 // ---- placing, answering, ending ---------------------------------------------------------------

@@ -121,6 +121,7 @@ private:
     void WaitingCallerGone();
     void TakeWaitingCall();
     void LogCall(const QString &number, const CallClock &clock);
+    void ShowLogFailure();
     void StopRing(bool missed = false);
     bool showError(const std::function<void()> &step, bool byNumber);
 
@@ -130,6 +131,10 @@ private:
     rtc::IRTCSessionPtr g_objSession;
     rtc::IRTCParticipantPtr g_objParticipant;
     QString m_logPath;
+    // The recent-call log could not be written: told once, until a call is written again; the
+    // status line's words for it, until they are shown.
+    bool m_logFailing = false;
+    QString m_logFailureText;
 
     QString m_number;
     QString m_offeredNumber;

@@ -38,6 +38,14 @@ QFont smallFont(const QString &family, QFont::StyleHint hint, bool bold) {
     return font;
 }
 
+QListWidgetItem *rowItem(const QString &text, const QByteArray &bytes) {
+    auto *item = new QListWidgetItem(
+        text.size() > kShownCharacters ? text.left(kShownCharacters) + QChar(0x2026) : text);
+    if (!bytes.isNull())
+        item->setData(kBytesRole, bytes);
+    return item;
+}
+
 QPushButton *button(const QString &caption, QWidget *parent) {
     auto *b = new QPushButton(caption, parent);
     b->setFont(smallFont(QStringLiteral("MS Sans Serif"), QFont::SansSerif, true));
@@ -135,11 +143,7 @@ void frmPhoneBook::ShapeFromSkin() {
 }
 
 void frmPhoneBook::AddRow(const QString &text, const QByteArray &bytes) {
-    auto *item = new QListWidgetItem(
-        text.size() > kShownCharacters ? text.left(kShownCharacters) + QChar(0x2026) : text);
-    if (!bytes.isNull())
-        item->setData(kBytesRole, bytes);
-    lstPhoneBook->addItem(item);
+    lstPhoneBook->addItem(rowItem(text, bytes));
 }
 
 QString frmPhoneBook::RowText(int index) const {
@@ -199,25 +203,56 @@ bool frmPhoneBook::FileCanChange() {
     return false;
 }
 
-bool frmPhoneBook::WriteFile() {
-    QList<QByteArray> lines;
-    lines.reserve(lstPhoneBook->count());
-    for (int i = 1; i < lstPhoneBook->count(); ++i) {
-        const QListWidgetItem *item = lstPhoneBook->item(i);
-        const QVariant bytes = item->data(kBytesRole);
-        lines << (bytes.isValid() ? bytes.toByteArray() : item->text().toLocal8Bit());
-    }
+QByteArray frmPhoneBook::RowBytes(int index) const {
+    const QListWidgetItem *item = lstPhoneBook->item(index);
+    const QVariant bytes = item->data(kBytesRole);
+    return bytes.isValid() ? bytes.toByteArray() : item->text().toLocal8Bit();
+}
+
+bool frmPhoneBook::WriteFile(const phonebook::Change &change) {
+    QList<phonebook::Line> lines;
     QString error;
-    if (phonebook::writeFileLines(m_path, lines, &error))
+    if (phonebook::changeFile(m_path, change, &lines, &error)) {
+        ShowFileLines(change, lines);
         return true;
+    }
     platform::showMessage(
-        QStringLiteral("The phone book could not be saved to %1: %2\n\nThe file still holds the "
-                       "phone book as it was before this change. The change shows in the list "
-                       "until the window closes and is saved with the next change that can be "
-                       "written.")
+        QStringLiteral("The phone book could not be saved to %1: %2\n\nThe file and the list "
+                       "still hold the phone book as it was before this change; what was typed is "
+                       "still in the boxes, to try again once the file can be written.")
             .arg(QDir::toNativeSeparators(m_path), error),
         QString(), platform::MessageIcon::Warning);
     return false;
+}
+
+// The list takes the change alone when the file holds what the list held with it; otherwise
+// another writer changed the file meanwhile, and the list is filled again with what it holds.
+void frmPhoneBook::ShowFileLines(const phonebook::Change &change,
+                                 const QList<phonebook::Line> &lines) {
+    QList<QByteArray> expected;
+    expected.reserve(lstPhoneBook->count());
+    for (int i = 1; i < lstPhoneBook->count(); ++i)
+        expected << RowBytes(i);
+    const qsizetype at = phonebook::applyChange(expected, change);
+    bool same = expected.size() == lines.size();
+    for (qsizetype i = 0; same && i < lines.size(); ++i)
+        same = expected.at(i) == lines.at(i).bytes;
+    // Rows changing move neither the selection nor what the boxes hold.
+    const QSignalBlocker quiet(lstPhoneBook);
+    if (!same) {
+        lstPhoneBook->clear();
+        AddRow(placeholderRow());
+        for (const phonebook::Line &line : lines)
+            AddRow(line.text, line.bytes);
+        return;
+    }
+    if (at < 0)
+        return;
+    const int row = int(at) + 1;
+    if (change.kind != phonebook::Change::Kind::Add && row < lstPhoneBook->count())
+        delete lstPhoneBook->takeItem(row);
+    if (change.kind != phonebook::Change::Kind::Remove)
+        lstPhoneBook->insertItem(row, rowItem(lines.at(at).text, lines.at(at).bytes));
 }
 
 void frmPhoneBook::FormInitialState() {
@@ -276,12 +311,8 @@ void frmPhoneBook::cmdAdd_Click() {
     if (!FileCanChange() || !EntryIsComplete())
         return;
     strCurrentRow = phonebook::composeRow(txtName->text(), txtPhoneNo->text());
-    {
-        const QSignalBlocker quiet(lstPhoneBook);
-        AddRow(strCurrentRow);
-    }
-    WriteFile();
-    FormInitialState();
+    if (WriteFile({phonebook::Change::Kind::Add, strCurrentRow.toLocal8Bit(), {}}))
+        FormInitialState();
 }
 
 void frmPhoneBook::cmdEdit_Click() {
@@ -291,13 +322,8 @@ void frmPhoneBook::cmdEdit_Click() {
     if (index < 1)
         return; // EDIT is only enabled with an entry selected
     strCurrentRow = phonebook::composeRow(txtName->text(), txtPhoneNo->text());
-    {
-        const QSignalBlocker quiet(lstPhoneBook);
-        delete lstPhoneBook->takeItem(index);
-        lstPhoneBook->insertItem(index, strCurrentRow);
-    }
-    WriteFile();
-    FormInitialState();
+    if (WriteFile({phonebook::Change::Kind::Replace, RowBytes(index), strCurrentRow.toLocal8Bit()}))
+        FormInitialState();
 }
 
 void frmPhoneBook::cmdDelete_Click() {
@@ -308,12 +334,8 @@ void frmPhoneBook::cmdDelete_Click() {
         platform::showMessage(QStringLiteral("Can't Delete."));
         return;
     }
-    {
-        const QSignalBlocker quiet(lstPhoneBook);
-        delete lstPhoneBook->takeItem(index);
-    }
-    WriteFile();
-    FormInitialState();
+    if (WriteFile({phonebook::Change::Kind::Remove, RowBytes(index), {}}))
+        FormInitialState();
 }
 
 void frmPhoneBook::cmdCall_Click() {

@@ -12,12 +12,15 @@ class QPushButton;
 
 namespace phonebook {
 class BackgroundReader;
+struct Change;
 struct Line;
 } // namespace phonebook
 
 // The phone book: a list of named numbers kept in a text file. The user adds, changes and
-// deletes entries, or hands one entry's number to the main window's number box. The list is the
-// phone book while the window is open; the file is rewritten whole after every change.
+// deletes entries, or hands one entry's number to the main window's number box. Each change is
+// made to what the file holds at that moment (another copy of the program, or an editor, may have
+// changed it since it was read), and the list then shows what the file holds. A change that
+// cannot be saved is not made to the list either: what was typed stays in the boxes to try again.
 //
 // The file is read in the background while the window is up, so a huge one never holds the window
 // still. Until it has been read to its end no change is taken; a file that could not be read whole
@@ -47,8 +50,9 @@ public:
     void readFile();
     // While the file is being read.
     bool isReading() const { return m_file == FileState::Reading; }
-    // False when the file could not be written; the user has been told.
-    bool WriteFile();
+    // Makes the change to the file and shows what the file then holds. False when the file could
+    // not be written; the user has been told, and the list is as it was.
+    bool WriteFile(const phonebook::Change &change);
     void FormInitialState();
 
 signals:
@@ -73,6 +77,8 @@ private:
     // False (and the user told) while the file may not be rewritten.
     bool FileCanChange();
     void AddRow(const QString &text, const QByteArray &bytes = QByteArray());
+    QByteArray RowBytes(int index) const;
+    void ShowFileLines(const phonebook::Change &change, const QList<phonebook::Line> &lines);
     void AddReadLines(const QList<phonebook::Line> &lines);
     void FileReadFinished(bool complete, const QString &error);
     int SelectedIndex() const;

@@ -94,22 +94,18 @@ bool readLines(QIODevice &device, const LineSink &addLine, const std::atomic_boo
 bool readFileLines(const QString &path, const LineSink &addLine, QString *error,
                    const std::atomic_bool *stop) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        // A file that is there but cannot be opened is not an empty phone book.
-        if (file.exists()) {
-            if (error)
-                *error = file.errorString();
-            return false;
-        }
-        // Missing: create it empty, then read it (it may have been written meanwhile).
+    platform::FileOpen opened = platform::openRegularFile(file, QIODevice::ReadOnly, error);
+    // Missing: create it empty, then read it (it may have been written meanwhile). A file that
+    // is there but cannot be opened is not an empty phone book.
+    if (opened == platform::FileOpen::Missing) {
         if (!platform::createEmptyFile(path, error))
             return false;
-        if (!file.open(QIODevice::ReadOnly)) {
-            if (error)
-                *error = file.errorString();
-            return false;
-        }
+        opened = platform::openRegularFile(file, QIODevice::ReadOnly, error);
     }
+    if (opened == platform::FileOpen::Missing)
+        return true; // removed again at once: as empty as it was made
+    if (opened != platform::FileOpen::Opened)
+        return false;
     if (readLines(file, addLine, stop))
         return true;
     if (error)
@@ -119,6 +115,63 @@ bool readFileLines(const QString &path, const LineSink &addLine, QString *error,
 
 bool writeFileLines(const QString &path, const QList<QByteArray> &lines, QString *error) {
     return platform::writeLinesWhole(path, lines, error);
+}
+
+qsizetype applyChange(QList<QByteArray> &lines, const Change &change) {
+    if (change.kind == Change::Kind::Add) {
+        lines.append(change.row);
+        return lines.size() - 1;
+    }
+    const qsizetype at = lines.indexOf(change.row);
+    if (change.kind == Change::Kind::Remove) {
+        if (at >= 0)
+            lines.removeAt(at);
+        return at;
+    }
+    // A row another writer changed or deleted meanwhile is gone: the user's new row is added all
+    // the same. What the user typed is kept; should it now stand beside the other writer's
+    // version, both show in the list and one is a DELETE away, while a change dropped without a
+    // word would be lost for good.
+    if (at < 0) {
+        lines.append(change.newRow);
+        return lines.size() - 1;
+    }
+    lines[at] = change.newRow;
+    return at;
+}
+
+bool changeFile(const QString &path, const Change &change, QList<Line> *holds, QString *error) {
+    const platform::FileWriteLock lock(path);
+    if (!lock.isLocked()) {
+        if (error)
+            *error = lock.error();
+        return false;
+    }
+    QList<Line> read;
+    if (!readFileLines(
+            path, [&read](const Line &line) { read << line; }, error))
+        return false;
+    QList<QByteArray> lines;
+    lines.reserve(read.size() + 1);
+    for (const Line &line : read)
+        lines << line.bytes;
+    const qsizetype at = applyChange(lines, change);
+    if (at >= 0 && !writeFileLines(path, lines, error))
+        return false;
+    if (holds) {
+        // The lines read stand as they were; only the changed one is made anew.
+        if (at >= 0 && change.kind == Change::Kind::Remove) {
+            read.removeAt(at);
+        } else if (at >= 0) {
+            const Line changed{lines.at(at), QString::fromLocal8Bit(lines.at(at))};
+            if (at < read.size())
+                read[at] = changed;
+            else
+                read.append(changed);
+        }
+        *holds = std::move(read);
+    }
+    return true;
 }
 
 BackgroundReader::BackgroundReader(QObject *parent) : QObject(parent) {}

@@ -17,8 +17,8 @@ class QThread;
 namespace phonebook {
 
 // The phone book is one text file, one "name--number" line per entry, every line ending in
-// CR LF, in the order the user made them. The file is a copy of the window's list and is
-// rewritten whole after every change.
+// CR LF, in the order the user made them. Every change the window makes is made to what the file
+// holds at that moment, and the file rewritten whole.
 QString phoneBookPath();
 QString phoneBookPathFor(const QString &programFolder);
 
@@ -58,7 +58,8 @@ bool readLines(QIODevice &device, const LineSink &addLine, const std::atomic_boo
 
 // The same for the file at path, which is created empty when it is missing. A file that is there
 // but cannot be opened or read to its end (no permission, a disk error) returns false, with the
-// reason in error; so does a missing file that cannot be created.
+// reason in error; so does a missing file that cannot be created, and something other than a
+// regular file at path (a named pipe, a folder), which is left as it is and never waited on.
 bool readFileLines(const QString &path, const LineSink &addLine, QString *error = nullptr,
                    const std::atomic_bool *stop = nullptr);
 
@@ -67,6 +68,27 @@ bool readFileLines(const QString &path, const LineSink &addLine, QString *error 
 // disk, the program killed half way) leaves the old file as it was. On failure returns false
 // and says why in error.
 bool writeFileLines(const QString &path, const QList<QByteArray> &lines, QString *error);
+
+// One change the window makes: made to what the file holds when it is written, so that what
+// another writer (another copy of the program on the same folder, an editor) put in the file since
+// the window read it stays. Rows are matched by their bytes.
+struct Change {
+    enum class Kind { Add, Replace, Remove };
+    Kind kind = Kind::Add;
+    QByteArray row;    // the row added, or the row as it stood before a Replace or Remove
+    QByteArray newRow; // what a Replace puts in its place
+};
+
+// Makes the change to lines: Add appends the row; Replace puts newRow in place of the first line
+// equal to row, or appends it when there is none; Remove takes out the first line equal to row,
+// and nothing when there is none. Returns the index of the line added, replaced or removed, or
+// -1 when nothing changed.
+qsizetype applyChange(QList<QByteArray> &lines, const Change &change);
+
+// Holding the file's write lock, reads the file whole, makes the change to what it holds and
+// writes it back whole. holds receives the lines the file holds afterwards. Returns false with
+// why in error when the file could not be locked, read or written; it is then left as it was.
+bool changeFile(const QString &path, const Change &change, QList<Line> *holds, QString *error);
 
 // Reads a file with readFileLines on a thread of its own, so that a file of any size (a line of
 // megabytes, a million lines) never holds up the thread that shows it. The lines come back to

@@ -1,6 +1,7 @@
 #include "errortraps.h"
 
 #include "messagebox.h"
+#include "programfiles.h"
 #include "rtcclient.h"
 
 #include <QDateTime>
@@ -10,6 +11,8 @@
 #include <QFileInfo>
 #include <QMutex>
 
+#include <atomic>
+#include <cstdio>
 #include <map>
 
 namespace platform {
@@ -44,17 +47,27 @@ void logError(const QString &where, const QString &what) {
     const QFileInfo info(path);
     QDir().mkpath(info.absolutePath());
     // A log that grew past its size starts again, the last one kept beside it.
-    if (info.size() > kKeptBytes) {
+    if (info.isFile() && info.size() > kKeptBytes) {
         QFile::remove(path + QStringLiteral(".old"));
         QFile::rename(path, path + QStringLiteral(".old"));
     }
-    QFile log(path);
-    if (!log.open(QIODevice::Append | QIODevice::Text,
-                  QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        return;
     const QString line = QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') +
                          where + QStringLiteral(": ") + what + QLatin1Char('\n');
-    log.write(line.toUtf8());
+    // A log that cannot be opened (a named pipe or a folder in its place, a full disk) is told on
+    // the standard error once, until a line is written again.
+    static std::atomic_bool told{false};
+    QFile log(path);
+    QString error;
+    if (openRegularFile(log, QIODevice::WriteOnly | QIODevice::Append, &error) ==
+        FileOpen::Opened) {
+        log.write(line.toUtf8());
+        told = false;
+        return;
+    }
+    if (!told.exchange(true))
+        std::fputs(qPrintable(QStringLiteral("Kirrow: the log %1 cannot be written: %2\n")
+                                  .arg(QDir::toNativeSeparators(path), error)),
+                   stderr);
 }
 
 bool stopAndShow(const std::function<void()> &step) {

@@ -1,10 +1,18 @@
 #include "programfiles.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -43,14 +51,112 @@ QString programFilePath(const QString &fileName) {
 
 bool createEmptyFile(const QString &path, QString *error) {
     QFile create(path);
-    if (create.open(QIODevice::WriteOnly | QIODevice::Append, kPrivateFile))
-        return true;
-    if (error)
-        *error = create.errorString();
-    return false;
+    return openRegularFile(create, QIODevice::WriteOnly | QIODevice::Append, error) ==
+           FileOpen::Opened;
+}
+
+QString notRegularFileReason() {
+    return QStringLiteral("it is not a regular file");
+}
+
+FileOpen openRegularFile(QFile &file, QIODevice::OpenMode mode, QString *error) {
+    const auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return FileOpen::Failed;
+    };
+    const bool adding = mode & QIODevice::WriteOnly;
+    // O_NONBLOCK lets the open of a named pipe return at once instead of waiting for its other
+    // end; what was opened is then looked at before anything is read or written.
+    const int flags =
+        O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (adding ? O_WRONLY | O_APPEND | O_CREAT : O_RDONLY);
+    const QByteArray name = QFile::encodeName(file.fileName());
+    int fd = -1;
+    do {
+        fd = ::open(name.constData(), flags, S_IRUSR | S_IWUSR);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int why = errno;
+        if (why == ENOENT && !adding)
+            return FileOpen::Missing;
+        // A pipe without a reader, a socket and a folder refuse to be opened for writing.
+        if (why == ENXIO || why == EISDIR || why == EOPNOTSUPP)
+            return fail(notRegularFileReason());
+        return fail(qt_error_string(why));
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return fail(notRegularFileReason());
+    }
+    // A regular file reads and writes as ever from here on.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(file.errorString());
+    }
+    return FileOpen::Opened;
+}
+
+namespace {
+// A writer holds the lock for a re-read and one write: a moment, or a few seconds for a file of
+// a million lines.
+constexpr int kLockWaitMs = 2000;
+} // namespace
+
+FileWriteLock::FileWriteLock(const QString &path) : m_lock(path + QStringLiteral(".lock")) {
+    if (m_lock.tryLock(kLockWaitMs))
+        return;
+    const QString lockPath = QDir::toNativeSeparators(path + QStringLiteral(".lock"));
+    switch (m_lock.error()) {
+    case QLockFile::LockFailedError:
+        m_error = QStringLiteral("another copy of the program is writing it (it holds %1); try "
+                                 "again in a moment")
+                      .arg(lockPath);
+        break;
+    case QLockFile::PermissionError:
+        m_error = QStringLiteral("its folder may not be written (the lock file %1 could not be "
+                                 "made)")
+                      .arg(lockPath);
+        break;
+    default:
+        m_error = QStringLiteral("the lock file %1 could not be made").arg(lockPath);
+        break;
+    }
+}
+
+void removeStaleCopies(const QString &path) {
+    constexpr qint64 kUntouchedSeconds = 60;
+    const QFileInfo file(path);
+    const QDir folder = file.absoluteDir();
+    // QSaveFile (through QTemporaryFile) names its copy after the file, a dot and six letters.
+    const QRegularExpression copyName(
+        QStringLiteral("^%1\\.[A-Za-z]{6}$").arg(QRegularExpression::escape(file.fileName())));
+    const QStringList names =
+        folder.entryList({file.fileName() + QStringLiteral(".??????")},
+                         QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    for (const QString &name : names) {
+        if (!copyName.match(name).hasMatch())
+            continue;
+        const QByteArray copy = QFile::encodeName(folder.filePath(name));
+        struct stat info {};
+        if (::lstat(copy.constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_uid != ::geteuid() || (info.st_mode & (S_IRWXG | S_IRWXO)) ||
+            now - info.st_mtime < kUntouchedSeconds)
+            continue;
+        ::unlink(copy.constData());
+    }
 }
 
 bool writeLinesWhole(const QString &path, const QList<QByteArray> &lines, QString *error) {
+    // Looking does not open, so a named pipe there holds nothing up; it is left as it is.
+    if (struct stat info{};
+        ::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        if (error)
+            *error = notRegularFileReason();
+        return false;
+    }
     QSaveFile file(path);
     bool written = file.open(QIODevice::WriteOnly);
     // The new copy is the user's alone, whatever the umask or the old file allowed. (A file

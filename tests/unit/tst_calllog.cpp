@@ -1,11 +1,16 @@
 #include "callclock.h"
+#include "errortraps.h"
 #include "filebytes.h"
+#include "programfiles.h"
 #include "recentlog.h"
 #include "scratchmount.h"
 
 #include <QtTest>
 
+#include <cstdio>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 // The connected-call clock and the recent-call log file.
 class TestCallLog : public QObject {
@@ -138,6 +143,78 @@ private slots:
         QVERIFY(inodeOf() != before);
         QCOMPARE(contents(), QByteArray("new--Duration: 0:0:1\r\nold--Duration: 0:0:9\r\n"));
         QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).size() == 1); // no temporary file left
+    }
+
+    // Each call goes on top of what the log holds when it is written, holding the log's lock:
+    // a call another copy of the program logged meanwhile stays, and while the other copy holds
+    // the lock the log is not written over.
+    void aSecondWriterLosesNothing() {
+        QVERIFY(calls::addRecentCall(path(), "1--Duration: 0:0:1"));
+        write("2--Duration: 0:0:2\r\n" + contents()); // the other copy's call
+        QVERIFY(calls::addRecentCall(path(), "3--Duration: 0:0:3"));
+        const QByteArray three =
+            "3--Duration: 0:0:3\r\n2--Duration: 0:0:2\r\n1--Duration: 0:0:1\r\n";
+        QCOMPARE(contents(), three);
+        {
+            const platform::FileWriteLock other(path());
+            QVERIFY(other.isLocked());
+            QString error;
+            QVERIFY(!calls::addRecentCall(path(), "4--Duration: 0:0:4", &error));
+            QVERIFY2(error.contains("another copy of the program is writing it"),
+                     qPrintable(error));
+            QCOMPARE(contents(), three);
+        }
+        QVERIFY(calls::addRecentCall(path(), "4--Duration: 0:0:4"));
+        QCOMPARE(contents(), "4--Duration: 0:0:4\r\n" + three);
+    }
+
+    // A named pipe in place of the recent-call log or the program's log holds nothing up (opened,
+    // it would wait for a writer), is told once, and stays as it is.
+    void pipesInPlaceOfTheLogsAreLeftAlone() {
+        const auto isPipe = [](const QString &pipe) {
+            struct stat info {};
+            return ::stat(QFile::encodeName(pipe).constData(), &info) == 0 &&
+                   S_ISFIFO(info.st_mode);
+        };
+        const QString programLog = platform::programLogPath();
+        const auto told = [&programLog](const QByteArray &what) {
+            return readBytes(programLog).count(what);
+        };
+        QCOMPARE(::mkfifo(QFile::encodeName(path()).constData(), 0600), 0);
+        const qsizetype toldBefore =
+            told("recentcall.txt could not be read: it is not a regular file");
+        bool complete = true;
+        QCOMPARE(calls::readRecentCalls(path(), &complete), QStringList());
+        QVERIFY(!complete);
+        QCOMPARE(calls::readRecentCalls(path()), QStringList());
+        QCOMPARE(told("recentcall.txt could not be read: it is not a regular file"),
+                 toldBefore + 1);
+        QString error;
+        QVERIFY(!calls::addRecentCall(path(), "1--Duration: 0:0:1", &error));
+        QCOMPARE(error, QStringLiteral("it could not be read: it is not a regular file"));
+        QVERIFY(isPipe(path()));
+
+        // The program's log: told once on the standard error.
+        const QString kept = programLog + ".kept";
+        QFile::remove(kept);
+        QVERIFY(!QFile::exists(programLog) || QFile::rename(programLog, kept));
+        QCOMPARE(::mkfifo(QFile::encodeName(programLog).constData(), 0600), 0);
+        QTemporaryFile stderrCopy;
+        QVERIFY(stderrCopy.open());
+        std::fflush(stderr);
+        const int ownStderr = ::dup(STDERR_FILENO);
+        ::dup2(stderrCopy.handle(), STDERR_FILENO);
+        platform::logError("test", "one");
+        platform::logError("test", "two");
+        std::fflush(stderr);
+        ::dup2(ownStderr, STDERR_FILENO);
+        ::close(ownStderr);
+        QCOMPARE(
+            readBytes(stderrCopy.fileName()).count("cannot be written: it is not a regular file"),
+            1);
+        QVERIFY(isPipe(programLog));
+        QVERIFY(QFile::remove(programLog));
+        QVERIFY(!QFile::exists(kept) || QFile::rename(kept, programLog));
     }
 
     void aFullDiskLeavesTheOldLog() {

@@ -1,5 +1,7 @@
 #include "callcontroller.h"
+#include "errortraps.h"
 #include "fakertcclient.h"
+#include "filebytes.h"
 #include "keytone.h"
 #include "linknumber.h"
 #include "logindriver.h"
@@ -333,6 +335,32 @@ private slots:
         m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
         m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
         QCOMPARE(log(), QStringList{"600--Duration: 0:0:5"});
+    }
+
+    // A log that cannot be written (its folder is a file here, which stops root as well as a
+    // full or read-only disk would) is told once in the status line and the program's log, not
+    // again with every following call, and again once a call was written in between.
+    void aCallThatCannotBeLoggedIsToldOnce() {
+        QVERIFY(QFile(m_home.filePath("file")).open(QIODevice::WriteOnly));
+        const QString unwritable = m_home.filePath("file/recentcall.txt");
+        m_calls->setLogPath(unwritable);
+        const auto told = [] {
+            return QString::fromUtf8(readBytes(platform::programLogPath()))
+                .count("the call could not be written to");
+        };
+        const int toldBefore = told();
+        const QList<std::pair<QString, bool>> callsLoggedTo = {
+            {unwritable, true}, {unwritable, false}, {logPath(), false}, {unwritable, true}};
+        for (const auto &[path, toldNow] : callsLoggedTo) {
+            m_calls->setLogPath(path);
+            connectedCall(1);
+            m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
+            QVERIFY2(m_status.startsWith(
+                         "Error:  The call could not be added to the recent calls: ") == toldNow,
+                     qPrintable(m_status));
+        }
+        QCOMPARE(told() - toldBefore, 2);
+        QCOMPARE(log(), QStringList{"600--Duration: 0:0:1"});
     }
 
     // Calls that end without End are logged too, with the time they were connected: an unanswered

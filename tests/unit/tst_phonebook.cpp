@@ -10,6 +10,7 @@
 #include "mainwindowui.h"
 #include "phonebookfile.h"
 #include "picturebox.h"
+#include "programfiles.h"
 #include "scratchmount.h"
 
 #include <QClipboard>
@@ -18,6 +19,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 // The phone book window over its file: the initial state, selecting, adding, editing, deleting,
 // handing a number to the main window, the number box's filter, and failures of the disk.
@@ -57,16 +60,19 @@ class TestPhoneBook : public QObject {
     }
     // A window over a file that could not be read: it says so, naming the file and why, and
     // takes no change.
-    void toldAndRefusesEveryChange(const QString &file) {
-        QFile probe(file);
-        QVERIFY(!probe.open(QIODevice::ReadOnly));
+    void toldAndRefusesEveryChange(const QString &file, QString reason = {}) {
+        if (reason.isEmpty()) {
+            QFile probe(file);
+            QVERIFY(!probe.open(QIODevice::ReadOnly));
+            reason = probe.errorString();
+        }
         MessageCatcher messages;
         frmPhoneBook book(&m_numberBox, file);
         QVERIFY(read(book));
         QCOMPARE(messages.texts().size(), 1);
         QVERIFY(messages.texts().first().contains("could not be read"));
         QVERIFY(messages.texts().first().contains(file));
-        QVERIFY(messages.texts().first().contains(probe.errorString()));
+        QVERIFY(messages.texts().first().contains(reason));
         messages.clear();
         add(book, "Carl", "0303");
         book.cmdEdit->setEnabled(true); // as if a row could be selected
@@ -370,7 +376,9 @@ private slots:
         QCOMPARE(messages.texts().size(), 1);
         QVERIFY(messages.texts().first().contains("could not be saved"));
         QVERIFY(messages.texts().first().contains(file));
-        QCOMPARE(rows(book).last(), QStringLiteral("Carl--0303")); // the list keeps the change
+        // The list shows the file as it stands; what was typed waits in the boxes.
+        QCOMPARE(rows(book).last(), QStringLiteral("Bob--0302"));
+        QCOMPARE(book.txtName->text(), QStringLiteral("Carl"));
         QCOMPARE(readBytes(file), before);
 
         // Read-only: the same.
@@ -383,12 +391,63 @@ private slots:
         QCOMPARE(readBytes(file), before);
     }
 
+    // Two windows over one file (two copies of the program on one folder): each change is made
+    // to what the file holds then, so neither loses what the other saved, and each window then
+    // shows the file as it stands. A row the other changed or deleted meanwhile is deleted no
+    // more; one changed here comes back as the new row.
+    void twoWritersLoseNothing() {
+        write("Anna--0301\r\nBob--0302\r\nDora--0304\r\n");
+        frmPhoneBook a(&m_numberBox, path());
+        frmPhoneBook b(&m_numberBox, path());
+        QVERIFY(read(a));
+        QVERIFY(read(b));
+        add(b, "Carl", "0303");
+        add(a, "Eve", "0305"); // a has not seen Carl
+        const QStringList all = {"NEW ITEM",   "Anna--0301", "Bob--0302",
+                                 "Dora--0304", "Carl--0303", "Eve--0305"};
+        QCOMPARE(rows(a), all);
+        QVERIFY(initialState(a));
+        select(a, 2);
+        a.cmdDelete->click();
+        select(b, 2); // Bob, whom a has just deleted
+        b.txtPhoneNo->setText("0399");
+        b.cmdEdit->click();
+        select(a, 1);
+        a.txtPhoneNo->setText("0311");
+        a.cmdEdit->click();
+        select(b, 1); // Anna as b saw her, whom a has just changed
+        b.cmdDelete->click();
+        const QByteArray now =
+            "Anna--0311\r\nDora--0304\r\nCarl--0303\r\nEve--0305\r\nBob--0399\r\n";
+        QCOMPARE(contents(), now);
+        QCOMPARE(rows(b).mid(1).join("\r\n") + "\r\n", QString::fromLatin1(now));
+        QVERIFY(initialState(b));
+
+        // While another writer holds the file's lock nothing is written; what was typed waits.
+        MessageCatcher messages;
+        {
+            const platform::FileWriteLock other(path());
+            add(a, "Finn", "0306");
+        }
+        QCOMPARE(messages.texts().size(), 1);
+        QVERIFY(messages.texts().first().contains("another copy of the program is writing it"));
+        QCOMPARE(contents(), now);
+        QCOMPARE(a.txtName->text(), QStringLiteral("Finn"));
+        a.cmdAdd->click();
+        QCOMPARE(contents(), now + "Finn--0306\r\n");
+    }
+
     void aFileThatCannotBeReadIsToldAndNeverRewritten() {
         if (const QString folder = unprivileged::folder(); !folder.isEmpty())
             return toldAndRefusesEveryChange(folder + "/PhoneBook.txt"); // the run as nobody
-        // A folder where the file should be fails at once.
+        // A folder or a named pipe where the file should be fails at once, and stays.
         QVERIFY(QDir().mkpath(m_dir.filePath("folder")));
-        toldAndRefusesEveryChange(m_dir.filePath("folder"));
+        toldAndRefusesEveryChange(m_dir.filePath("folder"), "it is not a regular file");
+        const QString pipe = m_dir.filePath("pipe");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        toldAndRefusesEveryChange(pipe, "it is not a regular file");
+        struct stat info {};
+        QVERIFY(::stat(QFile::encodeName(pipe).constData(), &info) == 0 && S_ISFIFO(info.st_mode));
 
         // A file its user may not read, in a folder the user may write: with no permission at
         // all, and with leave to write it but not to read it.

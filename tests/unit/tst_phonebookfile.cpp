@@ -1,11 +1,15 @@
 #include "digitbox.h"
 #include "filebytes.h"
 #include "phonebookfile.h"
+#include "programfiles.h"
 #include "scratchmount.h"
 
 #include <QBuffer>
 #include <QKeyEvent>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using phonebook::Line;
 
@@ -185,16 +189,74 @@ private slots:
         QCOMPARE(modeOf(path), 0600);
     }
 
-    void aFileThatCannotBeOpenedGivesNoRows() {
-        // A folder where the file should be can be neither read nor created.
-        const QString path = m_dir.filePath("folder-in-the-way");
-        QVERIFY(QDir().mkpath(path));
-        int rows = 0;
-        QString error;
-        QVERIFY(!phonebook::readFileLines(
-            path, [&](const Line &) { ++rows; }, &error));
-        QCOMPARE(rows, 0);
-        QVERIFY(!error.isEmpty());
+    // A folder or a named pipe where the file should be is neither read (a pipe would hold the
+    // reader until something wrote to it), nor created, nor replaced by a write: each fails at
+    // once, saying why, and leaves it as it is.
+    void somethingOtherThanAFileIsLeftAsItIs() {
+        const QString folder = m_dir.filePath("folder-in-the-way");
+        QVERIFY(QDir().mkpath(folder));
+        const QString pipe = m_dir.filePath("pipe-in-the-way");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        for (const QString &path : {folder, pipe}) {
+            int rows = 0;
+            QString error;
+            QVERIFY(!phonebook::readFileLines(
+                path, [&](const Line &) { ++rows; }, &error));
+            QCOMPARE(rows, 0);
+            QCOMPARE(error, QStringLiteral("it is not a regular file"));
+            error.clear();
+            QVERIFY(!platform::createEmptyFile(path, &error));
+            QCOMPARE(error, QStringLiteral("it is not a regular file"));
+            error.clear();
+            QVERIFY(!phonebook::writeFileLines(path, {"Anna--1"}, &error));
+            QCOMPARE(error, QStringLiteral("it is not a regular file"));
+        }
+        QVERIFY(QFileInfo(folder).isDir());
+        struct stat info {};
+        QVERIFY(::stat(QFile::encodeName(pipe).constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+    }
+
+    // Writes killed half way leave QSaveFile's copy beside the file: its name, a dot and six
+    // random letters. At start those of the user's, for the user alone and untouched for a
+    // minute, go; a copy another running copy of the program may be writing now stays, and so
+    // does anything else.
+    void staleCopiesOfKilledWritesAreRemoved() {
+        QTemporaryDir folder;
+        const QDir dir(folder.path());
+        const QDateTime old = QDateTime::currentDateTime().addSecs(-120);
+        const auto plant = [&](const QString &name, const QDateTime &time,
+                               QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
+            QVERIFY(file.setPermissions(mode));
+        };
+        plant("PhoneBook.txt", old);
+        plant("PhoneBook.txt.aBcDeF", old); // the one to go
+        plant("PhoneBook.txt.XyZabc", QDateTime::currentDateTime());
+        plant("PhoneBook.txt.aBcDe", old);
+        plant("PhoneBook.txt.aBcDeFg", old);
+        plant("PhoneBook.txt.abc123", old);
+        plant("PhoneBookXtxt.aBcDeF", old);
+        plant("recentcall.txt.aBcDeF", old);
+        plant("PhoneBook.txt.Backup", old, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        QVERIFY(dir.mkdir("PhoneBook.txt.FoLdEr"));
+        QVERIFY(QFile::link(dir.filePath("PhoneBook.txt"), dir.filePath("PhoneBook.txt.LiNkEd")));
+        QStringList kept = dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        kept.removeOne("PhoneBook.txt.aBcDeF");
+        if (::geteuid() == 0) {
+            // Another user's file is theirs, whatever it is called.
+            plant("PhoneBook.txt.NoBody", old);
+            QCOMPARE(::chown(QFile::encodeName(dir.filePath("PhoneBook.txt.NoBody")).constData(),
+                             65534, 65534),
+                     0);
+            kept << "PhoneBook.txt.NoBody";
+        }
+        platform::removeStaleCopies(dir.filePath("PhoneBook.txt"));
+        QStringList left = dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        left.sort();
+        kept.sort();
+        QCOMPARE(left, kept);
     }
 
     void bytesThatAreNotTextInTheUsersEncodingSurviveARewrite() {

@@ -42,10 +42,26 @@ private slots:
         QCOMPARE(account::GetSetting("Account", "Parameters", "Other"), QString());
     }
 
+    // Characters the INI text gives meaning to, at either end of a value too; a password ending
+    // in a backslash and a lone CR was once saved and then read back as missing.
+    void valuesComeBackExactly_data() {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("punctuation") << QStringLiteral(" p\"a&s<s;,=\\ @x ünï ");
+        QTest::newRow("backslash, CR") << QStringLiteral("ab\\\r");
+        QTest::newRow("backslashes, CR LF") << QStringLiteral("ab\\\\\r\n");
+        QTest::newRow("tab, CR, LF") << QStringLiteral("a\tb\rc\nd\r\n");
+        QTest::newRow("leading space") << QStringLiteral("  lead");
+        QTest::newRow("comment marks") << QStringLiteral(";semi#hash");
+        QTest::newRow("equals, quotes") << QStringLiteral("=a=\"b\"=");
+        QTest::newRow("only a quote") << QStringLiteral("\"");
+        QTest::newRow("ends in a backslash") << QStringLiteral("pw\\");
+    }
     void valuesComeBackExactly() {
-        const QString odd = QStringLiteral(" p\"a&s<s;,=\\ @x ünï ");
-        account::writeEntry("Password", odd);
-        QCOMPARE(account::readEntry("Password"), odd);
+        QFETCH(QString, value);
+        account::writeEntry("Password", value);
+        account::writeEntry("Save", "yes"); // an entry after it reads as it was, too
+        QCOMPARE(account::readEntry("Password"), value);
+        QCOMPARE(account::readEntry("Save"), QStringLiteral("yes"));
     }
 
     void deletionTakesTheWholeApplicationOnly() {
