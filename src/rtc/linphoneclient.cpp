@@ -532,8 +532,10 @@ constexpr int kKeepAlivePeriodMs = 10000;
 // A phone behind a home router (NAT) is reached only while the router keeps the mapping its
 // registration opened, and routers forget a quiet UDP mapping after as little as 20 to 30 s,
 // long before the registration is refreshed: calls to the phone would then be dropped at the
-// router. The engine's keep-alives on the registration's flow keep the mapping open; they are
-// off unless asked for, and their period is read from the configuration when the engine starts.
+// router. The engine's keep-alives on the registration's flow keep the mapping open, but at its
+// own period they come too seldom for such a router (a mapping was seen to expire between them);
+// the period is read from the configuration when the engine starts. They are switched on
+// explicitly too, not left to the engine's default.
 void keepNatMappingsAlive(LinphoneConfig *config) {
     linphone_config_set_int(config, "sip", "keepalive_period", kKeepAlivePeriodMs);
 }

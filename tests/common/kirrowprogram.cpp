@@ -191,10 +191,9 @@ QString KirrowProgram::mainWindow() {
         QTRY_VERIFY_WITH_TIMEOUT(
             !control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(),
             kShowTimeoutMs);
-        const QStringList ids =
-            xdo::run({"search", "--all", "--onlyvisible", "--pid",
-                      QString::number(pid()), "--name", "^Kirrow$"})
-                .split('\n', Qt::SkipEmptyParts);
+        const QStringList ids = xdo::run({"search", "--all", "--onlyvisible", "--pid",
+                                          QString::number(pid()), "--name", "^Kirrow$"})
+                                    .split('\n', Qt::SkipEmptyParts);
         QCOMPARE(ids.size(), 1);
         found = ids.first();
     }();
@@ -302,8 +301,7 @@ QString KirrowProgram::windowId(const QString &title) {
     const QStringList byName{QStringLiteral("--name"),
                              QStringLiteral("^%1$").arg(QRegularExpression::escape(title))};
     [&] {
-        QTRY_VERIFY_WITH_TIMEOUT(!(found = searchWindows(pid(), byName)).isEmpty(),
-                                 kShowTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!(found = searchWindows(pid(), byName)).isEmpty(), kShowTimeoutMs);
     }();
     return found.value(0);
 }

@@ -182,6 +182,9 @@ private slots:
             registered,
             QStringLiteral("%1:%2").arg(m_lab->routerAddress(1)).arg(flow->replyDestinationPort));
 
+        qInfo("registered as %s through %s", qPrintable(contacts.first().uri),
+              qPrintable(describe(*flow)));
+
         // Nothing but the program keeps the router's mapping: no call, no new registration
         // (which would restart the registration's count-down).
         const int expires = contacts.first().expires;

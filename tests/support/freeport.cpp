@@ -73,10 +73,10 @@ bool udpPortInUse(quint16 port, const QStringList &commandPrefix) {
     if (commandPrefix.isEmpty())
         return udpPortInUse(port);
     QProcess cat;
-    cat.start(QStringLiteral("timeout"), QStringList{QStringLiteral("5")} + commandPrefix +
-                                             QStringList{QStringLiteral("cat"),
-                                                         QStringLiteral("/proc/net/udp"),
-                                                         QStringLiteral("/proc/net/udp6")});
+    cat.start(QStringLiteral("timeout"),
+              QStringList{QStringLiteral("5")} + commandPrefix +
+                  QStringList{QStringLiteral("cat"), QStringLiteral("/proc/net/udp"),
+                              QStringLiteral("/proc/net/udp6")});
     cat.waitForFinished(10000);
     return tableHasPort(cat.readAllStandardOutput(), port);
 }

@@ -166,9 +166,6 @@ bool KamailioServer::startOnce(const QString &templateText, quint16 port, bool *
     if (!m_commandPrefix.isEmpty()) {
         config.replace(QStringLiteral("listen=udp:127.0.0.1:"),
                        QStringLiteral("listen=udp:%1:").arg(m_listenAddress));
-        // The exchange's handling of phones behind NAT (see the template).
-        config.replace(QStringLiteral("#!KAMAILIO\n"),
-                       QStringLiteral("#!KAMAILIO\n#!define KIRROW_NAT\n"));
     }
     QFile configFile(configPath());
     if (!configFile.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
@@ -195,13 +192,12 @@ bool KamailioServer::startOnce(const QString &templateText, quint16 port, bool *
     // kamailio and its workers in a process group of their own.
     // A command prefix goes first, so that `timeout` and kamailio both run through it and
     // processId() is still the group `timeout` made.
-    const QStringList command =
-        m_commandPrefix +
-        QStringList{QStringLiteral("timeout"), QStringLiteral("--kill-after=10"),
-                    QStringLiteral("600"), kamailio, QStringLiteral("-DD"), QStringLiteral("-E"),
-                    QStringLiteral("-f"), configPath(), QStringLiteral("-Y"), m_dir->path(),
-                    QStringLiteral("-m"), QStringLiteral("32"), QStringLiteral("-M"),
-                    QStringLiteral("8")};
+    QStringList command = m_commandPrefix;
+    command << QStringLiteral("timeout") << QStringLiteral("--kill-after=10")
+            << QStringLiteral("600") << kamailio << QStringLiteral("-DD") << QStringLiteral("-E")
+            << QStringLiteral("-f") << configPath() << QStringLiteral("-Y") << m_dir->path()
+            << QStringLiteral("-m") << QStringLiteral("32") << QStringLiteral("-M")
+            << QStringLiteral("8");
     m_process->start(command.first(), command.mid(1));
     if (!m_process->waitForStarted(startDeadlineMs)) {
         setError(error,

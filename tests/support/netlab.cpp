@@ -61,13 +61,14 @@ bool ip(const QStringList &arguments, QString *error) {
     return runLimited(QStringList{QStringLiteral("ip")} + arguments, {}, nullptr, error, 10000);
 }
 
-// A home router's rules: out from the home under the router's public address, and back in only
-// what answers that.
+// A home router's rules: out from the home under the router's public address, from a port of
+// its choosing rather than the home's own (as many routers do, and as they must when two
+// phones at home use the same port), and back in only what answers that.
 QByteArray routerRules() {
     return QByteArrayLiteral("table ip kirrow_router {\n"
                              "  chain postrouting {\n"
                              "    type nat hook postrouting priority srcnat;\n"
-                             "    oifname \"wan\" masquerade\n"
+                             "    oifname \"wan\" masquerade random\n"
                              "  }\n"
                              "  chain forward {\n"
                              "    type filter hook forward priority filter; policy drop;\n"

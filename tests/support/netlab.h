@@ -11,10 +11,11 @@
 //        |-- router 2: 203.0.113.2  masquerade  198.51.100.1 -- home 2: 198.51.100.10
 //
 // Each router forwards from its home to the public network only, rewriting the source to its
-// own public address (nft masquerade), and lets back only what answers that (conntrack), as a
-// home router does; its UDP mappings expire after udpTimeout() seconds of quiet
-// (nf_conntrack_udp_timeout and nf_conntrack_udp_timeout_stream), so a phone that does not keep
-// its mapping alive cannot be reached for long. The public network has no route to the homes.
+// own public address and a port of its choosing (nft masquerade random), and lets back only
+// what answers that (conntrack), as a home router does; its UDP mappings expire after udpTimeout()
+// seconds of quiet (nf_conntrack_udp_timeout and nf_conntrack_udp_timeout_stream), so a phone that
+// does not keep its mapping alive cannot be reached for long. The public network has no route to
+// the homes.
 //
 //     NetLab lab;
 //     if (const QString why = NetLab::unavailable(); !why.isEmpty())
