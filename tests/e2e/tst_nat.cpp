@@ -5,15 +5,21 @@
 #include "sipppeer.h"
 #include "soundcheck.h"
 #include "testdesktop.h"
+#include "xdo.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QtTest>
 
 namespace {
 
 constexpr int kTimeoutMs = 20000;
+// The case left out of the suite's own run (see init()).
+constexpr auto kIceCase = "twoHomesWithIceHaveSoundBothWays";
 const QString kButton = QStringLiteral("push button");
 
 // One UDP connection as the router's conntrack lists it: what the home sent (the original
@@ -148,6 +154,12 @@ private slots:
 
     // Started afresh from home for every case, and registered through the router.
     void init() {
+        if (QTest::currentTestFunction() == QLatin1String(kIceCase)) {
+            if (qEnvironmentVariableIsEmpty("KIRROW_TEST_NAT_ICE"))
+                QSKIP("run by itself (ctest -R tst_nat_ice, once the program applies its "
+                      "[Connection] settings)");
+            return; // it makes homes and programs of its own
+        }
         m_kirrow = std::make_unique<KirrowProgram>(QStringLiteral(KIRROW_BINARY));
         m_kirrow->setCommandPrefix(NetLab::inNamespace(m_lab->homeNamespace(1)));
         m_kirrow->startRegistered(m_server->address(), QStringLiteral("1001"),
@@ -155,6 +167,8 @@ private slots:
     }
 
     void cleanup() {
+        if (!m_kirrow)
+            return;
         if (QTest::currentTestFailed()) {
             qWarning("%s", readBytes(m_kirrow->logFile()).right(4000).constData());
             qWarning("%s", qPrintable(m_server->log().right(4000)));
@@ -269,6 +283,114 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return !far->isRunning(); }, kTimeoutMs) &&
                      far->exitCode() == 0,
                  qPrintable(far->report()));
+    }
+
+    // Two programs, each at a home of its own behind its own router, with ICE on and the public
+    // STUN server in their settings, as a user sets them before starting: the call's sound goes
+    // straight from router to router, each way, and each program plays the other's microphone
+    // (a tone of its own) on its own speakers. The routers keep the home's port where they can,
+    // as the many routers that STUN alone gets through do.
+    void twoHomesWithIceHaveSoundBothWays() {
+        NetLab lab(2, 20, false);
+        QString error;
+        QVERIFY2(lab.start(&error), qPrintable(error));
+        QVERIFY2(lab.startStunServer(&error), qPrintable(error));
+        KamailioServer server({{"1001", "kirrow1001"}, {"1002", "kirrow1002"}});
+        server.setNetwork(NetLab::inNamespace(lab.publicNamespace()), lab.publicAddress());
+        QVERIFY2(server.start(&error), qPrintable(error));
+
+        // Each program with speakers and a microphone of its own (PulseAudio's client
+        // defaults), the microphone playing a tone of its own.
+        const double tones[] = {700, 1100};
+        std::vector<std::unique_ptr<soundcheck::PulseModule>> devices;
+        std::unique_ptr<KirrowProgram> programs[2];
+        for (int home = 1; home <= 2; ++home) {
+            const QString sink = QStringLiteral("kirrow_nat_sink%1").arg(home);
+            const QString mic = QStringLiteral("kirrow_nat_mic%1").arg(home);
+            devices.push_back(std::make_unique<soundcheck::PulseModule>(
+                QStringLiteral("module-null-sink"), QStringList{"sink_name=" + sink}));
+            devices.push_back(std::make_unique<soundcheck::PulseModule>(
+                QStringLiteral("module-sine-source"),
+                QStringList{"source_name=" + mic,
+                            QStringLiteral("frequency=%1").arg(tones[home - 1])}));
+            auto &program = programs[home - 1];
+            program = std::make_unique<KirrowProgram>(QStringLiteral(KIRROW_BINARY));
+            program->setCommandPrefix(NetLab::inNamespace(lab.homeNamespace(home)));
+            program->environment().insert(QStringLiteral("PULSE_SINK"), sink);
+            program->environment().insert(QStringLiteral("PULSE_SOURCE"), mic);
+            QDir().mkpath(QFileInfo(program->settingsFile()).path());
+            QSettings settings(program->settingsFile(), QSettings::IniFormat);
+            settings.setValue(QStringLiteral("Connection/StunServer"), lab.stunServer());
+            settings.setValue(QStringLiteral("Connection/Ice"), true);
+            settings.sync();
+            QCOMPARE(settings.status(), QSettings::NoError);
+        }
+        for (const auto &device : devices)
+            QVERIFY2(device->isLoaded(), qPrintable(device->error()));
+        KirrowProgram &caller = *programs[0];
+        KirrowProgram &callee = *programs[1];
+        caller.startRegistered(server.address(), "1001", "kirrow1001");
+        callee.startRegistered(server.address(), "1002", "kirrow1002");
+        if (QTest::currentTestFailed())
+            return;
+        // Side by side, as a window manager would place a second window: each takes its clicks.
+        const QRect here = xdo::windowGeometry(caller.mainWindow());
+        xdo::run({"windowmove", "--sync", callee.mainWindow(),
+                  QString::number(std::max(0, here.left() - 10 - here.width())),
+                  QString::number(here.top())});
+
+        for (const QChar key : QStringLiteral("1002"))
+            caller.click(QString(key), kButton);
+        caller.click(QStringLiteral("Call"), kButton);
+        QTRY_COMPARE_WITH_TIMEOUT(callee.statusLine(), QStringLiteral("INCOMING"), kTimeoutMs);
+        callee.click(QStringLiteral("Call"), kButton); // answers
+        for (KirrowProgram *program : {&caller, &callee})
+            QTRY_VERIFY_WITH_TIMEOUT(program->statusLine().startsWith(QLatin1String("CONNECTED")),
+                                     kTimeoutMs);
+
+        // Each records from its own microphone and plays to its own speakers...
+        const auto sorted = [](QStringList names) {
+            names.sort();
+            return names;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(sorted(soundcheck::recordedSources()),
+                                  (QStringList{"kirrow_nat_mic1", "kirrow_nat_mic2"}), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(sorted(soundcheck::playedSinks()),
+                                  (QStringList{"kirrow_nat_sink1", "kirrow_nat_sink2"}),
+                                  kTimeoutMs);
+        // ... and hears the other's tone there.
+        for (int home = 1; home <= 2; ++home) {
+            soundcheck::SinkRecorder sink(QStringLiteral("kirrow_nat_sink%1").arg(home));
+            QVERIFY2(sink.start(), qPrintable(sink.error()));
+            const double other = tones[2 - home];
+            const auto heard = [&] {
+                sink.waitForMore(200);
+                return soundcheck::toneShares(sink.samples().right(soundcheck::kRate),
+                                              soundcheck::kRate, {other})
+                           .value(0) > 0.8;
+            };
+            QVERIFY2(QTest::qWaitFor(heard, kTimeoutMs),
+                     qPrintable(soundcheck::describe(sink.samples(), soundcheck::kRate,
+                                                     {tones[0], tones[1]})));
+        }
+        // ... straight from one router to the other, both ways, through both translations.
+        for (int home = 1; home <= 2; ++home) {
+            const QString otherRouter = lab.routerAddress(3 - home);
+            bool direct = false;
+            for (const Connection &c : connections(lab.routerConnections(home)))
+                direct =
+                    direct || (c.source == lab.homeAddress(home) && c.destination == otherRouter &&
+                               c.packetsOut > 50 && c.packetsBack > 50 &&
+                               c.replyDestination == lab.routerAddress(home));
+            QVERIFY2(direct, qPrintable(lab.routerConnections(home)));
+        }
+
+        caller.click(QStringLiteral("End Call"), kButton);
+        for (KirrowProgram *program : {&caller, &callee}) {
+            QTRY_COMPARE_WITH_TIMEOUT(program->statusLine(), QStringLiteral("DISCONNECTED"),
+                                      kTimeoutMs);
+            program->close();
+        }
     }
 };
 

@@ -1,15 +1,25 @@
 #include "netlab.h"
 
+#include "freeport.h"
+
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
+
+// STUN's own port: the public network is the test's alone.
+constexpr quint16 kStunPort = 3478;
 
 // Where `ip netns add` names its namespaces.
 const QString kNamedNamespaces = QStringLiteral("/run/netns");
@@ -64,12 +74,13 @@ bool ip(const QStringList &arguments, QString *error) {
 // A home router's rules: out from the home under the router's public address, from a port of
 // its choosing rather than the home's own (as many routers do, and as they must when two
 // phones at home use the same port), and back in only what answers that.
-QByteArray routerRules() {
+QByteArray routerRules(bool pickPorts) {
     return QByteArrayLiteral("table ip kirrow_router {\n"
                              "  chain postrouting {\n"
                              "    type nat hook postrouting priority srcnat;\n"
-                             "    oifname \"wan\" masquerade random\n"
-                             "  }\n"
+                             "    oifname \"wan\" masquerade") +
+           (pickPorts ? QByteArrayLiteral(" random\n") : QByteArrayLiteral("\n")) +
+           QByteArrayLiteral("  }\n"
                              "  chain forward {\n"
                              "    type filter hook forward priority filter; policy drop;\n"
                              "    ct state established,related accept\n"
@@ -90,8 +101,13 @@ void deleteLeftovers() {
 
 } // namespace
 
-NetLab::NetLab(int homes, int udpTimeoutS)
-    : m_homes(qBound(1, homes, 2)), m_udpTimeoutS(udpTimeoutS) {}
+NetLab::NetLab(int homes, int udpTimeoutS, bool routersPickPorts)
+    : m_homes(qBound(1, homes, 2)), m_udpTimeoutS(udpTimeoutS),
+      m_routersPickPorts(routersPickPorts) {
+    // Labs of one test at the same time have names of their own.
+    static int made = 0;
+    m_serial = ++made;
+}
 
 NetLab::~NetLab() {
     stop();
@@ -108,7 +124,10 @@ QString NetLab::unavailable() {
 }
 
 QString NetLab::name(const QString &part) const {
-    return QStringLiteral("kirrow-%1-%2").arg(QCoreApplication::applicationPid()).arg(part);
+    return QStringLiteral("kirrow-%1-%2%3")
+        .arg(QCoreApplication::applicationPid())
+        .arg(part)
+        .arg(m_serial);
 }
 
 QString NetLab::publicNamespace() const {
@@ -201,7 +220,7 @@ bool NetLab::build(QString *error) {
         // timeouts set next.
         if (!runLimited({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"),
                          router, QStringLiteral("nft"), QStringLiteral("-f"), QStringLiteral("-")},
-                        routerRules(), nullptr, error, 10000))
+                        routerRules(m_routersPickPorts), nullptr, error, 10000))
             return false;
         const QString timeout = QString::number(m_udpTimeoutS);
         if (!run(router,
@@ -217,6 +236,17 @@ bool NetLab::build(QString *error) {
 }
 
 void NetLab::stop() {
+    if (m_stun) {
+        const qint64 pid = m_stun->processId();
+        if (m_stun->state() != QProcess::NotRunning) {
+            m_stun->terminate(); // `timeout` passes it on
+            if (!m_stun->waitForFinished(5000) && pid > 0) {
+                ::kill(-static_cast<pid_t>(pid), SIGKILL);
+                m_stun->waitForFinished(5000);
+            }
+        }
+        m_stun.reset();
+    }
     // The links go with the namespaces; homes first, the public network last.
     while (!m_made.isEmpty())
         ip({QStringLiteral("netns"), QStringLiteral("delete"), m_made.takeLast()}, nullptr);
@@ -231,4 +261,50 @@ QString NetLab::routerConnections(int home) const {
          QStringLiteral("udp"), QStringLiteral("-o"), QStringLiteral("extended")},
         &output);
     return output;
+}
+
+bool NetLab::startStunServer(QString *error) {
+    if (m_stun)
+        return true;
+    const QString turnserver = findTool(QStringLiteral("turnserver"));
+    if (turnserver.isEmpty() || m_made.isEmpty()) {
+        setError(error, turnserver.isEmpty()
+                            ? QStringLiteral("turnserver not found (run scripts/deps)")
+                            : QStringLiteral("the lab is not started"));
+        return false;
+    }
+    m_stunDir =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/kirrow-stun-XXXXXX"));
+    m_stun = std::make_unique<QProcess>();
+    m_stun->setProcessChannelMode(QProcess::MergedChannels);
+    m_stun->setStandardOutputFile(m_stunDir->filePath(QStringLiteral("turnserver.log")));
+    m_stun->setStandardInputFile(QProcess::nullDevice());
+    // Should the test die, `timeout` gets SIGTERM and passes it on.
+    m_stun->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // Its files (database, pid) in a folder of its own, none of the system's: STUN only, no
+    // configuration file, no TLS, no admin shell.
+    QStringList command = inNamespace(publicNamespace());
+    command << QStringLiteral("timeout") << QStringLiteral("--kill-after=5")
+            << QStringLiteral("600") << turnserver << QStringLiteral("-n")
+            << QStringLiteral("--listening-ip=%1").arg(publicAddress())
+            << QStringLiteral("--listening-port=%1").arg(kStunPort) << QStringLiteral("--stun-only")
+            << QStringLiteral("--no-cli") << QStringLiteral("--no-tls")
+            << QStringLiteral("--no-dtls") << QStringLiteral("--log-file=stdout")
+            << QStringLiteral("--simple-log")
+            << QStringLiteral("--pidfile=%1").arg(m_stunDir->filePath(QStringLiteral("pid")))
+            << QStringLiteral("--db=%1").arg(m_stunDir->filePath(QStringLiteral("turndb")));
+    m_stun->start(command.first(), command.mid(1));
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired() && !m_stun->waitForFinished(50))
+        if (udpPortInUse(kStunPort, inNamespace(publicNamespace())))
+            return true;
+    QFile log(m_stunDir->filePath(QStringLiteral("turnserver.log")));
+    log.open(QIODevice::ReadOnly);
+    setError(error, QStringLiteral("turnserver did not start: ") +
+                        QString::fromUtf8(log.readAll().right(2000)));
+    return false;
+}
+
+QString NetLab::stunServer() const {
+    return QStringLiteral("%1:%2").arg(publicAddress()).arg(kStunPort);
 }

@@ -3,6 +3,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class QProcess;
+class QTemporaryDir;
+
 // Homes behind NAT routers, and a public network beside them, made of network namespaces of the
 // test's own, for tests of what a phone behind a home router does:
 //
@@ -23,18 +28,21 @@
 //     QVERIFY2(lab.start(&error), qPrintable(error));
 //     ... start a server with NetLab::inNamespace(lab.publicNamespace()) in front ...
 //
-// Needs root (CAP_NET_ADMIN), ip and nft. Everything is made in the namespaces themselves, named
-// "kirrow-<pid>-...", so nothing touches the host's own interfaces, routes or firewall; stop()
-// (also on destruction, and when start() fails half-way) deletes them, which takes their links
-// and rules with them. Namespaces left by a test process that died are deleted by the next
-// start(). Processes a test starts in a namespace must be stopped before stop(). Every command
-// runs under `timeout`. Not thread-safe.
+// Needs root (CAP_NET_ADMIN), ip and nft (coturn for the STUN server). Everything is made in the
+// namespaces themselves, named "kirrow-<pid>-<role><lab>", so nothing touches the host's own
+// interfaces, routes or firewall; stop() (also on destruction, and when start() fails half-way)
+// deletes them, which takes their links and rules with them. Namespaces left by a test process that
+// died are deleted by the next start(). Processes a test starts in a namespace must be stopped
+// before stop(). Every command runs under `timeout`. Not thread-safe.
 class NetLab {
 public:
     static constexpr auto kPublicAddress = "203.0.113.10";
 
-    // homes: 1 or 2. udpTimeoutS: the routers' UDP conntrack timeout.
-    explicit NetLab(int homes = 1, int udpTimeoutS = 20);
+    // homes: 1 or 2. udpTimeoutS: the routers' UDP conntrack timeout. routersPickPorts: each
+    // connection leaves from a port the router picks at random (masquerade random), as a
+    // "symmetric" NAT does; otherwise it keeps the home's own port where it can, so that what a
+    // STUN server sees is what every peer sees, as ICE needs from routers without TURN.
+    explicit NetLab(int homes = 1, int udpTimeoutS = 20, bool routersPickPorts = true);
     ~NetLab();
     NetLab(const NetLab &) = delete;
     NetLab &operator=(const NetLab &) = delete;
@@ -65,6 +73,11 @@ public:
     static bool run(const QString &name, const QStringList &command, QString *output = nullptr,
                     QString *error = nullptr, int timeoutMs = 10000);
 
+    // coturn as a STUN server on the public network (after start()), stopped with the lab.
+    bool startStunServer(QString *error = nullptr);
+    // Its address, "203.0.113.10:3478".
+    QString stunServer() const;
+
     // The UDP connections the home's router tracks, as `conntrack -L -p udp -o extended` prints
     // them (with packet counts), or "" when conntrack is missing.
     QString routerConnections(int home) const;
@@ -75,5 +88,9 @@ private:
 
     int m_homes;
     int m_udpTimeoutS;
+    bool m_routersPickPorts;
+    int m_serial;
+    std::unique_ptr<QTemporaryDir> m_stunDir;
+    std::unique_ptr<QProcess> m_stun;
     QStringList m_made; // namespaces made so far
 };
