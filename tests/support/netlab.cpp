@@ -71,9 +71,9 @@ bool ip(const QStringList &arguments, QString *error) {
     return runLimited(QStringList{QStringLiteral("ip")} + arguments, {}, nullptr, error, 10000);
 }
 
-// A home router's rules: out from the home under the router's public address, from a port of
-// its choosing rather than the home's own (as many routers do, and as they must when two
-// phones at home use the same port), and back in only what answers that.
+// A home router's rules: out from the home under the router's public address (from a port of
+// its choosing rather than the home's own when pickPorts, as many routers do), and back in only
+// what answers that.
 QByteArray routerRules(bool pickPorts) {
     return QByteArrayLiteral("table ip kirrow_router {\n"
                              "  chain postrouting {\n"
@@ -81,6 +81,14 @@ QByteArray routerRules(bool pickPorts) {
                              "    oifname \"wan\" masquerade") +
            (pickPorts ? QByteArrayLiteral(" random\n") : QByteArrayLiteral("\n")) +
            QByteArrayLiteral("  }\n"
+                             // Unasked-for datagrams to the router itself are dropped
+                             // before conntrack takes them for connections of their own,
+                             // which would then take the port an answer from home leaves on.
+                             "  chain input {\n"
+                             "    type filter hook input priority filter; policy drop;\n"
+                             "    ct state established,related accept\n"
+                             "    iifname { \"lo\", \"lan\" } accept\n"
+                             "  }\n"
                              "  chain forward {\n"
                              "    type filter hook forward priority filter; policy drop;\n"
                              "    ct state established,related accept\n"
