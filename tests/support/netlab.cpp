@@ -132,10 +132,10 @@ QString NetLab::unavailable() {
 }
 
 QString NetLab::name(const QString &part) const {
-    return QStringLiteral("kirrow-%1-%2%3")
+    return QStringLiteral("kirrow-%1-%2-%3")
         .arg(QCoreApplication::applicationPid())
-        .arg(part)
-        .arg(m_serial);
+        .arg(m_serial)
+        .arg(part);
 }
 
 QString NetLab::publicNamespace() const {

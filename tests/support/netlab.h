@@ -29,7 +29,7 @@ class QTemporaryDir;
 //     ... start a server with NetLab::inNamespace(lab.publicNamespace()) in front ...
 //
 // Needs root (CAP_NET_ADMIN), ip and nft (coturn for the STUN server). Everything is made in the
-// namespaces themselves, named "kirrow-<pid>-<role><lab>", so nothing touches the host's own
+// namespaces themselves, named "kirrow-<pid>-<lab>-<role>", so nothing touches the host's own
 // interfaces, routes or firewall; stop() (also on destruction, and when start() fails half-way)
 // deletes them, which takes their links and rules with them. Namespaces left by a test process that
 // died are deleted by the next start(). Processes a test starts in a namespace must be stopped
