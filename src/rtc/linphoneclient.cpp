@@ -553,6 +553,27 @@ std::vector<int> udpSocketsOn(int port) {
     return found;
 }
 
+namespace {
+
+// How often the engine sends its SIP keep-alive (a CRLF) to the server it registered with.
+constexpr int kKeepAlivePeriodMs = 10000;
+
+// A phone behind a home router (NAT) is reached only while the router keeps the mapping its
+// registration opened, and routers forget a quiet UDP mapping after as little as 20 to 30 s,
+// long before the registration is refreshed: calls to the phone would then be dropped at the
+// router. The engine's keep-alives on the registration's flow keep the mapping open, but at its
+// own period they come too seldom for such a router (a mapping was seen to expire between them);
+// the period is read from the configuration when the engine starts. They are switched on
+// explicitly too, not left to the engine's default.
+void keepNatMappingsAlive(LinphoneConfig *config) {
+    linphone_config_set_int(config, "sip", "keepalive_period", kKeepAlivePeriodMs);
+}
+void keepNatMappingsAlive(LinphoneCore *core) {
+    linphone_core_enable_keep_alive(core, TRUE);
+}
+
+} // namespace
+
 // ---- the client -----------------------------------------------------------------------------
 
 LinphoneClient::LinphoneClient(QObject *parent) : IRTCClient(parent) {
@@ -643,6 +664,7 @@ void LinphoneClient::Initialize() {
     linphone_config_set_int(config, "sound", "tone_indications", 0);
     linphone_config_set_int(config, "sip", "use_info", 0);
     linphone_config_set_int(config, "sip", "use_rfc2833", 1);
+    keepNatMappingsAlive(config);
 
     LinphoneCore *core = linphone_factory_create_core_with_config_3(factory, config, nullptr);
     linphone_config_unref(config);
@@ -683,6 +705,7 @@ void LinphoneClient::Initialize() {
     linphone_core_enable_auto_iterate(core, FALSE);
     linphone_core_set_network_reachable(core, TRUE);
     watchNetworkChanges();
+    keepNatMappingsAlive(core);
     m_iterateTimer.start();
 }
 

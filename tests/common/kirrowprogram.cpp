@@ -8,6 +8,9 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 // After Qt's headers: Xlib's macros (None, Bool, Status) would clash with them.
 #include <X11/Xlib.h>
 
@@ -85,6 +88,9 @@ KirrowProgram::KirrowProgram(const QString &binary) : m_binary(binary) {
 }
 
 KirrowProgram::~KirrowProgram() {
+    if (!m_prefix.isEmpty() && m_process.state() != QProcess::NotRunning)
+        // `timeout` made a process group of its own, the program in it.
+        ::kill(-static_cast<pid_t>(m_process.processId()), SIGKILL);
     if (m_process.state() != QProcess::NotRunning) {
         m_process.kill();
         m_process.waitForFinished();
@@ -122,8 +128,36 @@ void KirrowProgram::start(const QProcessEnvironment &environment) {
     own.insert(environment);
     m_process.setProcessEnvironment(own);
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_process.start(m_binary, {});
+    m_pid = 0;
+    if (m_prefix.isEmpty()) {
+        m_process.start(m_binary, {});
+    } else {
+        // Should the test die, `timeout` gets SIGTERM and passes it on.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_process.start(m_prefix.first(), m_prefix.mid(1) + QStringList{m_binary});
+    }
     QVERIFY(m_process.waitForStarted());
+}
+
+void KirrowProgram::setCommandPrefix(const QStringList &prefix, int timeoutS) {
+    m_prefix = prefix;
+    if (!m_prefix.isEmpty())
+        m_prefix << QStringLiteral("timeout") << QStringLiteral("--kill-after=5")
+                 << QString::number(timeoutS);
+}
+
+qint64 KirrowProgram::pid() {
+    if (m_prefix.isEmpty())
+        return m_process.processId();
+    if (m_pid == 0 && m_process.state() == QProcess::Running) {
+        // The prefix's commands replace themselves with the next (exec), down to `timeout`,
+        // whose one child is the program.
+        const QString root = QString::number(m_process.processId());
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(root));
+        if (children.open(QIODevice::ReadOnly))
+            m_pid = children.readAll().trimmed().split(' ').value(0).toLongLong();
+    }
+    return m_pid;
 }
 
 void KirrowProgram::typeLogin(const QString &server, const QString &account,
@@ -157,10 +191,9 @@ QString KirrowProgram::mainWindow() {
         QTRY_VERIFY_WITH_TIMEOUT(
             !control(QStringLiteral("Call"), QStringLiteral("push button")).isNull(),
             kShowTimeoutMs);
-        const QStringList ids =
-            xdo::run({"search", "--all", "--onlyvisible", "--pid",
-                      QString::number(m_process.processId()), "--name", "^Kirrow$"})
-                .split('\n', Qt::SkipEmptyParts);
+        const QStringList ids = xdo::run({"search", "--all", "--onlyvisible", "--pid",
+                                          QString::number(pid()), "--name", "^Kirrow$"})
+                                    .split('\n', Qt::SkipEmptyParts);
         QCOMPARE(ids.size(), 1);
         found = ids.first();
     }();
@@ -168,7 +201,7 @@ QString KirrowProgram::mainWindow() {
 }
 
 atspi::Node KirrowProgram::application() {
-    return atspi::application(m_process.processId());
+    return atspi::application(pid());
 }
 
 atspi::Node KirrowProgram::control(const QString &name, const QString &role) {
@@ -268,14 +301,13 @@ QString KirrowProgram::windowId(const QString &title) {
     const QStringList byName{QStringLiteral("--name"),
                              QStringLiteral("^%1$").arg(QRegularExpression::escape(title))};
     [&] {
-        QTRY_VERIFY_WITH_TIMEOUT(!(found = searchWindows(m_process.processId(), byName)).isEmpty(),
-                                 kShowTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!(found = searchWindows(pid(), byName)).isEmpty(), kShowTimeoutMs);
     }();
     return found.value(0);
 }
 
 QStringList KirrowProgram::windowIds() {
-    return searchWindows(m_process.processId(), {});
+    return searchWindows(pid(), {});
 }
 
 bool desktopHasTray() {

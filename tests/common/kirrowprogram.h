@@ -39,6 +39,13 @@ public:
     // What the program is started with (the test desktop's, with folders of its own), for a test
     // to change before it starts it.
     QProcessEnvironment &environment() { return m_environment; }
+    // Starts it (from now on) through a command, e.g. NetLab::inNamespace(name) to run it in a
+    // network namespace of the test's own, under `timeout` for timeoutS seconds at most. The
+    // program still reaches the test desktop there through its socket files (X, PulseAudio,
+    // the session and accessibility buses).
+    void setCommandPrefix(const QStringList &prefix, int timeoutS = 300);
+    // The program's own process id (through a command prefix, not that of what runs it).
+    qint64 pid();
     // Types into the login dialog that shows (now or soon) as a user does: each field in tab
     // order, replacing what it held, Save ticked or cleared, and LOGIN pressed.
     // dialogPlace, when given, receives where the dialog stood.
@@ -86,6 +93,8 @@ private:
     QString m_binary;
     QProcessEnvironment m_environment;
     QProcess m_process;
+    QStringList m_prefix;
+    qint64 m_pid = 0;
 };
 
 // Whether the desktop has a system tray now: a tray host holds the tray's selection.

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QMutex>
+#include <QProcess>
 #include <QSet>
 #include <QUdpSocket>
 
@@ -40,21 +41,42 @@ quint16 deadUdpPort() {
     return unusedPort();
 }
 
-bool udpPortInUse(quint16 port) {
+namespace {
+
+// Whether a /proc/net/udp table lists a socket bound to port.
+bool tableHasPort(const QByteArray &table, quint16 port) {
     // Lines look like "  12: 0100007F:13C4 00000000:0000 07 ...": the second
     // field is local address:port, the port in upper-case hex.
     const QByteArray wanted = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const char *table : {"/proc/net/udp", "/proc/net/udp6"}) {
-        QFile file(QString::fromLatin1(table));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        // readAll: /proc files report size 0, so atEnd() cannot be trusted.
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        for (qsizetype i = 1; i < lines.size(); ++i) { // 0 is the header
-            const QList<QByteArray> fields = lines.at(i).simplified().split(' ');
-            if (fields.size() > 1 && fields.at(1).endsWith(wanted))
-                return true;
-        }
+    const QList<QByteArray> lines = table.split('\n');
+    for (const QByteArray &line : lines) { // the headers match nothing
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 1 && fields.at(1).endsWith(wanted))
+            return true;
     }
     return false;
+}
+
+} // namespace
+
+bool udpPortInUse(quint16 port) {
+    for (const char *table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        QFile file(QString::fromLatin1(table));
+        // readAll: /proc files report size 0, so atEnd() cannot be trusted.
+        if (file.open(QIODevice::ReadOnly) && tableHasPort(file.readAll(), port))
+            return true;
+    }
+    return false;
+}
+
+bool udpPortInUse(quint16 port, const QStringList &commandPrefix) {
+    if (commandPrefix.isEmpty())
+        return udpPortInUse(port);
+    QProcess cat;
+    cat.start(QStringLiteral("timeout"),
+              QStringList{QStringLiteral("5")} + commandPrefix +
+                  QStringList{QStringLiteral("cat"), QStringLiteral("/proc/net/udp"),
+                              QStringLiteral("/proc/net/udp6")});
+    cat.waitForFinished(10000);
+    return tableHasPort(cat.readAllStandardOutput(), port);
 }

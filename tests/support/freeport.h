@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QtGlobal>
 
 // UDP ports on 127.0.0.1 for test peers (exchange, sipp, the phone itself).
@@ -20,3 +21,7 @@ quint16 deadUdpPort();
 // /proc/net/udp{,6} without touching the port, so it can be polled while a
 // peer such as sipp is starting without racing its bind().
 bool udpPortInUse(quint16 port);
+
+// The same in another network namespace: read through commandPrefix (e.g. "ip netns exec NAME"),
+// which runs `cat` there; the plain check above when it is empty.
+bool udpPortInUse(quint16 port, const QStringList &commandPrefix);

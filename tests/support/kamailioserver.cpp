@@ -163,6 +163,10 @@ bool KamailioServer::startOnce(const QString &templateText, quint16 port, bool *
         config.replace(
             QRegularExpression(QStringLiteral(R"(modparam\("registrar", "max_expires", \d+\))")),
             QStringLiteral(R"(modparam("registrar", "max_expires", %1))").arg(m_maxExpires));
+    if (!m_commandPrefix.isEmpty()) {
+        config.replace(QStringLiteral("listen=udp:127.0.0.1:"),
+                       QStringLiteral("listen=udp:%1:").arg(m_listenAddress));
+    }
     QFile configFile(configPath());
     if (!configFile.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         configFile.write(config.toUtf8()) < 0 || !configFile.flush()) {
@@ -186,11 +190,15 @@ bool KamailioServer::startOnce(const QString &templateText, quint16 port, bool *
     m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     // `timeout` bounds the lifetime even if everything else fails, and puts
     // kamailio and its workers in a process group of their own.
-    m_process->start(QStringLiteral("timeout"),
-                     {QStringLiteral("--kill-after=10"), QStringLiteral("600"), kamailio,
-                      QStringLiteral("-DD"), QStringLiteral("-E"), QStringLiteral("-f"),
-                      configPath(), QStringLiteral("-Y"), m_dir->path(), QStringLiteral("-m"),
-                      QStringLiteral("32"), QStringLiteral("-M"), QStringLiteral("8")});
+    // A command prefix goes first, so that `timeout` and kamailio both run through it and
+    // processId() is still the group `timeout` made.
+    QStringList command = m_commandPrefix;
+    command << QStringLiteral("timeout") << QStringLiteral("--kill-after=10")
+            << QStringLiteral("600") << kamailio << QStringLiteral("-DD") << QStringLiteral("-E")
+            << QStringLiteral("-f") << configPath() << QStringLiteral("-Y") << m_dir->path()
+            << QStringLiteral("-m") << QStringLiteral("32") << QStringLiteral("-M")
+            << QStringLiteral("8");
+    m_process->start(command.first(), command.mid(1));
     if (!m_process->waitForStarted(startDeadlineMs)) {
         setError(error,
                  QStringLiteral("cannot run timeout/kamailio: %1").arg(m_process->errorString()));
@@ -251,9 +259,9 @@ void KamailioServer::stop() {
     // Every worker inherits the SIP socket, so the port is free only once the last kamailio
     // process is gone; one left behind would answer the next test's calls.
     const QDeadlineTimer deadline(stopDeadlineMs);
-    while (m_port != 0 && udpPortInUse(m_port) && !deadline.hasExpired())
+    while (m_port != 0 && udpPortInUse(m_port, m_commandPrefix) && !deadline.hasExpired())
         QThread::msleep(20);
-    if (m_port != 0 && udpPortInUse(m_port)) {
+    if (m_port != 0 && udpPortInUse(m_port, m_commandPrefix)) {
         if (pid > 0)
             ::kill(-static_cast<pid_t>(pid), SIGKILL);
         qFatal("kamailio outlived its stop: port %u is still in use", unsigned(m_port));
@@ -269,7 +277,7 @@ quint16 KamailioServer::port() const {
 }
 
 QString KamailioServer::address() const {
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("%1:%2").arg(m_listenAddress).arg(m_port);
 }
 
 QString KamailioServer::configPath() const {

@@ -47,11 +47,19 @@ public:
     // Registrations last at most this many seconds (before start()), so that clients refresh
     // them soon.
     void setMaxExpires(int seconds) { m_maxExpires = seconds; }
+    // Runs it through commandPrefix (before start()), e.g. NetLab::inNamespace(name) for a
+    // network namespace of the test's own, listening on listenAddress there instead of
+    // 127.0.0.1, as an exchange on the public network that phones reach from behind their home
+    // routers (NAT).
+    void setNetwork(const QStringList &commandPrefix, const QString &listenAddress) {
+        m_commandPrefix = commandPrefix;
+        m_listenAddress = listenAddress;
+    }
     void stop();
     bool isRunning() const;
 
     quint16 port() const;
-    QString address() const; // "127.0.0.1:<port>"
+    QString address() const; // "127.0.0.1:<port>" (or the address given to setNetwork())
 
     // kamcmd on the control socket, e.g. rpc({"ul.dump"}); returns stdout
     // (kamcmd prints RPC errors there too), empty when it cannot connect.
@@ -76,4 +84,6 @@ private:
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
     int m_maxExpires = 0;
+    QStringList m_commandPrefix;
+    QString m_listenAddress = QStringLiteral("127.0.0.1");
 };

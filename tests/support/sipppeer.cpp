@@ -110,16 +110,20 @@ bool SippPeer::start(QString *error) {
 
 bool SippPeer::startOnce(const QString &scenarioPath, bool *portTaken, QString *error) {
     const int timeoutS = qMax(1, (m_options.timeoutMs + 999) / 1000);
-    QStringList args{QStringLiteral("--kill-after=5"), QString::number(timeoutS + lifetimeMarginS),
-                     QStandardPaths::findExecutable(QStringLiteral("sipp"))};
+    // A command prefix goes first, so that `timeout` and sipp both run through it and
+    // processId() is still the group `timeout` made.
+    QStringList args = m_options.commandPrefix;
+    args << QStringLiteral("timeout") << QStringLiteral("--kill-after=5")
+         << QString::number(timeoutS + lifetimeMarginS)
+         << QStandardPaths::findExecutable(QStringLiteral("sipp"));
     if (!m_options.remote.isEmpty())
         args << m_options.remote;
     args << QStringLiteral("-sf") << scenarioPath;
-    // Loopback only: SIP, media and control sockets all on 127.0.0.1.
-    args << QStringLiteral("-i") << QStringLiteral("127.0.0.1") << QStringLiteral("-bind_local")
-         << QStringLiteral("-p") << QString::number(m_port) << QStringLiteral("-mi")
-         << QStringLiteral("127.0.0.1") << QStringLiteral("-mp") << QString::number(m_mediaPort)
-         << QStringLiteral("-ci") << QStringLiteral("127.0.0.1") << QStringLiteral("-cp")
+    // Loopback only (or the one address given): SIP, media and control sockets all on it.
+    const QString local = localAddress();
+    args << QStringLiteral("-i") << local << QStringLiteral("-bind_local") << QStringLiteral("-p")
+         << QString::number(m_port) << QStringLiteral("-mi") << local << QStringLiteral("-mp")
+         << QString::number(m_mediaPort) << QStringLiteral("-ci") << local << QStringLiteral("-cp")
          << QString::number(m_controlPort);
     if (m_options.calls > 0)
         args << QStringLiteral("-m") << QString::number(m_options.calls);
@@ -157,7 +161,7 @@ bool SippPeer::startOnce(const QString &scenarioPath, bool *portTaken, QString *
     m_process->setWorkingDirectory(m_dir->path()); // sipp may drop files in its cwd
     // If the test process dies, `timeout` gets SIGTERM and passes it on.
     m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_process->start(QStringLiteral("timeout"), args);
+    m_process->start(args.first(), args.mid(1));
     if (!m_process->waitForStarted(startDeadlineMs)) {
         setError(error,
                  QStringLiteral("cannot run timeout/sipp: %1").arg(m_process->errorString()));
@@ -170,7 +174,8 @@ bool SippPeer::startOnce(const QString &scenarioPath, bool *portTaken, QString *
     const QDeadlineTimer deadline(startDeadlineMs);
     while (!deadline.hasExpired()) {
         const bool finished = m_process->waitForFinished(pollMs);
-        if (!finished && udpPortInUse(m_port) && udpPortInUse(m_mediaPort))
+        if (!finished && udpPortInUse(m_port, m_options.commandPrefix) &&
+            udpPortInUse(m_mediaPort, m_options.commandPrefix))
             return true;
         if (finished)
             break;
@@ -213,8 +218,8 @@ void SippPeer::stop() {
     // Keep the finished process: exitCode() still reads it. A peer whose ports outlive it would
     // take the next test's calls.
     const auto held = [this] {
-        return (m_port != 0 && udpPortInUse(m_port)) ||
-               (m_mediaPort != 0 && udpPortInUse(m_mediaPort));
+        return (m_port != 0 && udpPortInUse(m_port, m_options.commandPrefix)) ||
+               (m_mediaPort != 0 && udpPortInUse(m_mediaPort, m_options.commandPrefix));
     };
     const QDeadlineTimer deadline(stopDeadlineMs);
     while (held() && !deadline.hasExpired())
@@ -222,6 +227,10 @@ void SippPeer::stop() {
     if (held())
         qFatal("sipp outlived its stop: port %u or %u is still in use", unsigned(m_port),
                unsigned(m_mediaPort));
+}
+
+QString SippPeer::localAddress() const {
+    return m_options.localAddress.isEmpty() ? QStringLiteral("127.0.0.1") : m_options.localAddress;
 }
 
 bool SippPeer::isRunning() const {
@@ -322,7 +331,7 @@ quint16 SippPeer::port() const {
 }
 
 QString SippPeer::address() const {
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("%1:%2").arg(localAddress()).arg(m_port);
 }
 
 quint16 SippPeer::mediaPort() const {

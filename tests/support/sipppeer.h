@@ -67,6 +67,10 @@ public:
         int timeoutMs = 60000;
         // Anything else, appended as is.
         QStringList extraArguments{};
+        // Run through this command, e.g. NetLab::inNamespace(name) for a network namespace of
+        // the test's own, with every socket on localAddress there; empty: 127.0.0.1 here.
+        QStringList commandPrefix{};
+        QString localAddress{};
     };
 
     explicit SippPeer(Options options);
@@ -114,12 +118,13 @@ public:
     // registration, a capture) before start(); start() picks new ones only
     // if another process took one meanwhile.
     quint16 port() const;      // SIP port
-    QString address() const;   // "127.0.0.1:<port>"
+    QString address() const;   // "127.0.0.1:<port>" (or localAddress's)
     quint16 mediaPort() const; // RTP port in its SDP ([media_port])
     const Options &options() const { return m_options; }
 
 private:
     void pickPorts();
+    QString localAddress() const;
     bool startOnce(const QString &scenarioPath, bool *portTaken, QString *error);
     QString readFile(const QString &name) const;
     QStringList tracedMessages(bool sent) const;
