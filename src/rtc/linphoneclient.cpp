@@ -1340,6 +1340,10 @@ void LinphoneClient::iterate() {
         return;
     screenSipSockets();
     linphone_core_iterate(m_core);
+    // The engine logs every call it sees, refused callers too, and keeps the last thousand
+    // entries of some kilobytes each in memory; the program keeps its own log.
+    if (linphone_core_get_call_logs(m_core))
+        linphone_core_clear_call_logs(m_core);
     // Handlers may run nested event loops (modal dialogs) in which this timer fires again; each
     // event is taken off the queue before it is raised so none is raised twice.
     while (!m_pending.empty()) {

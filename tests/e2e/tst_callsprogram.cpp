@@ -863,6 +863,39 @@ private slots:
                  QStringList{"kirrow_headset"});
         QVERIFY2(passes(*ringing), qPrintable(ringing->report()));
     }
+    // Strangers' callers sent straight to the phone's SIP port by the thousand (each rings or
+    // is turned away busy, and gives up) leave nothing behind: the program's memory stops
+    // growing once it has seen the first thousand.
+    void floodOfCallersLeavesNothingBehind() {
+        const QString contact = m_server->contacts("1001").value(0).uri;
+        const QString target = contact.mid(contact.indexOf('@') + 1).section(';', 0, 0);
+        QVERIFY2(target.startsWith("127.0.0.1:"), qPrintable(contact));
+        const auto flood = [&] {
+            SippPeer callers({.scenario = "invite-flood.xml",
+                              .remote = target,
+                              .calls = 1000,
+                              .extraArguments = {"-r", "200"}});
+            QString error;
+            QVERIFY2(callers.start(&error), qPrintable(error));
+            QVERIFY2(callers.waitForExit(60000), qPrintable(callers.report()));
+        };
+        const auto residentKiB = [this] {
+            const QByteArray status =
+                readBytes(QStringLiteral("/proc/%1/status").arg(m_kirrow->pid()));
+            const qsizetype at = status.indexOf("VmRSS:");
+            return status.mid(at + 6, status.indexOf('\n', at) - at - 6)
+                .trimmed()
+                .split(' ')[0]
+                .toLongLong();
+        };
+        flood();
+        const qint64 afterFirst = residentKiB();
+        flood();
+        const qint64 growth = residentKiB() - afterFirst;
+        // It grew by about 4,500 KiB a thousand when the engine kept every caller's record.
+        QVERIFY2(growth < 1536, qPrintable(QString::number(growth) + " KiB"));
+    }
+
     // Two programs: this one calls another, started as a user starts it, whose user answers with
     // its Call button; the keys pressed here reach it as RFC 2833 events, not as SIP INFO.
     void padKeysBetweenTwoKirrowsGoAsTelephoneEvents() {
