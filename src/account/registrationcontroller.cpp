@@ -55,6 +55,11 @@ void RegistrationController::RegisterProfile(const Login &login) {
     });
 }
 
+void RegistrationController::ReleaseClient() {
+    g_objProfile.reset();
+    g_objRTCClient.reset();
+}
+
 void RegistrationController::EraseProfile() {
     // Only entries that read as non-empty go, all in one write, so a missing one is never
     // touched and the file never holds half an account.

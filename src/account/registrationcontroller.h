@@ -40,6 +40,9 @@ public:
     // Registers login, replacing the account registered before; shown to the user on failure.
     void RegisterProfile(const Login &login);
 
+    // Lets go of the client: the engine stops, taking back the registration and ending calls.
+    void ReleaseClient();
+
     // Forgets the saved account (the "Save" choice stays).
     static void EraseProfile();
     // At the end of the program: forgets the saved account when the user chose not to keep it,

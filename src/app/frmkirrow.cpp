@@ -295,6 +295,17 @@ void frmKirrow::Picture40_Click() {
     UnloadWindow();
 }
 
+void frmKirrow::ShutDownWithoutDisplay() {
+    platform::stopShowingMessages();
+    if (!m_shuttingDown) {
+        m_shuttingDown = true;
+        m_calls->EndActiveCall();
+        account::RegistrationController::ForgetAccountUnlessKept();
+    }
+    m_registration->ReleaseClient();
+    m_ended = true;
+}
+
 void frmKirrow::Quit() {
     m_quitAsked = true;
     platform::stopShowingMessages();

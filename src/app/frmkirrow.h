@@ -69,6 +69,10 @@ public:
     // not to be kept, the window gone), from wherever it is: dialogs open over the window close
     // first, and a login dialog still open at start-up counts as EXIT.
     void Quit();
+    // The same steps where no event loop runs any more: the display's connection broke and the
+    // program is being ended under the window's feet. Nothing is shown; the engine is let go so
+    // that the registration is taken back and a call ended.
+    void ShutDownWithoutDisplay();
 
     // The number of a sip: or tel: link the desktop opened: it goes into the number box (after
     // the login at start-up, and never while a call is held, waiting until then), and the window

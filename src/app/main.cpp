@@ -9,12 +9,16 @@
 #include "picturepreload.h"
 #include "programfiles.h"
 #include "recentlog.h"
+#include "registrationcontroller.h"
 #include "settingsstore.h"
 #include "termination.h"
 #include "windowsystem.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QScopeGuard>
+
+#include <cstdlib>
 
 namespace {
 
@@ -99,6 +103,26 @@ int main(int argc, char *argv[]) {
 
     // Also when the user leaves at the login: the settings' copies may hold the password.
     removeStaleCopies();
+    // Qt ends the program with exit() when its connection to the display breaks (the X server
+    // gone, the window killed by xkill): without an event loop, without unwinding to here. The
+    // shutdown then happens from an exit handler; an ending through here has done it already.
+    // Exit handlers run in the reverse order of their making, and Qt and the engine make theirs
+    // for objects they create on first use: made again after each step that may create some (a
+    // login, a call), this one runs while all of them are still there.
+    static frmKirrow *unfinished = nullptr;
+    unfinished = &window;
+    const auto armExitShutdown = [] {
+        std::atexit([] {
+            if (unfinished && !unfinished->HasEnded())
+                unfinished->ShutDownWithoutDisplay();
+        });
+    };
+    armExitShutdown();
+    QObject::connect(&window.Registration(), &account::RegistrationController::statusChanged,
+                     armExitShutdown);
+    QObject::connect(&window.Registration(), &account::RegistrationController::sessionStateChanged,
+                     armExitShutdown);
+    const auto finished = qScopeGuard([] { unfinished = nullptr; });
     if (!window.Form_Load())
         return 0; // EXIT in the login dialog
     window.show();

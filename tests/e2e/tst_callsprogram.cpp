@@ -423,8 +423,11 @@ private slots:
     void cleanup() {
         m_watch.stop();
         // Every case answers the message boxes it expects; any other is a fault of its own.
-        const QStringList windows = m_kirrow->windows();
-        m_kirrow->close();
+        // A case may have ended the program itself.
+        const bool running = m_kirrow->process().state() == QProcess::Running;
+        const QStringList windows = running ? m_kirrow->windows() : QStringList{"Kirrow"};
+        if (running)
+            m_kirrow->close();
         // What the program logged tells why a case failed.
         if (QTest::currentTestFailed())
             qWarning("%s", readBytes(m_kirrow->logFile()).right(4000).constData());
@@ -863,6 +866,21 @@ private slots:
                  QStringList{"kirrow_headset"});
         QVERIFY2(passes(*ringing), qPrintable(ringing->report()));
     }
+    // The display lost in a call (the X server gone, or the program's connection to it cut, as
+    // xkill does): the call ends with a BYE and is logged, and the registration is taken back,
+    // as through the close button.
+    void losingTheDisplayEndsTheCallAsTheCloseButton() {
+        auto far = callee("answer.xml");
+        dialAndConnect("1002");
+        QCOMPARE(QProcess::execute("xkill", {"-id", m_kirrow->mainWindow()}), 0);
+        QVERIFY(m_kirrow->process().waitForFinished(kTimeoutMs));
+        QCOMPARE(m_kirrow->process().exitStatus(), QProcess::NormalExit);
+        QVERIFY2(passes(*far) && sees(*far, "^BYE sip:"), qPrintable(far->report()));
+        QVERIFY2(recentCalls().value(0).startsWith("1002--Duration: "),
+                 qPrintable(recentCalls().join(" | ")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->contacts("1001").isEmpty(), kTimeoutMs);
+    }
+
     // Strangers' callers sent straight to the phone's SIP port by the thousand (each rings or
     // is turned away busy, and gives up) leave nothing behind: the program's memory stops
     // growing once it has seen the first thousand.

@@ -357,13 +357,18 @@ private slots:
     // closing), the program shuts down as through its close button: the registration is taken
     // back. An account not to be kept was never written, so no ending can leave it behind.
     // Hidden in the tray it ends all the same, and takes its icon with it.
+    // Losing the display (the X server gone, or the program's connection to it cut, as xkill
+    // does) ends it the same way, with the exit status Qt gives it.
     void terminationSignalShutsDownAsTheCloseButton_data() {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::addColumn<int>("signal"); // 0: the display's connection cut
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << 0;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << 0;
+        QTest::newRow("display lost") << 0 << 1;
     }
     void terminationSignalShutsDownAsTheCloseButton() {
         QFETCH(int, signal);
+        QFETCH(int, exitCode);
         auto kirrow = program();
         kirrow->startAndLogIn(m_server->address(), "1002", "kirrow1002");
         QTRY_COMPARE_WITH_TIMEOUT(m_server->contacts("1002").size(), 1, kRegisterTimeoutMs);
@@ -373,10 +378,13 @@ private slots:
         kirrow->click(QStringLiteral("Hide to Tray"), QStringLiteral("push button"));
         QTRY_VERIFY(!xdo::isViewable(window));
         QTRY_COMPARE(xdo::trayIcons().size(), 1);
-        ::kill(pid_t(kirrow->process().processId()), signal);
+        if (signal)
+            ::kill(pid_t(kirrow->process().processId()), signal);
+        else
+            QCOMPARE(QProcess::execute("xkill", {"-id", window}), 0);
         QVERIFY(kirrow->process().waitForFinished(20000));
         QCOMPARE(kirrow->process().exitStatus(), QProcess::NormalExit);
-        QCOMPARE(kirrow->process().exitCode(), 0);
+        QCOMPARE(kirrow->process().exitCode(), exitCode);
         QVERIFY(xdo::trayIcons().isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(m_server->contacts("1002").isEmpty(), 5000);
         QCOMPARE(kirrow->setting("Password"), QString());
