@@ -4,6 +4,7 @@
 #include "messagebox.h"
 #include "profiletext.h"
 #include "registrationstate.h"
+#include "serverentry.h"
 #include "settingsstore.h"
 
 namespace account {
@@ -40,12 +41,42 @@ void RegistrationController::InitRTCClient() {
 }
 
 void RegistrationController::RegisterProfile(const Login &login) {
+    const ServerEntry entry = parseServerEntry(login.sipServer);
+    m_locating.reset();
+    // A domain alone may name its servers in DNS; they are asked first, without waiting here.
+    if (entry.isBareDomain()) {
+        m_locating = std::make_unique<ServerLocator>();
+        connect(m_locating.get(), &ServerLocator::located, this,
+                [this, login](const QString &, const std::optional<LocatedServer> &server) {
+                    m_locating.release()->deleteLater();
+                    RegisterAt(login, server);
+                });
+        m_locating->locate(entry.host);
+        return;
+    }
+    RegisterAt(login, std::nullopt);
+}
+
+void RegistrationController::RegisterAt(const Login &login,
+                                        const std::optional<LocatedServer> &located) {
     platform::stopAndShow([&] {
         // The name shown to the people called is the account now logged in, not the first one.
         strDisplayName = login.account;
-        strSIPIP = login.sipServer;
-        strXMLProfile =
-            BuildProfileText(login.account, strDisplayName, login.password, login.sipServer);
+        const ServerEntry entry = parseServerEntry(login.sipServer);
+        // An entry that does not read as a server goes as it always went; the engine says why
+        // it cannot use it.
+        strSIPIP = entry.isValid() ? entry.address() : login.sipServer;
+        if (located)
+            strXMLProfile =
+                BuildProfileText(login.account, strDisplayName, login.password, strSIPIP,
+                                 located->address(), transportName(located->transport));
+        else if (entry.isValid())
+            strXMLProfile =
+                BuildProfileText(login.account, strDisplayName, login.password, strSIPIP, strSIPIP,
+                                 transportName(entry.transportOrUdp()));
+        else
+            strXMLProfile =
+                BuildProfileText(login.account, strDisplayName, login.password, login.sipServer);
         if (!g_objRTCClient)
             throw rtc::RtcError(rtc::RTC_E_NOT_INITIALIZED, QStringLiteral("There is no client."));
         rtc::IRTCClientProvisioning *provisioning = g_objRTCClient->provisioning();

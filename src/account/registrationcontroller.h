@@ -1,11 +1,14 @@
 #pragma once
 
 #include "rtcclient.h"
+#include "serverlocator.h"
 
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace account {
 
@@ -38,6 +41,8 @@ public:
     // A failure is shown to the user; the steps after it are not taken.
     void InitRTCClient();
     // Registers login, replacing the account registered before; shown to the user on failure.
+    // A server given as a domain alone is looked up in DNS first (SRV), and registered at once
+    // it has answered.
     void RegisterProfile(const Login &login);
 
     // Forgets the saved account (the "Save" choice stays).
@@ -49,7 +54,8 @@ public:
     // "NOTREGISTERED" until the engine reports otherwise; "REGISTERED" lets calls be placed.
     const QString &RegState() const { return strRegState; }
     bool IsRegistered() const { return strRegState == QLatin1String("REGISTERED"); }
-    // The server the account registers at, as typed.
+    // The server of the account's address, as typed ("host[:port]"; without "sips:" or a
+    // transport).
     const QString &SipServer() const { return strSIPIP; }
     // The name shown to the people called: the account logged in.
     const QString &DisplayName() const { return strDisplayName; }
@@ -69,6 +75,7 @@ private:
     void g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);
     void OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent);
     void OnMediaEvent(const rtc::IRTCEventPtr &pevent);
+    void RegisterAt(const Login &login, const std::optional<LocatedServer> &located);
 
     rtc::RTCClientFactory m_clientFactory;
     std::function<void(rtc::IRTCClient &)> m_prepareClient;
@@ -78,6 +85,7 @@ private:
     QString strSIPIP;
     QString strDisplayName;
     QString strXMLProfile;
+    std::unique_ptr<ServerLocator> m_locating; // the DNS lookup a login waits for
 };
 
 } // namespace account

@@ -14,6 +14,9 @@ RegistrationShown failure(long code, const QString &phrase) {
     if (code == 0)
         return {word, QStringLiteral("Failed: server not reachable"),
                 QStringLiteral("Registration failed: server not found or not reachable")};
+    if (code == rtc::RTC_STATUS_CERTIFICATE_REFUSED)
+        return {word, QStringLiteral("Failed: certificate not trusted"),
+                QStringLiteral("Registration failed: certificate not trusted")};
     if (code == 408 || code == 504)
         return {word, QStringLiteral("Failed: no answer from server"),
                 QStringLiteral("Registration failed: no answer from the server")};

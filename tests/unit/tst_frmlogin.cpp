@@ -78,6 +78,11 @@ private slots:
                                    << "pw"
                                    << " "
                                    << "Sip IP/Domain must not be blank";
+        QTest::newRow("malformed server")
+            << "1001"
+            << "pw"
+            << "sip.example.net:70000"
+            << "Sip IP/Domain: the port \"70000\" is not a number from 1 to 65535.";
     }
     void blankAccountOrPasswordIsRefusedAndNothingSaved() {
         QFETCH(QString, acct);
