@@ -75,7 +75,11 @@ private:
     void g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);
     void OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent);
     void OnMediaEvent(const rtc::IRTCEventPtr &pevent);
-    void RegisterAt(const Login &login, const std::optional<LocatedServer> &located);
+    // Registers at the server located for login, or at the one typed; trusted is the digest of a
+    // server certificate the user trusts beyond those kept for the server.
+    void RegisterAt(const Login &login, const std::optional<LocatedServer> &located,
+                    const QByteArray &trusted = {});
+    void OfferTrust();
 
     rtc::RTCClientFactory m_clientFactory;
     std::function<void(rtc::IRTCClient &)> m_prepareClient;
@@ -86,6 +90,11 @@ private:
     QString strDisplayName;
     QString strXMLProfile;
     std::unique_ptr<ServerLocator> m_locating; // the DNS lookup a login waits for
+    // The login registered last, where, and the server its messages go to ("host:port").
+    Login m_login;
+    std::optional<LocatedServer> m_located;
+    QString m_registrar;
+    bool m_offering = false; // a certificate is being offered to the user
 };
 
 } // namespace account

@@ -11,6 +11,7 @@
 #include <mediastreamer2/mediastream.h>
 #include <ortp/telephonyevents.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
@@ -19,7 +20,6 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -72,15 +72,39 @@ void returnFreedMemory() {
 #endif
 }
 
-// Server certificates the engine's TLS refused, counted over the whole process: the engine tells
-// a refusal only to a callback of its own, for every connection of every client.
-std::atomic<int> g_certificatesRefused{0};
+// What the engine's TLS checks of server certificates: the engine tells them only to a callback
+// of its own, for every connection of every client, on the thread that runs the engine.
+struct CertificateChecks {
+    int refused = 0;        // server certificates refused so far
+    QByteArray refusedLeaf; // the latest one refused (DER)
+    QByteArray trusted;     // SHA-256 of the one the user trusts for the server registered
+    quint32 chainFlags = 0; // what did not verify about the chain above the server's own
+};
+CertificateChecks &certificateChecks() {
+    static CertificateChecks checks;
+    return checks;
+}
 
-// Called by the engine for each certificate of the chain a TLS server shows, the root first;
-// flags are what did not verify about it (none: it did).
-int certificateChecked(unsigned char *, int, int, int *flags) {
-    if (flags && *flags != 0)
-        ++g_certificatesRefused;
+// Called by the engine for each certificate of the chain a TLS server shows, the root first and
+// the server's own (depth 0) last; flags are what did not verify about it (none: it did), and
+// what they hold for the server's own is the verdict on the whole chain. A certificate the user
+// trusts is taken whatever else is said of it.
+int certificateChecked(unsigned char *der, int length, int depth, quint32 *flags) {
+    CertificateChecks &checks = certificateChecks();
+    if (depth > 0) {
+        checks.chainFlags |= std::exchange(*flags, 0);
+        return 0;
+    }
+    const QByteArray leaf(reinterpret_cast<const char *>(der), length);
+    quint32 verdict = *flags | std::exchange(checks.chainFlags, 0);
+    if (verdict != 0 && !checks.trusted.isEmpty() &&
+        QCryptographicHash::hash(leaf, QCryptographicHash::Sha256) == checks.trusted)
+        verdict = 0;
+    if (verdict != 0) {
+        ++checks.refused;
+        checks.refusedLeaf = leaf;
+    }
+    *flags = verdict;
     return 0;
 }
 
@@ -731,6 +755,14 @@ void LinphoneClient::useTrustStore() {
 #pragma GCC diagnostic pop
 }
 
+QByteArray LinphoneClient::RefusedCertificate() const {
+    return certificateChecks().refusedLeaf;
+}
+
+void LinphoneClient::SetTrustedCertificate(const QByteArray &sha256) {
+    certificateChecks().trusted = sha256;
+}
+
 void LinphoneClient::SetRingSounds(const RingSounds &sounds) {
     m_ringSounds = sounds;
     if (m_core)
@@ -1244,7 +1276,7 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
     case LinphoneRegistrationProgress:
         value = RTCRS_REGISTERING;
         m_registeringSince.start();
-        m_refusalsBefore = g_certificatesRefused;
+        m_refusalsBefore = certificateChecks().refused;
         break;
     case LinphoneRegistrationOk:
         value = RTCRS_REGISTERED;
@@ -1274,7 +1306,7 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
         const LinphoneReason reason = linphone_account_get_error(account);
         // A server whose certificate was refused was never spoken to: the engine tells it as
         // any connection that failed.
-        if (reason == LinphoneReasonIOError && g_certificatesRefused != m_refusalsBefore) {
+        if (reason == LinphoneReasonIOError && certificateChecks().refused != m_refusalsBefore) {
             queueEvent(RTCE_REGISTRATION_STATE_CHANGE,
                        std::make_shared<RegistrationEvent>(value, RTC_STATUS_CERTIFICATE_REFUSED,
                                                            text, m_enabledProfile));

@@ -56,6 +56,8 @@ public:
     void StartCaptureMeter() override;
     void StopCaptureMeter() override;
     double CaptureLevel() const override;
+    QByteArray RefusedCertificate() const override;
+    void SetTrustedCertificate(const QByteArray &sha256) override;
 
     IRTCProfilePtr CreateProfile(const QString &profileXml) override;
     void EnableProfile(const IRTCProfilePtr &profile, long registerFlags) override;

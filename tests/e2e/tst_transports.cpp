@@ -3,6 +3,7 @@
 #include "testdesktop.h"
 
 #include <QGuiApplication>
+#include <QSslCertificate>
 #include <QtTest>
 
 // The program itself reaching an exchange over TCP, over TLS with the server's certificate
@@ -105,6 +106,8 @@ private slots:
         kirrow->startAndLogIn(QStringLiteral("sips:127.0.0.1:%1").arg(server.tlsPort()), "1001",
                               "kirrow1001");
         QTRY_COMPARE_WITH_TIMEOUT(wholeStatus(*kirrow), kNotTrusted, kRegisterTimeoutMs);
+        kirrow->answerMessage(QStringLiteral("Trust this certificate for this server?"),
+                              QStringLiteral("No"));
         // The engine broke off the handshake: the exchange heard its alert, and no request.
         QTRY_VERIFY2(server.log().mid(logged).contains(elsewhere ? "alert bad certificate"
                                                                  : "alert unknown ca"),
@@ -112,6 +115,55 @@ private slots:
         QVERIFY2(requests(server, logged, "REGISTER").isEmpty(),
                  qPrintable(server.log().mid(logged)));
         QVERIFY(server.contacts("1001").isEmpty());
+        kirrow->close();
+    }
+
+    // A refused certificate is shown to the user, who may trust it for this server: then it
+    // registers, and does so from then on without asking, until the certificate changes.
+    void refusedCertificateMayBeTrusted() {
+        auto server = exchange(QStringLiteral("127.0.0.1"));
+        QString error;
+        QVERIFY2(server->start(&error), qPrintable(error));
+        const QString address = QStringLiteral("sips:127.0.0.1:%1").arg(server->tlsPort());
+        const auto fingerprint = [&server] {
+            const auto shown = QSslCertificate::fromPath(
+                QFileInfo(server->caFile()).dir().filePath(QStringLiteral("server.pem")));
+            return QString::fromLatin1(
+                shown.value(0).digest(QCryptographicHash::Sha256).toHex(':').toUpper());
+        };
+        auto kirrow = program(server->otherCaFile()); // the server's CA is not trusted
+        kirrow->startAndLogIn(address, "1001", "kirrow1001");
+        QString offer;
+        kirrow->answerMessage(fingerprint(), QStringLiteral("Yes"), &offer);
+        QVERIFY2(offer.contains(QStringLiteral("Subject: 127.0.0.1")) &&
+                     offer.contains(QStringLiteral("Issuer: Kirrow Test CA")) &&
+                     offer.contains(QStringLiteral("Trust this certificate for this server?")),
+                 qPrintable(offer));
+        QTRY_COMPARE_WITH_TIMEOUT(kirrow->statusLine(), kRegistered, kRegisterTimeoutMs);
+        const QString kept =
+            QFileInfo(kirrow->settingsFile()).dir().filePath("TrustedCertificates.ini");
+        // Readable by its owner alone (the "User" bits are the owner's, as the test's user).
+        QCOMPARE(QFileInfo(kept).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ReadUser | QFileDevice::WriteUser);
+        kirrow->close();
+
+        // Started again, it trusts the certificate kept.
+        qsizetype logged = server->log().size();
+        kirrow->startAndLogIn(address, "1001", "kirrow1001");
+        QTRY_COMPARE_WITH_TIMEOUT(kirrow->statusLine(), kRegistered, kRegisterTimeoutMs);
+        QCOMPARE(kirrow->windows(), QStringList{"Kirrow"});
+        QVERIFY(!requests(*server, logged, "REGISTER").isEmpty());
+        kirrow->close();
+
+        // Another certificate of the same server is refused again, and offered again.
+        server->stop();
+        server->renewCertificate();
+        QVERIFY2(server->start(&error), qPrintable(error));
+        logged = server->log().size();
+        kirrow->startAndLogIn(address, "1001", "kirrow1001");
+        kirrow->answerMessage(fingerprint(), QStringLiteral("No"));
+        QTRY_COMPARE_WITH_TIMEOUT(wholeStatus(*kirrow), kNotTrusted, kRegisterTimeoutMs);
+        QVERIFY(requests(*server, logged, "REGISTER").isEmpty());
         kirrow->close();
     }
 

@@ -132,12 +132,18 @@ QString KamailioServer::otherCaFile() const {
     return m_dir ? m_dir->filePath(QStringLiteral("other-ca.pem")) : QString();
 }
 
+void KamailioServer::renewCertificate() {
+    if (m_dir)
+        QFile::remove(m_dir->filePath(QStringLiteral("server.pem")));
+}
+
 // A test CA, another that signs nothing, and the server's key and certificate from the first;
 // the keys never leave the temporary folder.
 bool KamailioServer::makeCertificates(QString *error) {
     const QString dir = m_dir->path();
     if (QFile::exists(m_dir->filePath(QStringLiteral("server.pem"))))
         return true;
+    const bool renewing = QFile::exists(m_dir->filePath(QStringLiteral("ca.pem")));
     const QString name = m_listeners.tlsName;
     const auto ca = [&](const QString &stem, const QString &subject) {
         return runOpenssl(dir,
@@ -157,8 +163,8 @@ bool KamailioServer::makeCertificates(QString *error) {
         return false;
     }
     extensions.close();
-    return ca(QStringLiteral("ca"), QStringLiteral("/CN=Kirrow Test CA")) &&
-           ca(QStringLiteral("other-ca"), QStringLiteral("/CN=Kirrow Other CA")) &&
+    return (renewing || (ca(QStringLiteral("ca"), QStringLiteral("/CN=Kirrow Test CA")) &&
+                         ca(QStringLiteral("other-ca"), QStringLiteral("/CN=Kirrow Other CA")))) &&
            runOpenssl(dir,
                       {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
                        "-subj", "/CN=" + name, "-keyout", "server.key", "-out", "server.csr"},

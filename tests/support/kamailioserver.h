@@ -66,6 +66,8 @@ public:
     // The CA that signed the TLS certificate, and one that signed nothing (PEM files).
     QString caFile() const;
     QString otherCaFile() const;
+    // The next start() shows a new TLS certificate (a new key, the same name and CA).
+    void renewCertificate();
     void stop();
     bool isRunning() const;
 

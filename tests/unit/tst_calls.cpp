@@ -5,7 +5,6 @@
 #include "logindriver.h"
 #include "profiletext.h"
 #include "recentlog.h"
-#include "serverlocator.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -52,8 +51,6 @@ class TestCalls : public QObject {
 private slots:
     void initTestCase() {
         calls::setLocalTonePlayer([this](const QString &tone) { m_tones << tone; });
-        // The servers here are made-up names: DNS is not asked where they are.
-        account::ServerLocator::setLookupsEnabled(false);
     }
 
     void init() {

@@ -16,7 +16,6 @@
 #include "picturebox.h"
 #include "provisioningprofile.h"
 #include "registrationstate.h"
-#include "serverlocator.h"
 #include "settingsstore.h"
 #include "traycontroller.h"
 #include "tuningwizard.h"
@@ -79,8 +78,6 @@ class TestFrmKirrow : public QObject {
 private slots:
     void initTestCase() {
         qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
-        // The servers here are made-up names: DNS is not asked where they are.
-        account::ServerLocator::setLookupsEnabled(false);
         // The window's mixer is a scripted one, whatever sound the machine has.
         audio::setMixerDeviceFactory([this] { return std::make_unique<FakeMixerDevice>(m_mixer); });
     }
