@@ -87,6 +87,11 @@ private slots:
         QVERIFY(!registers.isEmpty());
         QCOMPARE(registers.filter(arrived).size(), registers.size());
         QCOMPARE(m_server->contacts("1001").size(), 1);
+        // A call goes the same way (to a number the exchange does not serve).
+        for (const QString key : {"6", "0", "0", "Call"})
+            kirrow->click(key, QStringLiteral("push button"));
+        QTRY_COMPARE_WITH_TIMEOUT(requests(*m_server, logged, "INVITE").value(0), arrived,
+                                  kRegisterTimeoutMs);
         kirrow->close();
         QTRY_VERIFY(m_server->contacts("1001").isEmpty()); // unregistered the same way
     }
