@@ -1,3 +1,7 @@
+#include "fakertcclient.h"
+#include "profiletext.h"
+#include "provisioningprofile.h"
+#include "registrationcontroller.h"
 #include "serverlocator.h"
 
 #include <QDir>
@@ -21,6 +25,18 @@ QString locate(const QString &domain) {
     const auto server = located.first().at(1).value<std::optional<account::LocatedServer>>();
     return server ? account::transportName(server->transport) + ' ' + server->address()
                   : QStringLiteral("none");
+}
+
+// The profile a login at domain hands the engine once DNS has answered; empty when none came.
+QString profileFor(const QString &domain) {
+    auto client = std::make_shared<FakeRTCClient>();
+    account::RegistrationController registration([client] { return client; });
+    registration.InitRTCClient();
+    account::ServerLocator::setLookupsEnabled(true); // which the fake engine turned off
+    registration.RegisterProfile({domain, "1001", "pw"});
+    if (!QTest::qWaitFor([&] { return !client->profileTexts.isEmpty(); }, 15000))
+        return {};
+    return client->profileTexts.value(0);
 }
 
 } // namespace
@@ -110,9 +126,16 @@ private slots:
     void locatesInNamespace() {
         if (qEnvironmentVariableIsEmpty("KIRROW_LOCATOR_NAMESPACE"))
             QSKIP("run inside its network namespace by domainInDnsIsLocated");
-        QCOMPARE(locate("example.test"), QStringLiteral("TLS tls1.example.test:5061"));
         QCOMPARE(locate("udp.test"), QStringLiteral("UDP sip.udp.test:5062"));
         QCOMPARE(locate("none.test"), QStringLiteral("none"));
+        // A login at the domain registers at the server found, its address staying at the
+        // domain; without records, exactly as a server typed.
+        const auto found = rtc::parseProvisioningProfile(profileFor("example.test"));
+        QCOMPARE(found.userUri, QStringLiteral("sip:1001@example.test"));
+        QCOMPARE(found.registrar + ' ' + found.transport,
+                 QStringLiteral("tls1.example.test:5061 TLS"));
+        QCOMPARE(profileFor("none.test"),
+                 account::BuildProfileText("1001", "1001", "pw", "none.test"));
     }
 };
 
