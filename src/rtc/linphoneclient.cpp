@@ -431,6 +431,7 @@ namespace {
 
 // The port a UDP socket gets when bound to address:port (0: any free one), or -1 when it cannot
 // be bound there. The socket is closed again: the engine binds it itself.
+// The same on an IPv6 address.
 int probeUdpPort6(const QString &bindAddress, int port) {
     sockaddr_in6 address{};
     address.sin6_family = AF_INET6;

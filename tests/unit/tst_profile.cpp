@@ -64,7 +64,7 @@ private slots:
     // record at the host typed, the server and its transport; or what is wrong with it.
     void serverEntries_data() {
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("read"); // "address transport", or the error's telling part
+        QTest::addColumn<QString>("read"); // "address transport", or the error's telling words
         QTest::newRow("host") << "sip.example.net"
                               << "sip.example.net UDP";
         QTest::newRow("host:port") << " 10.0.0.1:5070 "
