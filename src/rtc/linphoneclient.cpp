@@ -429,9 +429,7 @@ private:
 
 namespace {
 
-// The port a UDP socket gets when bound to address:port (0: any free one), or -1 when it cannot
-// be bound there. The socket is closed again: the engine binds it itself.
-// The same on an IPv6 address.
+// probeUdpPort on an IPv6 address.
 int probeUdpPort6(const QString &bindAddress, int port) {
     sockaddr_in6 address{};
     address.sin6_family = AF_INET6;
@@ -450,6 +448,8 @@ int probeUdpPort6(const QString &bindAddress, int port) {
     return bound;
 }
 
+// The port a UDP socket gets when bound to address:port (0: any free one), or -1 when it cannot
+// be bound there. The socket is closed again: the engine binds it itself.
 int probeUdpPort(const QString &bindAddress, int port) {
     if (bindAddress.contains(QLatin1Char(':')))
         return probeUdpPort6(bindAddress, port);
