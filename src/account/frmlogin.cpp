@@ -6,6 +6,7 @@
 #include "picturepreload.h"
 #include "profiletext.h"
 #include "region.h"
+#include "serverentry.h"
 #include "settingsstore.h"
 #include "skinnedform.h"
 #include "skinresources.h"
@@ -179,9 +180,12 @@ void frmLogin::cmdLogin_Click() {
         platform::showMessage(QStringLiteral("User Name and Password must not be blank"));
         return;
     }
-    // Without a server there is nowhere to register: refused here, like a blank account.
-    if (txtSip->text().trimmed().isEmpty()) {
-        platform::showMessage(QStringLiteral("Sip IP/Domain must not be blank"));
+    // Without a server there is nowhere to register, and an entry that names none in a form the
+    // program knows would be sent nowhere useful: refused here with what is wrong, like a blank
+    // account.
+    const account::ServerEntry server = account::parseServerEntry(txtSip->text());
+    if (!server.isValid()) {
+        platform::showMessage(server.error);
         return;
     }
     if (!account::fitsProfile(txtAcctNo->text()) || !account::fitsProfile(txtPassword->text())) {

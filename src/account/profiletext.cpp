@@ -59,21 +59,31 @@ bool fitsProfile(const QString &value) {
 
 QString BuildProfileText(const QString &account, const QString &displayName,
                          const QString &password, const QString &server) {
+    return BuildProfileText(account, displayName, password, server, server, QStringLiteral("UDP"));
+}
+
+QString BuildProfileText(const QString &account, const QString &displayName,
+                         const QString &password, const QString &domain, const QString &server,
+                         const QString &protocol) {
     // Values go in escaped: a password with a quote or an ampersand must not break the document.
     const QString A = escapeAttribute(account);
     const QString N = escapeAttribute(displayName);
     const QString P = escapeAttribute(password);
+    const QString D = escapeAttribute(domain);
     const QString S = escapeAttribute(server);
+    const QString T = escapeAttribute(protocol);
     return QLatin1String("<provision key=\"") + profileKey() + QLatin1String("\" name=\"") + A +
            QLatin1String("\" expires=\"600\"><user account=\"") + A + QLatin1String("\" name=\"") +
            N + QLatin1String("\" password=\"") + P + QLatin1String("\" uri=\"sip:") + A +
-           QLatin1Char('@') + S + QLatin1String("\" /> <sipsrv addr=\"") + S +
-           QLatin1String("\" protocol=\"UDP\" auth=\"digest\" role=\"registrar\">") +
+           QLatin1Char('@') + D + QLatin1String("\" /> <sipsrv addr=\"") + S +
+           QLatin1String("\" protocol=\"") + T +
+           QLatin1String("\" auth=\"digest\" role=\"registrar\">") +
            QLatin1String("<session party=\"first\" type=\"pc2ph\" /></sipsrv><sipsrv addr=\"") + S +
-           QLatin1String("\" protocol=\"UDP\" auth=\"digest\" role=\"proxy\">") +
+           QLatin1String("\" protocol=\"") + T +
+           QLatin1String("\" auth=\"digest\" role=\"proxy\">") +
            QLatin1String(
                "<session party=\"first\" type=\"pc2ph\" /></sipsrv><provider calldisplay=\"sip:") +
-           A + QLatin1Char('@') + S + QLatin1String("\" /></provision>");
+           A + QLatin1Char('@') + D + QLatin1String("\" /></provision>");
 }
 
 } // namespace account

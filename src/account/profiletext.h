@@ -20,5 +20,11 @@ bool fitsProfile(const QString &value);
 // line, no XML declaration, exactly as the registration has always been handed it.
 QString BuildProfileText(const QString &account, const QString &displayName,
                          const QString &password, const QString &server);
+// The same for an account whose address of record is at domain, registered at server
+// ("host[:port]") over protocol ("UDP", "TCP" or "TLS"); with domain == server and UDP, the text
+// above.
+QString BuildProfileText(const QString &account, const QString &displayName,
+                         const QString &password, const QString &domain, const QString &server,
+                         const QString &protocol);
 
 } // namespace account

@@ -4,7 +4,11 @@
 #include "messagebox.h"
 #include "profiletext.h"
 #include "registrationstate.h"
+#include "serverentry.h"
 #include "settingsstore.h"
+#include "trustedcertificates.h"
+
+#include <QCryptographicHash>
 
 namespace account {
 
@@ -40,15 +44,50 @@ void RegistrationController::InitRTCClient() {
 }
 
 void RegistrationController::RegisterProfile(const Login &login) {
+    const ServerEntry entry = parseServerEntry(login.sipServer);
+    m_locating.reset();
+    // A domain alone may name its servers in DNS; they are asked first, without waiting here.
+    if (entry.isBareDomain()) {
+        m_locating = std::make_unique<ServerLocator>();
+        connect(m_locating.get(), &ServerLocator::located, this,
+                [this, login](const QString &, const std::optional<LocatedServer> &server) {
+                    m_locating.release()->deleteLater();
+                    RegisterAt(login, server);
+                });
+        m_locating->locate(entry.host);
+        return;
+    }
+    RegisterAt(login, std::nullopt);
+}
+
+void RegistrationController::RegisterAt(const Login &login,
+                                        const std::optional<LocatedServer> &located,
+                                        const QByteArray &trusted) {
     platform::stopAndShow([&] {
         // The name shown to the people called is the account now logged in, not the first one.
-        m_login = login;
         strDisplayName = login.account;
-        strSIPIP = login.sipServer;
-        strXMLProfile =
-            BuildProfileText(login.account, strDisplayName, login.password, login.sipServer);
+        const ServerEntry entry = parseServerEntry(login.sipServer);
+        // An entry that does not read as a server goes as it always went; the engine says why
+        // it cannot use it.
+        strSIPIP = entry.isValid() ? entry.address() : login.sipServer;
+        m_login = login;
+        m_located = located;
+        m_registrar = located ? located->address() : strSIPIP;
+        if (located)
+            strXMLProfile =
+                BuildProfileText(login.account, strDisplayName, login.password, strSIPIP,
+                                 located->address(), transportName(located->transport));
+        else if (entry.isValid())
+            strXMLProfile =
+                BuildProfileText(login.account, strDisplayName, login.password, strSIPIP, strSIPIP,
+                                 transportName(entry.transportOrUdp()));
+        else
+            strXMLProfile =
+                BuildProfileText(login.account, strDisplayName, login.password, login.sipServer);
         if (!g_objRTCClient)
             throw rtc::RtcError(rtc::RTC_E_NOT_INITIALIZED, QStringLiteral("There is no client."));
+        g_objRTCClient->SetTrustedCertificate(trusted.isEmpty() ? trustedCertificate(m_registrar)
+                                                                : trusted);
         rtc::IRTCClientProvisioning *provisioning = g_objRTCClient->provisioning();
         g_objProfile = provisioning->CreateProfile(strXMLProfile);
         provisioning->EnableProfile(g_objProfile, rtc::RTCRF_REGISTER_ALL);
@@ -118,6 +157,40 @@ void RegistrationController::OnRegistrationStateChange(const rtc::IRTCEventPtr &
         return; // unregistering and the rest leave the state as it was
     strRegState = shown->word;
     emit statusChanged(shown->caption, shown->whole);
+    if (state == rtc::RTCRS_ERROR && code == rtc::RTC_STATUS_CERTIFICATE_REFUSED)
+        OfferTrust();
+}
+
+// A server whose certificate did not verify may still be the user's own (a certificate it made
+// itself, a CA of a company's): the user is shown what it is and may trust it for this server,
+// from now on. A certificate that changes is refused, and offered, again.
+void RegistrationController::OfferTrust() {
+    QByteArray certificate;
+    platform::skipOnError([&] { certificate = g_objRTCClient->RefusedCertificate(); });
+    if (certificate.isEmpty() || m_offering)
+        return;
+    const QString server = m_registrar;
+    const CertificateSummary summary = summarizeCertificate(certificate);
+    m_offering = true;
+    const bool trusted = platform::askQuestion(
+        QStringLiteral("The server %1 showed a certificate that is not trusted.\n\n"
+                       "Subject: %2\nIssuer: %3\nSHA-256: %4\n\n"
+                       "Trust this certificate for this server?")
+            .arg(server, summary.subject, summary.issuer, summary.fingerprint),
+        QStringLiteral("Certificate not trusted"));
+    m_offering = false;
+    if (!trusted || server != m_registrar) // declined, or another login since
+        return;
+    const QByteArray digest = QCryptographicHash::hash(certificate, QCryptographicHash::Sha256);
+    try {
+        trustCertificate(server, digest);
+    } catch (const std::exception &error) {
+        platform::showMessage(QStringLiteral("The certificate could not be kept: ") +
+                                  platform::errorDescription(error) +
+                                  QStringLiteral(" Kirrow trusts it all the same, this time."),
+                              QString(), platform::MessageIcon::Warning);
+    }
+    RegisterAt(m_login, m_located, digest);
 }
 
 void RegistrationController::OnMediaEvent(const rtc::IRTCEventPtr &pevent) {

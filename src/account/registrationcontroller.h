@@ -1,11 +1,14 @@
 #pragma once
 
 #include "rtcclient.h"
+#include "serverlocator.h"
 
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace account {
 
@@ -38,6 +41,8 @@ public:
     // A failure is shown to the user; the steps after it are not taken.
     void InitRTCClient();
     // Registers login, replacing the account registered before; shown to the user on failure.
+    // A server given as a domain alone is looked up in DNS first (SRV), and registered at once
+    // it has answered.
     void RegisterProfile(const Login &login);
 
     // Lets go of the client: the engine stops, taking back the registration and ending calls.
@@ -52,7 +57,8 @@ public:
     // "NOTREGISTERED" until the engine reports otherwise; "REGISTERED" lets calls be placed.
     const QString &RegState() const { return strRegState; }
     bool IsRegistered() const { return strRegState == QLatin1String("REGISTERED"); }
-    // The server the account registers at, as typed.
+    // The server of the account's address, as typed ("host[:port]"; without "sips:" or a
+    // transport).
     const QString &SipServer() const { return strSIPIP; }
     // The name shown to the people called: the account logged in.
     const QString &DisplayName() const { return strDisplayName; }
@@ -74,6 +80,11 @@ private:
     void g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);
     void OnRegistrationStateChange(const rtc::IRTCEventPtr &pevent);
     void OnMediaEvent(const rtc::IRTCEventPtr &pevent);
+    // Registers at the server located for login, or at the one typed; trusted is the digest of a
+    // server certificate the user trusts beyond those kept for the server.
+    void RegisterAt(const Login &login, const std::optional<LocatedServer> &located,
+                    const QByteArray &trusted = {});
+    void OfferTrust();
 
     rtc::RTCClientFactory m_clientFactory;
     std::function<void(rtc::IRTCClient &)> m_prepareClient;
@@ -83,7 +94,12 @@ private:
     QString strSIPIP;
     QString strDisplayName;
     QString strXMLProfile;
+    std::unique_ptr<ServerLocator> m_locating; // the DNS lookup a login waits for
+    // The login registered last, where, and the server its messages go to ("host:port").
     Login m_login;
+    std::optional<LocatedServer> m_located;
+    QString m_registrar;
+    bool m_offering = false; // a certificate is being offered to the user
 };
 
 } // namespace account

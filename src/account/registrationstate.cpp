@@ -20,6 +20,9 @@ RegistrationShown failure(long code, const QString &phrase) {
                 QStringLiteral("Registration failed: the server kept the registration for no "
                                "time (%1)")
                     .arg(phrase.trimmed())};
+    if (code == rtc::RTC_STATUS_CERTIFICATE_REFUSED)
+        return {word, QStringLiteral("Failed: certificate not trusted"),
+                QStringLiteral("Registration failed: certificate not trusted")};
     if (code == 408 || code == 504)
         return {word, QStringLiteral("Failed: no answer from server"),
                 QStringLiteral("Registration failed: no answer from the server")};

@@ -20,6 +20,16 @@ MessageHandler &box() {
     return current;
 }
 
+QuestionHandler &questionHandler() {
+    static QuestionHandler current;
+    return current;
+}
+
+QuestionHandler &questionBox() {
+    static QuestionHandler current;
+    return current;
+}
+
 } // namespace
 
 QString appTitle() {
@@ -58,6 +68,28 @@ MessageHandler setMessageHandler(MessageHandler next) {
 
 void setMessageBox(MessageHandler next) {
     box() = std::move(next);
+}
+
+bool askQuestion(const QString &text, const QString &title) {
+    if (ending())
+        return false;
+    const QString caption = title.isEmpty() ? appTitle() : title;
+    if (questionHandler())
+        return questionHandler()(text, caption);
+    if (questionBox())
+        return questionBox()(text, caption);
+    qWarning().noquote() << caption + QStringLiteral(": ") + text + QStringLiteral(" (No)");
+    return false;
+}
+
+QuestionHandler setQuestionHandler(QuestionHandler next) {
+    QuestionHandler previous = std::move(questionHandler());
+    questionHandler() = std::move(next);
+    return previous;
+}
+
+void setQuestionBox(QuestionHandler next) {
+    questionBox() = std::move(next);
 }
 
 } // namespace platform

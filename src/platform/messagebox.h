@@ -27,6 +27,17 @@ using MessageHandler = std::function<void(const QString &text, const QString &ti
 // Replaces how messages are shown; an empty handler restores the message box. Returns the old one.
 MessageHandler setMessageHandler(MessageHandler handler);
 
+// Asks the user a question to be answered Yes or No (No is the default button); true for Yes.
+// Goes the way showMessage goes: to a test's handler, else to the box; a program without
+// widgets, or one that is ending, takes No.
+bool askQuestion(const QString &text, const QString &title = QString());
+
+using QuestionHandler = std::function<bool(const QString &text, const QString &title)>;
+// Replaces how questions are asked; an empty handler restores the box. Returns the old one.
+QuestionHandler setQuestionHandler(QuestionHandler handler);
+// The question box itself, put here by the widget layer as the message box is.
+void setQuestionBox(QuestionHandler box);
+
 // The message box itself, which the widget layer puts here as the program starts (messageboxes.cpp,
 // in every program that links kirrow_platform): this library links Qt Core only. A program
 // without widgets writes its messages to its error output instead.

@@ -46,7 +46,14 @@ void showBox(const QString &text, const QString &caption, MessageIcon icon) {
     box.exec();
 }
 
-[[maybe_unused]] const bool installed = (setMessageBox(showBox), true);
+bool askBox(const QString &text, const QString &caption) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    owner());
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+[[maybe_unused]] const bool installed = (setMessageBox(showBox), setQuestionBox(askBox), true);
 
 } // namespace
 

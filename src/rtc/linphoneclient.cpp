@@ -2,6 +2,7 @@
 
 #include "sipscreen.h"
 
+#include <belle-sip/belle-sip.h>
 #include <linphone/core.h>
 #include <linphone/core_utils.h>
 #include <linphone/factory.h>
@@ -10,6 +11,7 @@
 #include <mediastreamer2/mediastream.h>
 #include <ortp/telephonyevents.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
@@ -72,6 +74,42 @@ void returnFreedMemory() {
 #ifdef __GLIBC__
     malloc_trim(0);
 #endif
+}
+
+// What the engine's TLS checks of server certificates: the engine tells them only to a callback
+// of its own, for every connection of every client, on the thread that runs the engine.
+struct CertificateChecks {
+    int refused = 0;        // server certificates refused so far
+    QByteArray refusedLeaf; // the latest one refused (DER)
+    QByteArray trusted;     // SHA-256 of the one the user trusts for the server registered
+    quint32 chainFlags = 0; // what did not verify about the chain above the server's own
+};
+CertificateChecks &certificateChecks() {
+    static CertificateChecks checks;
+    return checks;
+}
+
+// Called by the engine for each certificate of the chain a TLS server shows, the root first and
+// the server's own (depth 0) last; flags are what did not verify about it (none: it did), and
+// what they hold for the server's own is the verdict on the whole chain. A certificate the user
+// trusts is taken whatever else is said of it.
+int certificateChecked(unsigned char *der, int length, int depth, quint32 *flags) {
+    CertificateChecks &checks = certificateChecks();
+    if (depth > 0) {
+        checks.chainFlags |= std::exchange(*flags, 0);
+        return 0;
+    }
+    const QByteArray leaf(reinterpret_cast<const char *>(der), length);
+    quint32 verdict = *flags | std::exchange(checks.chainFlags, 0);
+    if (verdict != 0 && !checks.trusted.isEmpty() &&
+        QCryptographicHash::hash(leaf, QCryptographicHash::Sha256) == checks.trusted)
+        verdict = 0;
+    if (verdict != 0) {
+        ++checks.refused;
+        checks.refusedLeaf = leaf;
+    }
+    *flags = verdict;
+    return 0;
 }
 
 // ---- event objects --------------------------------------------------------------------------
@@ -420,9 +458,30 @@ private:
 
 namespace {
 
+// probeUdpPort on an IPv6 address.
+int probeUdpPort6(const QString &bindAddress, int port) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(quint16(port));
+    if (inet_pton(AF_INET6, bindAddress.toLatin1().constData(), &address.sin6_addr) != 1)
+        return -1;
+    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    int bound = -1;
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        bound = ntohs(address.sin6_port);
+    ::close(fd);
+    return bound;
+}
+
 // The port a UDP socket gets when bound to address:port (0: any free one), or -1 when it cannot
 // be bound there. The socket is closed again: the engine binds it itself.
 int probeUdpPort(const QString &bindAddress, int port) {
+    if (bindAddress.contains(QLatin1Char(':')))
+        return probeUdpPort6(bindAddress, port);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(quint16(port));
@@ -503,7 +562,37 @@ bool refusedSince(int fd) {
 
 } // namespace
 
+namespace {
+
+// The same for an IPv6 server given as "[address][:port]".
+QString localAddressTowards6(const QString &server) {
+    sockaddr_in6 target{};
+    target.sin6_family = AF_INET6;
+    target.sin6_port = htons(kStaticSipPort);
+    const QString host = server.mid(1, server.indexOf(QLatin1Char(']')) - 1);
+    if (inet_pton(AF_INET6, host.toLatin1().constData(), &target.sin6_addr) != 1)
+        return {};
+    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return {};
+    QString local;
+    sockaddr_in6 self{};
+    socklen_t len = sizeof self;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&target), sizeof target) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&self), &len) == 0) {
+        char text[INET6_ADDRSTRLEN] = {};
+        if (inet_ntop(AF_INET6, &self.sin6_addr, text, sizeof text))
+            local = QString::fromLatin1(text);
+    }
+    ::close(fd);
+    return local;
+}
+
+} // namespace
+
 QString localAddressTowards(const QString &server) {
+    if (server.startsWith(QLatin1Char('[')))
+        return localAddressTowards6(server);
     const std::optional<sockaddr_in> target = numericServerAddress(server);
     if (!target)
         return {};
@@ -698,6 +787,7 @@ void LinphoneClient::Initialize() {
     useRingback();
     linphone_core_enable_video_capture(core, FALSE);
     linphone_core_enable_video_display(core, FALSE);
+    useTrustStore();
     for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER})
         useDevice(part, QString());
     // Reachability is what the registration tells; the engine's own guess from the default route
@@ -747,6 +837,32 @@ void LinphoneClient::networkChanged() {
     wake();
 }
 
+// A TLS server must show a certificate the system trusts, for the name or address it was reached
+// at. The engine reads no SSL_CERT_FILE of its own: the file it names, where set, is the trust
+// store the user chose.
+void LinphoneClient::useTrustStore() {
+    QString store = qEnvironmentVariable("SSL_CERT_FILE");
+    if (store.isEmpty())
+        store = QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
+    linphone_core_set_root_ca(m_core, QFile::encodeName(store).constData());
+    linphone_core_verify_server_certificates(m_core, TRUE);
+    linphone_core_verify_server_cn(m_core, TRUE);
+    // Deprecated by the engine for a callback on its TLS configuration, which the engine keeps
+    // to itself: this is the one way to hear of a refused certificate.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    belle_sip_tls_set_verify_error_cb(reinterpret_cast<void *>(&certificateChecked));
+#pragma GCC diagnostic pop
+}
+
+QByteArray LinphoneClient::RefusedCertificate() const {
+    return certificateChecks().refusedLeaf;
+}
+
+void LinphoneClient::SetTrustedCertificate(const QByteArray &sha256) {
+    certificateChecks().trusted = sha256;
+}
+
 void LinphoneClient::SetRingSounds(const RingSounds &sounds) {
     m_ringSounds = sounds;
     if (m_core)
@@ -789,8 +905,11 @@ IRTCClientProvisioning *LinphoneClient::provisioning() {
 void LinphoneClient::applyTransports() {
     LinphoneTransports *transports = linphone_factory_create_transports(linphone_factory_get());
     linphone_transports_set_udp_port(transports, m_sipPort);
-    linphone_transports_set_tcp_port(transports, 0);
-    linphone_transports_set_tls_port(transports, 0);
+    // A server reached over TCP or TLS is reached from a port of the system's choosing, and the
+    // server's requests come back on that connection: nothing listens for new ones.
+    const int streamPort = m_streamTransports ? LC_SIP_TRANSPORT_DONTBIND : 0;
+    linphone_transports_set_tcp_port(transports, streamPort);
+    linphone_transports_set_tls_port(transports, streamPort);
     linphone_transports_set_dtls_port(transports, 0);
     const LinphoneStatus status = linphone_core_set_transports(m_core, transports);
     linphone_transports_unref(transports);
@@ -834,8 +953,10 @@ void LinphoneClient::EnableProfile(const IRTCProfilePtr &profile, long) {
     const ProvisioningProfile &data = object->data;
     LinphoneFactory *factory = linphone_factory_get();
 
-    const QString registrar = QStringLiteral("sip:%1;transport=udp").arg(data.registrar);
-    const QString proxy = QStringLiteral("sip:%1;transport=udp;lr").arg(data.proxy);
+    const QString registrar =
+        QStringLiteral("sip:%1;transport=%2").arg(data.registrar, data.transport.toLower());
+    const QString proxy =
+        QStringLiteral("sip:%1;transport=%2;lr").arg(data.proxy, data.proxyTransport.toLower());
     LinphoneAddress *identity =
         linphone_factory_create_address(factory, data.userUri.toUtf8().constData());
     LinphoneAddress *route = linphone_factory_create_address(factory, proxy.toUtf8().constData());
@@ -851,7 +972,17 @@ void LinphoneClient::EnableProfile(const IRTCProfilePtr &profile, long) {
     if (!data.userName.isEmpty())
         linphone_address_set_display_name(identity, data.userName.toUtf8().constData());
 
+    const bool streams =
+        data.transport != QLatin1String("UDP") || data.proxyTransport != QLatin1String("UDP");
+    const bool transportsChanged = streams != m_streamTransports;
+    m_streamTransports = streams;
+    // An IPv6 server is reached only by an engine that uses IPv6.
+    if (data.proxy.startsWith(QLatin1Char('[')))
+        linphone_core_enable_ipv6(m_core, TRUE);
+    const QString boundBefore = m_bindAddress;
     bindTo(localAddressTowards(data.proxy));
+    if (transportsChanged && (boundBefore == m_bindAddress || m_sipPort == 0))
+        applyTransports();
 
     // One profile at a time: accounts and credentials of an earlier profile would register too.
     linphone_core_clear_accounts(m_core);
@@ -1245,6 +1376,7 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
     case LinphoneRegistrationProgress:
         value = RTCRS_REGISTERING;
         m_registeringSince.start();
+        m_refusalsBefore = certificateChecks().refused;
         break;
     case LinphoneRegistrationOk:
         m_memoryFreed = true; // the engine's start-up, or a refresh, is behind it
@@ -1278,6 +1410,14 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
     // is no answer of a server (see reportWayFailure); a request never answered is a timeout.
     if (value == RTCRS_ERROR) {
         const LinphoneReason reason = linphone_account_get_error(account);
+        // A server whose certificate was refused was never spoken to: the engine tells it as
+        // any connection that failed.
+        if (reason == LinphoneReasonIOError && certificateChecks().refused != m_refusalsBefore) {
+            queueEvent(RTCE_REGISTRATION_STATE_CHANGE,
+                       std::make_shared<RegistrationEvent>(value, RTC_STATUS_CERTIFICATE_REFUSED,
+                                                           text, m_enabledProfile));
+            return;
+        }
         if (reason == LinphoneReasonIOError) {
             reportWayFailure(text);
             return;

@@ -56,6 +56,8 @@ public:
     void StartCaptureMeter() override;
     void StopCaptureMeter() override;
     double CaptureLevel() const override;
+    QByteArray RefusedCertificate() const override;
+    void SetTrustedCertificate(const QByteArray &sha256) override;
 
     IRTCProfilePtr CreateProfile(const QString &profileXml) override;
     void EnableProfile(const IRTCProfilePtr &profile, long registerFlags) override;
@@ -99,6 +101,7 @@ private:
     void iterate();
     void queueEvent(long type, IRTCEventPtr event);
     void applyTransports();
+    void useTrustStore();
     void bindTo(const QString &address);
     void sendNextTone();
     void watchSipSockets();
@@ -133,10 +136,12 @@ private:
     long m_eventFilter = 0;
     long m_mediaTypes = RTCMT_AUDIO_SEND | RTCMT_AUDIO_RECEIVE;
     int m_sipPort = 0;
+    bool m_streamTransports = false; // the server is reached over TCP or TLS
     QString m_bindAddress;
     IRTCProfilePtr m_enabledProfile;
     _LinphoneAccount *m_account = nullptr;
     QElapsedTimer m_registeringSince; // the account's latest attempt to register
+    int m_refusalsBefore = 0;         // server certificates refused before that attempt
     std::deque<std::pair<long, IRTCEventPtr>> m_pending;
     std::map<_LinphoneCall *, std::shared_ptr<class LinphoneSession>> m_sessions;
     // Set when the engine has just freed much (its start-up once registered, a call released):

@@ -16,13 +16,19 @@ namespace {
 void readServer(const QXmlStreamAttributes &attrs, ProvisioningProfile &profile) {
     const QString role = attrs.value(QLatin1String("role")).toString();
     const QString protocol = attrs.value(QLatin1String("protocol")).toString();
-    if (protocol.compare(QLatin1String("UDP"), Qt::CaseInsensitive) != 0)
-        refuse(QStringLiteral("server protocol \"%1\" is not supported, only UDP.").arg(protocol));
+    const QString transport = protocol.toUpper();
+    if (transport != QLatin1String("UDP") && transport != QLatin1String("TCP") &&
+        transport != QLatin1String("TLS"))
+        refuse(QStringLiteral("server protocol \"%1\" is not supported, only UDP, TCP and TLS.")
+                   .arg(protocol));
     const QString addr = attrs.value(QLatin1String("addr")).toString();
-    if (role == QLatin1String("registrar"))
+    if (role == QLatin1String("registrar")) {
         profile.registrar = addr;
-    else if (role == QLatin1String("proxy"))
+        profile.transport = transport;
+    } else if (role == QLatin1String("proxy")) {
         profile.proxy = addr;
+        profile.proxyTransport = transport;
+    }
 }
 
 // "sip:user@host" with both parts present; the host may carry a port.
@@ -82,8 +88,10 @@ ProvisioningProfile parseProvisioningProfile(const QString &xml) {
             QStringLiteral("the user's address \"%1\" is not a SIP address.").arg(profile.userUri));
     if (profile.registrar.isEmpty())
         refuse(QStringLiteral("it names no registrar."));
-    if (profile.proxy.isEmpty())
+    if (profile.proxy.isEmpty()) {
         profile.proxy = profile.registrar;
+        profile.proxyTransport = profile.transport;
+    }
     return profile;
 }
 

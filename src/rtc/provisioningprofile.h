@@ -12,14 +12,17 @@ struct ProvisioningProfile {
     QString account;  // digest user name
     QString userName; // display name
     QString password;
-    QString userUri; // the address of record, "sip:user@domain"
-    QString registrar;
+    QString userUri;   // the address of record, "sip:user@domain"
+    QString registrar; // "host[:port]", "[IPv6 address][:port]"
     QString proxy;
+    QString transport = QStringLiteral("UDP"); // the registrar's: "UDP", "TCP" or "TLS"
+    QString proxyTransport = QStringLiteral("UDP");
     QString callDisplay;
 };
 
 // Reads a profile text. Text that is not well-formed XML, or that lacks the user's address, the
-// account or a registrar reached over UDP, throws RtcError with a description of what is wrong.
+// account or a registrar reached over UDP, TCP or TLS, throws RtcError with a description of what
+// is wrong.
 ProvisioningProfile parseProvisioningProfile(const QString &xml);
 
 } // namespace rtc

@@ -173,6 +173,13 @@ public:
     virtual void StopCaptureMeter() = 0;
     virtual double CaptureLevel() const = 0;
 
+    // The certificate (DER) a TLS server showed in the latest handshake the client refused;
+    // empty when none was refused.
+    virtual QByteArray RefusedCertificate() const { return {}; }
+    // A server certificate (its SHA-256 digest) the user trusts for the server registered next,
+    // whoever signed it and whatever name it bears; empty for none.
+    virtual void SetTrustedCertificate(const QByteArray &sha256) { Q_UNUSED(sha256); }
+
 signals:
     void Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);
     // Something the client took on and then dropped after the operation had returned (a touch

@@ -121,6 +121,12 @@ enum RTC_DTMF : long {
     RTC_DTMF_FLASH,
 };
 
+// The status code of a registration that failed because the server's TLS certificate did not
+// verify: no SIP status says so, as nothing was sent to the server.
+enum : long {
+    RTC_STATUS_CERTIFICATE_REFUSED = -495,
+};
+
 // Error numbers carried by RtcError (negative, as the client has always reported them).
 enum : long {
     RTC_E_NOTIMPL = static_cast<long>(0x80004001 - 0x100000000),

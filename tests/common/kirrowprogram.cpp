@@ -250,23 +250,36 @@ QStringList KirrowProgram::windows() {
 }
 
 void KirrowProgram::answerMessage(const QString &text) {
+    answerMessage(text, QStringLiteral("OK"));
+}
+
+void KirrowProgram::answerMessage(const QString &text, const QString &button, QString *whole) {
     atspi::Node box;
+    QString said;
     const auto saying = [&] {
-        for (const atspi::Node &top : application().children())
-            if (top.showing() && !atspi::findAll(top, [&](const atspi::Node &node) {
-                                      return node.role() == QLatin1String("label") &&
-                                             node.name().contains(text);
-                                  }).isEmpty()) {
+        for (const atspi::Node &top : application().children()) {
+            const QList<atspi::Node> labels =
+                top.showing() ? atspi::findAll(top,
+                                               [&](const atspi::Node &node) {
+                                                   return node.role() == QLatin1String("label") &&
+                                                          node.name().contains(text);
+                                               })
+                              : QList<atspi::Node>();
+            if (!labels.isEmpty()) {
                 box = top;
+                said = labels.first().name();
                 return true;
             }
+        }
         return false;
     };
     QTRY_VERIFY2_WITH_TIMEOUT(saying(),
                               qPrintable(QStringLiteral("no message \"%1\" among:\n%2")
                                              .arg(text, atspi::outline(application()))),
                               kShowTimeoutMs);
-    click(atspi::find(box, QStringLiteral("OK"), QStringLiteral("push button")));
+    click(atspi::find(box, button, QStringLiteral("push button")));
+    if (whole)
+        *whole = said;
     QTRY_VERIFY_WITH_TIMEOUT(!box.showing(), kShowTimeoutMs);
 }
 

@@ -78,6 +78,9 @@ public:
     QStringList windows();
     // Waits for a message box whose text holds text, and clicks its OK.
     void answerMessage(const QString &text);
+    // The same for a box whose text holds text, answered with its button of that name ("Yes",
+    // "No"); whole, when given, receives the box's whole text.
+    void answerMessage(const QString &text, const QString &button, QString *whole = nullptr);
 
     // Ends it as a user does, with the main window's close button, and waits for it to end.
     void close();

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -99,7 +100,119 @@ bool renderConfig(const QString &templateText, quint16 port, const QString &runD
     return true;
 }
 
+// A TCP port nothing listens on now (kamailio binds it soon after).
+quint16 freeTcpPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+bool runOpenssl(const QString &dir, const QStringList &args, QString *error) {
+    QProcess openssl;
+    openssl.setWorkingDirectory(dir);
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"), args);
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit ||
+        openssl.exitCode() != 0) {
+        setError(error, QStringLiteral("openssl %1 failed: %2 %3")
+                            .arg(args.join(QLatin1Char(' ')), openssl.errorString(),
+                                 QString::fromUtf8(openssl.readAll())));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
+
+QString KamailioServer::caFile() const {
+    return m_dir ? m_dir->filePath(QStringLiteral("ca.pem")) : QString();
+}
+
+QString KamailioServer::otherCaFile() const {
+    return m_dir ? m_dir->filePath(QStringLiteral("other-ca.pem")) : QString();
+}
+
+void KamailioServer::renewCertificate() {
+    if (m_dir)
+        QFile::remove(m_dir->filePath(QStringLiteral("server.pem")));
+}
+
+// A test CA, another that signs nothing, and the server's key and certificate from the first;
+// the keys never leave the temporary folder.
+bool KamailioServer::makeCertificates(QString *error) {
+    const QString dir = m_dir->path();
+    if (QFile::exists(m_dir->filePath(QStringLiteral("server.pem"))))
+        return true;
+    const bool renewing = QFile::exists(m_dir->filePath(QStringLiteral("ca.pem")));
+    const QString name = m_listeners.tlsName;
+    const auto ca = [&](const QString &stem, const QString &subject) {
+        return runOpenssl(dir,
+                          {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                           "-nodes", "-days", "2", "-subj", subject, "-keyout", stem + ".key",
+                           "-out", stem + ".pem"},
+                          error);
+    };
+    QFile extensions(m_dir->filePath(QStringLiteral("server.ext")));
+    if (!extensions.open(QIODevice::WriteOnly) ||
+        extensions.write(QStringLiteral("subjectAltName=DNS:%1\n"
+                                        "basicConstraints=CA:FALSE\n"
+                                        "extendedKeyUsage=serverAuth\n")
+                             .arg(name)
+                             .toUtf8()) < 0) {
+        setError(error, QStringLiteral("cannot write %1").arg(extensions.fileName()));
+        return false;
+    }
+    extensions.close();
+    return (renewing || (ca(QStringLiteral("ca"), QStringLiteral("/CN=Kirrow Test CA")) &&
+                         ca(QStringLiteral("other-ca"), QStringLiteral("/CN=Kirrow Other CA")))) &&
+           runOpenssl(dir,
+                      {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                       "-subj", "/CN=" + name, "-keyout", "server.key", "-out", "server.csr"},
+                      error) &&
+           runOpenssl(dir,
+                      {"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                       "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out",
+                       "server.pem"},
+                      error);
+}
+
+// The listeners asked for, on the ports picked for them, and TLS's module and settings.
+QString KamailioServer::addListeners(QString config) const {
+    QStringList lines;
+    if (m_tcpPort)
+        lines << QStringLiteral("listen=tcp:127.0.0.1:%1").arg(m_tcpPort);
+    if (m_tlsPort)
+        lines << QStringLiteral("listen=tls:127.0.0.1:%1").arg(m_tlsPort)
+              << QStringLiteral("enable_tls=yes");
+    if (m_udp6Port)
+        lines << QStringLiteral("listen=udp:[::1]:%1").arg(m_udp6Port);
+    const QString udp = QStringLiteral("listen=udp:127.0.0.1:%1").arg(m_port);
+    config.replace(udp, (QStringList{udp} + lines).join(QLatin1Char('\n')));
+    if (m_tcpPort || m_tlsPort)
+        config.replace(QStringLiteral("disable_tcp=yes"), QStringLiteral("disable_tcp=no"));
+    if (m_tlsPort) {
+        const QString tlsConfig = m_dir->filePath(QStringLiteral("tls.cfg"));
+        QFile file(tlsConfig);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QStringLiteral("[server:default]\nmethod = TLSv1.2+\n"
+                                      "verify_certificate = no\nrequire_certificate = no\n"
+                                      "private_key = %1\ncertificate = %2\n\n"
+                                      "[client:default]\nverify_certificate = no\n"
+                                      "require_certificate = no\n")
+                           .arg(m_dir->filePath(QStringLiteral("server.key")),
+                                m_dir->filePath(QStringLiteral("server.pem")))
+                           .toUtf8());
+        config.replace(QStringLiteral("loadmodule \"kex.so\""),
+                       QStringLiteral("loadmodule \"tls.so\"\nmodparam(\"tls\", \"config\", "
+                                      "\"%1\")\nloadmodule \"kex.so\"")
+                           .arg(tlsConfig));
+    }
+    if (m_listeners.logRequests)
+        config.replace(QStringLiteral("request_route {"),
+                       QStringLiteral("request_route {\n\txlog(\"L_NOTICE\", \"request $rm from "
+                                      "$si over $pr\\n\");"));
+    return config;
+}
 
 KamailioServer::KamailioServer(QList<Account> accounts) : m_accounts(std::move(accounts)) {}
 
@@ -156,9 +269,19 @@ bool KamailioServer::startOnce(const QString &templateText, quint16 port, bool *
     }
 
     m_port = port != 0 ? port : freeUdpPort();
+    if (port == 0) {
+        m_tcpPort = m_listeners.tcp ? freeTcpPort() : 0;
+        m_tlsPort = 0;
+        while (m_listeners.tls && (m_tlsPort == 0 || m_tlsPort == m_tcpPort))
+            m_tlsPort = freeTcpPort();
+        m_udp6Port = m_listeners.udp6 ? freeUdpPort() : 0;
+    }
+    if (m_listeners.tls && !makeCertificates(error))
+        return false;
     QString config;
     if (!renderConfig(templateText, m_port, m_dir->path(), m_accounts, &config, error))
         return false;
+    config = addListeners(config);
     if (m_maxExpires > 0)
         config.replace(
             QRegularExpression(QStringLiteral(R"(modparam\("registrar", "max_expires", \d+\))")),

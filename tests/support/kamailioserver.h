@@ -55,6 +55,27 @@ public:
         m_commandPrefix = commandPrefix;
         m_listenAddress = listenAddress;
     }
+    // More ways in besides UDP on 127.0.0.1 (before start()), each on a free port of its own:
+    // TCP and TLS on 127.0.0.1, UDP on [::1]. TLS shows a certificate made at start in the
+    // server's temporary folder, for tlsName (its subject's CN and a DNS name of its own, which
+    // the engine's TLS library checks even for an address), signed by a test CA (caFile()).
+    // logRequests logs every request that arrives ("request REGISTER from 127.0.0.1 over tls").
+    struct Listeners {
+        bool tcp = false;
+        bool tls = false;
+        bool udp6 = false;
+        QString tlsName = QStringLiteral("127.0.0.1");
+        bool logRequests = false;
+    };
+    void setListeners(const Listeners &listeners) { m_listeners = listeners; }
+    quint16 tcpPort() const { return m_tcpPort; }
+    quint16 tlsPort() const { return m_tlsPort; }
+    quint16 udp6Port() const { return m_udp6Port; }
+    // The CA that signed the TLS certificate, and one that signed nothing (PEM files).
+    QString caFile() const;
+    QString otherCaFile() const;
+    // The next start() shows a new TLS certificate (a new key, the same name and CA).
+    void renewCertificate();
     void stop();
     bool isRunning() const;
 
@@ -78,6 +99,8 @@ public:
 
 private:
     bool startOnce(const QString &templateText, quint16 port, bool *portTaken, QString *error);
+    bool makeCertificates(QString *error);
+    QString addListeners(QString config) const;
 
     QList<Account> m_accounts;
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -86,4 +109,8 @@ private:
     int m_maxExpires = 0;
     QStringList m_commandPrefix;
     QString m_listenAddress = QStringLiteral("127.0.0.1");
+    Listeners m_listeners;
+    quint16 m_tcpPort = 0;
+    quint16 m_tlsPort = 0;
+    quint16 m_udp6Port = 0;
 };

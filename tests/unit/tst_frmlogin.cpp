@@ -86,6 +86,11 @@ private slots:
             << "1001" << QString(QChar(0xD83D)) << "sip.example.net"
             << "User Name and Password must not hold control characters other than tab and "
                "line breaks";
+        QTest::newRow("malformed server")
+            << "1001"
+            << "pw"
+            << "sip.example.net:70000"
+            << "Sip IP/Domain: the port \"70000\" is not a number from 1 to 65535.";
     }
     void blankAccountOrPasswordIsRefusedAndNothingSaved() {
         QFETCH(QString, acct);

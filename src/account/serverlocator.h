@@ -1,0 +1,71 @@
+#pragma once
+
+#include "serverentry.h"
+
+#include <QDnsLookup>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+#include <optional>
+#include <vector>
+
+namespace account {
+
+// Where a domain's SIP server is, as DNS names it.
+struct LocatedServer {
+    Transport transport = Transport::Udp;
+    QString host; // the SRV target, without the final dot
+    quint16 port = 0;
+    // "host:port" as it goes into a SIP address.
+    QString address() const;
+};
+
+// The SRV services asked for a domain, in the order of preference: SIP over TLS, over TCP, over
+// UDP (RFC 3263, without its NAPTR step: Qt's DNS lookup has no NAPTR records).
+struct ServiceQuery {
+    QString prefix; // "_sips._tcp."
+    Transport transport;
+};
+const QList<ServiceQuery> &serviceQueries();
+
+// The server of the first service (in the order above) with usable records: its record of the
+// lowest priority and, among those, the greatest weight. answers[i] are the records of
+// serviceQueries()[i]. None when no service has one (a target "." says the service is not
+// offered).
+std::optional<LocatedServer> chooseServer(const QList<QList<QDnsServiceRecord>> &answers);
+
+// Looks a domain's SIP server up in DNS without blocking: every service at once, answered by
+// located() once all have answered or the wait is over (a domain whose DNS is slow or down is
+// reached as it is, rather than not at all).
+class ServerLocator : public QObject {
+    Q_OBJECT
+public:
+    explicit ServerLocator(QObject *parent = nullptr);
+    ~ServerLocator() override;
+
+    // Starts looking domain up; a lookup still running is dropped.
+    void locate(const QString &domain);
+    // How long the lookups may take together.
+    void setTimeout(int ms) { m_timeout.setInterval(ms); }
+
+    // Whether domains are looked up at all; when not, locate() answers at once with none. The
+    // unit tests' servers are made-up names, whose DNS is not to be asked.
+    static void setLookupsEnabled(bool enabled);
+    static bool lookupsEnabled();
+
+signals:
+    // The server found for domain, or none (no records, DNS failing or too slow).
+    void located(const QString &domain, const std::optional<account::LocatedServer> &server);
+
+private:
+    void finishWhenAnswered();
+    void finish();
+    void dropLookups();
+
+    QString m_domain;
+    std::vector<QDnsLookup *> m_lookups;
+    QTimer m_timeout;
+};
+
+} // namespace account
