@@ -11,6 +11,7 @@
 #include <mediastreamer2/mediastream.h>
 #include <ortp/telephonyevents.h>
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -25,6 +26,7 @@
 #include <cstring>
 #include <numbers>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include <arpa/inet.h>
@@ -981,6 +983,7 @@ void LinphoneClient::EnableProfile(const IRTCProfilePtr &profile, long) {
         linphone_core_enable_ipv6(m_core, TRUE);
     const QString boundBefore = m_bindAddress;
     bindTo(localAddressTowards(data.proxy));
+    trustServer(data);
     if (transportsChanged && (boundBefore == m_bindAddress || m_sipPort == 0))
         applyTransports();
 
@@ -1533,19 +1536,91 @@ void LinphoneClient::screenSipSockets() {
     for (const auto &notifier : m_sipNotifiers) {
         const int fd = int(notifier->socket());
         for (;;) {
-            const ssize_t size = ::recv(fd, buffer.data(), size_t(buffer.size()),
-                                        MSG_PEEK | MSG_DONTWAIT | MSG_TRUNC);
+            sockaddr_storage source{};
+            socklen_t sourceLength = sizeof source;
+            const ssize_t size = ::recvfrom(fd, buffer.data(), size_t(buffer.size()),
+                                            MSG_PEEK | MSG_DONTWAIT | MSG_TRUNC,
+                                            reinterpret_cast<sockaddr *>(&source), &sourceLength);
             if (size < 0)
                 break;
             const QByteArrayView seen(buffer.constData(), std::min<qsizetype>(size, buffer.size()));
-            if (screenSipDatagram(seen, size) == SipVerdict::Pass)
+            const SipVerdict verdict = screenSipDatagram(seen, size);
+            if (verdict == SipVerdict::Pass && refusesStranger(seen, source)) {
+                const QByteArray answer = forbiddenAnswer(seen);
+                if (!answer.isEmpty())
+                    ::sendto(fd, answer.constData(), size_t(answer.size()), MSG_DONTWAIT,
+                             reinterpret_cast<const sockaddr *>(&source), sourceLength);
+            } else if (verdict == SipVerdict::Pass) {
                 break;
+            }
             char discard;
             if (::recv(fd, &discard, 1, MSG_DONTWAIT) < 0)
                 break;
             ++m_sipDropped;
         }
     }
+}
+
+// Anyone who can reach the phone's SIP port could ring it with any caller's number: while the
+// account is registered through an exchange, only that exchange may send requests, unless the
+// user allows direct calls.
+bool LinphoneClient::refusesStranger(QByteArrayView datagram,
+                                     const sockaddr_storage &source) const {
+    if (m_directCallsAllowed || m_serverSources.empty() || !m_account ||
+        linphone_account_get_state(m_account) != LinphoneRegistrationOk || !isSipRequest(datagram))
+        return false;
+    if (source.ss_family != AF_INET)
+        return true;
+    const auto &from = reinterpret_cast<const sockaddr_in &>(source);
+    return std::none_of(m_serverSources.begin(), m_serverSources.end(), [&](const sockaddr_in &s) {
+        return s.sin_addr.s_addr == from.sin_addr.s_addr && s.sin_port == from.sin_port;
+    });
+}
+
+// The exchange's addresses, for refusesStranger: at once for an address, and for a name once it
+// is looked up, off the GUI thread (a DNS server that does not answer would hold the window); the
+// engine then listens on the address that routes to it too, not on every one.
+void LinphoneClient::trustServer(const ProvisioningProfile &profile) {
+    m_serverSources.clear();
+    if (profile.proxyTransport.compare(QLatin1String("UDP"), Qt::CaseInsensitive) != 0)
+        return; // requests come over the exchange's own connection, none over UDP
+    if (const std::optional<sockaddr_in> address = numericServerAddress(profile.proxy)) {
+        m_serverSources.push_back(*address);
+        return;
+    }
+    const auto [host, port] = splitHostPort(profile.proxy);
+    if (host.isEmpty() || host.startsWith(QLatin1Char('[')))
+        return;
+    std::thread([alive = std::weak_ptr<int>(m_alive), client = this, name = host.toUtf8(),
+                 port = port, proxy = profile.proxy] {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo *found = nullptr;
+        std::vector<sockaddr_in> addresses;
+        if (getaddrinfo(name.constData(), nullptr, &hints, &found) == 0) {
+            for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+                sockaddr_in address = *reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
+                address.sin_port = htons(port);
+                addresses.push_back(address);
+            }
+            freeaddrinfo(found);
+        }
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [alive, client, addresses, proxy] {
+            if (alive.expired() || addresses.empty())
+                return;
+            const auto *object =
+                dynamic_cast<const ProfileObject *>(client->m_enabledProfile.get());
+            if (!object || object->data.proxy != proxy)
+                return; // another login since
+            client->m_serverSources = addresses;
+            char text[INET_ADDRSTRLEN] = {};
+            if (inet_ntop(AF_INET, &addresses.front().sin_addr, text, sizeof text))
+                client->bindTo(localAddressTowards(QStringLiteral("%1:%2")
+                                                       .arg(QLatin1String(text))
+                                                       .arg(ntohs(addresses.front().sin_port))));
+        });
+    }).detach();
 }
 
 void LinphoneClient::watchSipSockets() {

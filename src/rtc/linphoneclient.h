@@ -12,6 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 class QSocketNotifier;
 
 // liblinphone types stay out of every header the windows see.
@@ -115,6 +118,8 @@ private:
     void reportWayFailure(const QString &text);
     void watchNetworkChanges();
     void networkChanged();
+    void trustServer(const ProvisioningProfile &profile);
+    bool refusesStranger(QByteArrayView datagram, const sockaddr_storage &source) const;
 
     _LinphoneCore *m_core = nullptr;
     QTimer m_iterateTimer; // the slow tick
@@ -126,6 +131,11 @@ private:
     int m_networkNews = -1;
     std::unique_ptr<QSocketNotifier> m_networkWatch;
     QTimer m_networkSettle;
+    // Where the exchange sends from (UDP, IPv4): while registered, requests from anywhere else
+    // are refused. Empty while not known (a name being looked up), and then none is refused.
+    std::vector<sockaddr_in> m_serverSources;
+    bool m_directCallsAllowed = false;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(); // for lookups that end after it
     int m_watchedPort = -1;
     quint64 m_sipDropped = 0;
     // Touch tones go out one at a time: the engine drops a tone asked for while the one before is

@@ -1,6 +1,7 @@
 #include "sipscreen.h"
 
 #include <QByteArray>
+#include <QList>
 
 #include <utility>
 
@@ -60,6 +61,34 @@ SipVerdict screenSipDatagram(QByteArrayView datagram, qsizetype size, const SipL
         lineStart = lineEnd + 1;
     }
     return SipVerdict::Pass;
+}
+
+bool isSipRequest(QByteArrayView datagram) {
+    const qsizetype lineEnd = datagram.indexOf('\n');
+    const QByteArrayView first = datagram.first(lineEnd < 0 ? datagram.size() : lineEnd).trimmed();
+    return !first.startsWith("SIP/") && first.endsWith("SIP/2.0") && first.indexOf(' ') > 0;
+}
+
+QByteArray forbiddenAnswer(QByteArrayView request) {
+    if (!isSipRequest(request) || request.startsWith("ACK "))
+        return {};
+    const qsizetype headerEnd = headersAndBody(request).first;
+    const QByteArrayView headers = headerEnd < 0 ? request : request.first(headerEnd);
+    QByteArray answer = "SIP/2.0 403 Forbidden\r\n";
+    bool toTagged = true;
+    for (QByteArrayView line : QByteArray(headers.toByteArray()).split('\n')) {
+        line = line.trimmed();
+        if (isHeader(line, "Via", 'v') || isHeader(line, "From", 'f') ||
+            isHeader(line, "Call-ID", 'i') || isHeader(line, "CSeq", '\0')) {
+            answer += line.toByteArray() + "\r\n";
+        } else if (isHeader(line, "To", 't')) {
+            answer += line.toByteArray();
+            // The answer of a new dialog's first request tags the To header.
+            toTagged = line.toByteArray().toLower().contains(";tag=");
+            answer += toTagged ? "\r\n" : ";tag=kirrow-refused\r\n";
+        }
+    }
+    return answer + "Content-Length: 0\r\n\r\n";
 }
 
 } // namespace rtc

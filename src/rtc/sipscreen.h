@@ -27,4 +27,11 @@ enum class SipVerdict {
 // datagram: what was received, possibly cut to a buffer; size: its full length on the wire.
 SipVerdict screenSipDatagram(QByteArrayView datagram, qsizetype size, const SipLimits &limits = {});
 
+// Whether a datagram is a SIP request (not a response).
+bool isSipRequest(QByteArrayView datagram);
+
+// The "403 Forbidden" answer to a request, made from its Via, From, To, Call-ID and CSeq headers;
+// empty for an ACK (never answered) and for what is not a request.
+QByteArray forbiddenAnswer(QByteArrayView request);
+
 } // namespace rtc

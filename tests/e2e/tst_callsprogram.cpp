@@ -356,6 +356,15 @@ class TestCallsProgram : public QObject {
         startRegistered();
     }
 
+    // Where the phone takes SIP messages: the address it registered ("127.0.0.1:port").
+    QString phoneAddress() {
+        const QString contact = m_server->contacts("1001").value(0).uri;
+        const QString address = contact.mid(contact.indexOf('@') + 1).section(';', 0, 0);
+        if (!address.startsWith("127.0.0.1:"))
+            qWarning("the phone registered %s", qPrintable(contact));
+        return address;
+    }
+
     QStringList recentCalls() {
         return QString::fromUtf8(readBytes(m_kirrow->dataFile("recentcall.txt")))
             .split(QRegularExpression("[\r\n]+"), Qt::SkipEmptyParts);
@@ -881,13 +890,25 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_server->contacts("1001").isEmpty(), kTimeoutMs);
     }
 
+    // Anyone who can reach the phone's SIP port could ring it with any caller number: while it
+    // is registered through the exchange, a call sent to it straight is refused (403), and
+    // nothing rings; calls through the exchange still do.
+    void directCallFromAStrangerIsRefused() {
+        SippPeer stranger({.scenario = "direct-call-refused.xml", .remote = phoneAddress()});
+        QString error;
+        QVERIFY2(stranger.start(&error), qPrintable(error));
+        QVERIFY2(passes(stranger), qPrintable(stranger.report()));
+        QVERIFY2(!m_states.contains("INCOMING"), qPrintable(m_states.join(", ")));
+        auto ringing = caller("call-in-cancel.xml", 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
+        QVERIFY2(passes(*ringing), qPrintable(ringing->report()));
+    }
+
     // Strangers' callers sent straight to the phone's SIP port by the thousand (each rings or
     // is turned away busy, and gives up) leave nothing behind: the program's memory stops
     // growing once it has seen the first thousand.
     void floodOfCallersLeavesNothingBehind() {
-        const QString contact = m_server->contacts("1001").value(0).uri;
-        const QString target = contact.mid(contact.indexOf('@') + 1).section(';', 0, 0);
-        QVERIFY2(target.startsWith("127.0.0.1:"), qPrintable(contact));
+        const QString target = phoneAddress();
         const auto flood = [&] {
             SippPeer callers({.scenario = "invite-flood.xml",
                               .remote = target,
