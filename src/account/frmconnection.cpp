@@ -77,6 +77,9 @@ void frmConnection::cmdOK_Click() {
     if (const QString problem = account::stunServerProblem(txtStunServer->text());
         !problem.isEmpty()) {
         platform::showMessage(problem, QString(), platform::MessageIcon::Warning);
+        // Back to the entry, to be typed again: the keyboard returns to the dialog even where no
+        // window manager gives it back when the message goes.
+        activateWindow();
         txtStunServer->setFocus();
         txtStunServer->selectAll();
         return;

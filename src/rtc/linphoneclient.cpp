@@ -366,7 +366,8 @@ public:
         return text;
     }
     void setState(RTC_SESSION_STATE state) { m_state = state; }
-    // The media encryption last reported of the call.
+    // Whether the call has been reported connected, and the media encryption last reported.
+    bool wasConnected = false;
     QString reportedEncryption;
 
     IRTCParticipantPtr AddParticipant(const QString &userUri, const QString &name) override {
@@ -728,12 +729,22 @@ void LinphoneClient::applyConnection() {
     linphone_core_enable_capability_negociation(m_core, possible);
 }
 
+// With encryption a must, the engine offers SRTP only: a far end that answers with plain RTP
+// gets the call ended at once (a BYE, and no SIP code of the far end's), and one that cannot take
+// SRTP refuses the offer with 488.
 QString LinphoneClient::endedHere(LinphoneCall *call) const {
-    const LinphoneErrorInfo *info = linphone_call_get_error_info(call);
-    qCDebug(lcEngine) << "call ended:" << (info ? linphone_error_info_get_reason(info) : -1)
-                      << (info ? linphone_error_info_get_protocol_code(info) : -1)
-                      << (info ? linphone_error_info_get_phrase(info) : "");
-    return {};
+    if (m_connection.encryption != RTCEN_ALWAYS ||
+        linphone_call_get_dir(call) != LinphoneCallOutgoing)
+        return {};
+    const long code = endCode(call);
+    const LinphoneCallParams *remote = linphone_call_get_remote_params(call);
+    const bool plainAnswer = code == 0 && remote &&
+                             linphone_call_params_get_media_encryption(remote) !=
+                                 LinphoneMediaEncryptionSRTP;
+    if (!plainAnswer && code != 488)
+        return {};
+    // Short: the status line is narrow.
+    return QStringLiteral("Far end won't encrypt");
 }
 
 void LinphoneClient::SetRingSounds(const RingSounds &sounds) {
@@ -924,6 +935,7 @@ void LinphoneClient::sessionStateChanged(const std::shared_ptr<LinphoneSession> 
                                          RTC_SESSION_STATE state, long code, const QString &text,
                                          const QString &encryption) {
     session->setState(state);
+    session->wasConnected |= state == RTCSS_CONNECTED;
     session->reportedEncryption = encryption;
     queueEvent(RTCE_SESSION_STATE_CHANGE,
                std::make_shared<SessionEvent>(session, state, code, text, encryption));
@@ -958,7 +970,7 @@ void LinphoneClient::onCallState(LinphoneCall *call, int state) {
     case LinphoneCallStateStreamsRunning:
         // Streams starting are no new state, but only running streams tell whether the media is
         // encrypted (and a far end may change it): a change is reported as connected again.
-        if (session->State() == RTCSS_CONNECTED) {
+        if (session->wasConnected) {
             const QString encryption = mediaEncryption(call);
             if (encryption != session->reportedEncryption)
                 sessionStateChanged(session, RTCSS_CONNECTED, 0, {}, encryption);
