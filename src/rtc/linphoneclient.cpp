@@ -722,7 +722,8 @@ void LinphoneClient::applyConnection() {
                                                       : LinphoneMediaEncryptionNone);
     linphone_core_set_media_encryption_mandatory(m_core, always);
     bctbx_list_t *supported =
-        possible ? bctbx_list_append(nullptr, reinterpret_cast<void *>(intptr_t(LinphoneMediaEncryptionSRTP)))
+        possible ? bctbx_list_append(
+                       nullptr, reinterpret_cast<void *>(intptr_t(LinphoneMediaEncryptionSRTP)))
                  : nullptr;
     linphone_core_set_supported_media_encryptions(m_core, supported);
     bctbx_list_free(supported);
@@ -738,9 +739,9 @@ QString LinphoneClient::endedHere(LinphoneCall *call) const {
         return {};
     const long code = endCode(call);
     const LinphoneCallParams *remote = linphone_call_get_remote_params(call);
-    const bool plainAnswer = code == 0 && remote &&
-                             linphone_call_params_get_media_encryption(remote) !=
-                                 LinphoneMediaEncryptionSRTP;
+    const bool plainAnswer =
+        code == 0 && remote &&
+        linphone_call_params_get_media_encryption(remote) != LinphoneMediaEncryptionSRTP;
     if (!plainAnswer && code != 488)
         return {};
     // Short: the status line is narrow.
