@@ -86,10 +86,14 @@ class TestConnection : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!dialog().isNull(), kTimeoutMs);
         QTRY_VERIFY(field("STUN server", "text").focused());
     }
-    // Chooses the encryption with the keyboard, from the STUN server field, and saves with Enter.
-    void chooseEncryption(const QString &choice) {
+    // Chooses the encryption with the keyboard, from the STUN server field, and ICE with it when
+    // asked to tick it, and saves with Enter.
+    void chooseEncryption(const QString &choice, bool tickIce = false) {
         openDialog();
-        xdo::key({"Tab", "Tab"});
+        xdo::key({"Tab"});
+        if (tickIce)
+            xdo::key({"space"});
+        xdo::key({"Tab"});
         const atspi::Node box = encryption();
         QTRY_VERIFY(box.focused());
         xdo::key({"Home"});
@@ -210,7 +214,8 @@ private slots:
 
     // Encryption chosen in the running program applies to its next call. Always: SRTP offered
     // (RTP/SAVP with a=crypto); a far end answering plain RTP gets no call, and the status line
-    // says why. Off: plain RTP offered, no SRTP even as a capability, and no padlock.
+    // says why. Off: plain RTP offered, no SRTP even as a capability, and no padlock; ICE, ticked
+    // then, offers candidates.
     void encryptionMustOrOffAgainstAPlainFarEnd() {
         chooseEncryption(QStringLiteral("Always"));
         QCOMPARE(ini("Encryption"), QStringLiteral("Always"));
@@ -226,13 +231,17 @@ private slots:
             QVERIFY(m_kirrow->control("Encrypted call", QString()).isNull());
             far->stop();
         }
-        chooseEncryption(QStringLiteral("Off"));
+        chooseEncryption(QStringLiteral("Off"), true);
+        QCOMPARE(ini("Ice"), QStringLiteral("true"));
         auto far = callee("1002");
         dial("1002");
         QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("CONNECTED"), kTimeoutMs);
-        const Offer offer = offerOf(firstInviteBody(far->messages()));
+        const QString body = firstInviteBody(far->messages());
+        const Offer offer = offerOf(body);
         QCOMPARE(offer.profile, QStringLiteral("RTP/AVP"));
         QVERIFY(!offer.crypto && !offer.capability);
+        // ICE, ticked with it: the offer carries its candidates.
+        QVERIFY2(body.contains("a=ice-ufrag:") && body.contains("a=candidate:"), qPrintable(body));
         QVERIFY(m_kirrow->control("Encrypted call", QString()).isNull());
         m_kirrow->click("End Call", kButton);
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED"), kTimeoutMs);
