@@ -730,9 +730,9 @@ void LinphoneClient::applyConnection() {
     linphone_core_enable_capability_negociation(m_core, possible);
 }
 
-// With encryption a must, the engine offers SRTP only: a far end that answers with plain RTP
-// gets the call ended at once (a BYE, and no SIP code of the far end's), and one that cannot take
-// SRTP refuses the offer with 488.
+// With encryption a must, the engine offers SRTP only: a far end that answers with plain RTP has
+// the call ended by the engine at once, with no SIP code of the far end's, and one that cannot
+// take SRTP refuses the offer with 488.
 QString LinphoneClient::endedHere(LinphoneCall *call) const {
     if (m_connection.encryption != RTCEN_ALWAYS ||
         linphone_call_get_dir(call) != LinphoneCallOutgoing)
