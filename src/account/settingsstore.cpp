@@ -251,4 +251,17 @@ void saveAudioDevices(const AudioDeviceChoice &choice) {
     });
 }
 
+QStringList readKeys(const QStringList &keys, const QString &defaultValue) {
+    return readValues(keys, defaultValue);
+}
+
+void saveKeys(const QList<std::pair<QString, QString>> &entries) {
+    write([&](QSettings &settings) {
+        bool changed = false;
+        for (const auto &[key, value] : entries)
+            changed |= setEntry(settings, key, value);
+        return changed;
+    });
+}
+
 } // namespace account

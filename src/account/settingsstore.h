@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 // The saved account: strings addressed by application, section and key, kept in the user's
 // config folder by QSettings (an INI file readable by the user alone, in a folder of the user's
 // alone), so files written by earlier versions read the same and either can read what the other
@@ -71,5 +73,10 @@ struct AudioDeviceChoice {
 AudioDeviceChoice readAudioDevices();
 // Writes the three in one write. Throws std::runtime_error as SaveSetting does.
 void saveAudioDevices(const AudioDeviceChoice &choice);
+
+// Entries by their "Section/Key" path, for sections of their own ([Connection]): read, an absent
+// one as defaultValue; and written together in one write (throwing as SaveSetting does).
+QStringList readKeys(const QStringList &keys, const QString &defaultValue = QString());
+void saveKeys(const QList<std::pair<QString, QString>> &entries);
 
 } // namespace account

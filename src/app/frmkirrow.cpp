@@ -161,6 +161,8 @@ void frmKirrow::CreateControls() {
     mnuLoginAs->setObjectName(QStringLiteral("mnuLoginAs"));
     mnuVOICE = mnuSettings->addAction(QStringLiteral("&Tuning Wizard"));
     mnuVOICE->setObjectName(QStringLiteral("mnuVOICE"));
+    mnuConnection = mnuSettings->addAction(QStringLiteral("&Connection..."));
+    mnuConnection->setObjectName(QStringLiteral("mnuConnection"));
 
     calls::initSoundResources();
     platform::setDefaultSound(calls::toneClip(QStringLiteral("DEFAULT.WAV")));
@@ -178,6 +180,7 @@ void frmKirrow::CreateControls() {
     connect(mnuLoginAs, &QAction::triggered, this, &frmKirrow::mnuLoginAs_Click);
     connect(Picture2, &PictureBox::clicked, this, &frmKirrow::Picture2_Click);
     connect(mnuVOICE, &QAction::triggered, this, &frmKirrow::mnuVOICE_Click);
+    connect(mnuConnection, &QAction::triggered, this, &frmKirrow::mnuConnection_Click);
     // The settings menu opens from the status line, where "please select Menu - LoginAs" is read.
     lblMsg->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lblMsg, &QWidget::customContextMenuRequested, this,

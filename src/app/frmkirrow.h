@@ -103,6 +103,8 @@ private slots:
     // The audio tuning wizard, from the audio button and from the settings menu.
     void Picture2_Click();
     void mnuVOICE_Click();
+    // The connection dialog; what it saves applies to the running client at once.
+    void mnuConnection_Click();
     // The hide button: to the tray, or back from it.
     void Picture41_Click();
     // The logo: the program's about page in the browser.
@@ -148,6 +150,9 @@ private:
     QMenu *mnuSettings = nullptr;
     QAction *mnuLoginAs = nullptr;
     QAction *mnuVOICE = nullptr;
+    QAction *mnuConnection = nullptr;
+    // Beside the status line while the connected call's media is encrypted.
+    QLabel *lblEncrypted = nullptr;
 
     void CreateControls();
     void CentreOnScreen();

@@ -1,6 +1,9 @@
 // The main window's account: the login dialog, and showing what the registration reports.
 
+#include "connectionsettings.h"
 #include "devicechoice.h"
+#include "errortraps.h"
+#include "frmconnection.h"
 #include "frmkirrow.h"
 #include "frmlogin.h"
 
@@ -27,8 +30,10 @@ void frmKirrow::TakeLoginShownAhead(std::unique_ptr<frmLogin> dialog) {
 }
 
 void frmKirrow::WireRegistration() {
-    m_registration->setClientPreparation(
-        [](rtc::IRTCClient &client) { audio::applySavedDevices(client); });
+    m_registration->setClientPreparation([](rtc::IRTCClient &client) {
+        audio::applySavedDevices(client);
+        account::applySavedConnection(client);
+    });
     connect(m_registration, &account::RegistrationController::statusChanged, lblMsg,
             &StatusLine::showStatus);
 }
@@ -53,4 +58,15 @@ void frmKirrow::mnuLoginAs_Click() {
     const account::Login current = m_registration->CurrentLogin();
     const auto login = GetLoginSettings(current);
     m_registration->RegisterProfile(login ? *login : current);
+}
+
+// Saved choices reach a client made later through the client's preparation; the running one,
+// if any, takes them now.
+void frmKirrow::mnuConnection_Click() {
+    EndGestures();
+    frmConnection dialog(this);
+    if (ShowModal(dialog) != QDialog::Accepted)
+        return;
+    if (const rtc::IRTCClientPtr &client = m_registration->Client())
+        platform::stopAndShow([&] { client->SetConnectionOptions(dialog.options()); });
 }

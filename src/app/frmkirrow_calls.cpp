@@ -13,11 +13,57 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
 
 #include <vector>
 
+namespace {
+
+// A closed padlock, drawn for the size it is shown at (12 x 16 pixels): a grey shackle over a
+// gold body with a dark keyhole.
+QPixmap padlock(qreal scale) {
+    QPixmap pixmap(QSize(12, 16) * scale);
+    pixmap.setDevicePixelRatio(scale);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(70, 70, 70), 1.8));
+    QPainterPath shackle;
+    shackle.moveTo(3, 8);
+    shackle.lineTo(3, 5);
+    shackle.arcTo(QRectF(3, 1, 6, 8), 180, -180);
+    shackle.lineTo(9, 8);
+    painter.drawPath(shackle);
+    painter.setPen(QPen(QColor(120, 85, 10), 1));
+    painter.setBrush(QColor(225, 175, 40));
+    painter.drawRoundedRect(QRectF(1.5, 7.5, 9, 7.5), 1.5, 1.5);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(60, 40, 0));
+    painter.drawEllipse(QPointF(6, 10.5), 1.2, 1.2);
+    painter.drawRect(QRectF(5.5, 10.5, 1, 2.5));
+    return pixmap;
+}
+
+} // namespace
+
 void frmKirrow::WireCallControls() {
     m_calls = new calls::CallController(*m_registration, this);
+    // Right of the status line, inside the display.
+    const QRect line = lblMsg->geometry();
+    lblEncrypted = new QLabel(lblMsg->parentWidget());
+    lblEncrypted->setObjectName(QStringLiteral("lblEncrypted"));
+    lblEncrypted->setGeometry(line.right() + 3, line.center().y() - 8, 12, 16);
+    lblEncrypted->setPixmap(padlock(devicePixelRatioF()));
+    lblEncrypted->setAccessibleName(QStringLiteral("Encrypted call"));
+    lblEncrypted->hide();
+    connect(m_calls, &calls::CallController::encryptionChanged, lblEncrypted,
+            [this](const QString &how) {
+                const QString tip = how.isEmpty() ? QString() : "Encrypted (" + how + ")";
+                lblEncrypted->setToolTip(tip);
+                lblEncrypted->setAccessibleDescription(tip);
+                lblEncrypted->setVisible(!how.isEmpty());
+            });
     cmbPhoneNo->setInsertPolicy(QComboBox::NoInsert); // the list is never filled
     // Keypad keys and Enter, however they reach the box; the rest is refused with the warning.
     txtNumber = new DigitBox(cmbPhoneNo, QStringLiteral("*#\r"));

@@ -146,6 +146,8 @@ void CallController::OnSessionStateChange(const rtc::IRTCEventPtr &pevent) {
     std::shared_ptr<rtc::IRTCSessionStateChangeEvent> view;
     long state = -1;
     long code = 0;
+    QString why;
+    QString encryption;
     rtc::IRTCSessionPtr session;
     platform::skipOnError([&] { view = rtc::eventView<rtc::IRTCSessionStateChangeEvent>(pevent); });
     platform::skipOnError([&] {
@@ -153,6 +155,12 @@ void CallController::OnSessionStateChange(const rtc::IRTCEventPtr &pevent) {
             state = view->State();
             session = view->Session();
             code = view->StatusCode();
+        }
+    });
+    platform::skipOnError([&] {
+        if (view) {
+            why = view->StatusText();
+            encryption = view->MediaEncryption();
         }
     });
     if (state == rtc::RTCSS_INCOMING) {
@@ -186,6 +194,9 @@ void CallController::OnSessionStateChange(const rtc::IRTCEventPtr &pevent) {
         setState(CallState::InProgress, QStringLiteral("INPROGRESS"));
         break;
     case rtc::RTCSS_CONNECTED:
+        setEncryption(encryption);
+        if (m_call.connected)
+            break; // connected still, its encryption changed
         setState(CallState::Connected, QStringLiteral("CONNECTED"));
         if (std::exchange(m_call.ringing, false))
             emit ringingEnded(false);
@@ -195,7 +206,7 @@ void CallController::OnSessionStateChange(const rtc::IRTCEventPtr &pevent) {
         setArrangement(Arrangement::InCall);
         break;
     case rtc::RTCSS_DISCONNECTED:
-        EndOfCall(code);
+        EndOfCall(code, why);
         break;
     default:
         break; // hold, refer and later states change nothing
@@ -215,9 +226,18 @@ void CallController::TakeIncoming(const rtc::IRTCSessionPtr &session) {
     emit incomingCall(m_call.number);
 }
 
+void CallController::setEncryption(const QString &how) {
+    if (how == m_encryption)
+        return;
+    m_encryption = how;
+    emit encryptionChanged(how);
+}
+
 // The call the window holds has ended, whoever ended it. A call placed here that the far end
-// or the network refused says why, and a busy far end is heard too.
-void CallController::EndOfCall(long sipCode) {
+// or the network refused says why, and a busy far end is heard too; a call the engine ended
+// itself (a far end that would not encrypt it) is an error, told as the others are.
+void CallController::EndOfCall(long sipCode, const QString &why) {
+    setEncryption(QString());
     if (m_call.ringing)
         StopRing(true); // the caller gave up (a declined call stopped ringing with End)
     LogCall(m_call.number, m_clock);
@@ -226,8 +246,12 @@ void CallController::EndOfCall(long sipCode) {
     g_objSession.reset();
     g_objParticipant.reset();
     m_call = {};
-    setState(CallState::Disconnected, reason.isEmpty() ? QStringLiteral("DISCONNECTED")
-                                                       : QStringLiteral("DISCONNECTED ") + reason);
+    if (!why.isEmpty())
+        setState(CallState::Disconnected, QStringLiteral("Error:  ") + why);
+    else
+        setState(CallState::Disconnected, reason.isEmpty()
+                                              ? QStringLiteral("DISCONNECTED")
+                                              : QStringLiteral("DISCONNECTED ") + reason);
     setArrangement(Arrangement::Idle);
     ShowLogFailure();
     if (reason == QLatin1String("busy"))
@@ -427,6 +451,7 @@ void CallController::EndActiveCall() {
     g_objParticipant.reset();
     m_call = {};
     tmrConnected->stop();
+    setEncryption(QString());
 }
 
 void CallController::tmrConnected_Timer() {

@@ -106,6 +106,9 @@ signals:
     void ringingEnded(bool missed);
     // The number of a second caller waiting while the window holds a call; empty when none waits.
     void waitingCallerChanged(const QString &number);
+    // How the connected call's media is encrypted ("SRTP, AES_CM_128_HMAC_SHA1_80"); empty while
+    // it is not, and once the call has ended.
+    void encryptionChanged(const QString &how);
 
 private:
     void setStatus(const QString &text);
@@ -115,7 +118,8 @@ private:
     void TakeOfferedNumber();
     void PlaceCall();
     void TakeIncoming(const rtc::IRTCSessionPtr &session);
-    void EndOfCall(long sipCode);
+    void EndOfCall(long sipCode, const QString &why);
+    void setEncryption(const QString &how);
     void TakeWaiting(const rtc::IRTCSessionPtr &session);
     void AnnounceWaiting();
     void WaitingCallerGone();
@@ -142,6 +146,7 @@ private:
     CallState m_state = CallState::None;
     Arrangement m_arrangement = Arrangement::Idle;
     CallClock m_clock;
+    QString m_encryption;
 
     // The call the window holds: its number, whether it rang here, whether End has ended it,
     // whether it was placed here, and whether it was ever connected.

@@ -154,18 +154,22 @@ private:
 
 class SessionEvent final : public IRTCSessionStateChangeEvent {
 public:
-    SessionEvent(IRTCSessionPtr session, RTC_SESSION_STATE state, long code, QString text)
-        : m_session(std::move(session)), m_state(state), m_code(code), m_text(std::move(text)) {}
+    SessionEvent(IRTCSessionPtr session, RTC_SESSION_STATE state, long code, QString text,
+                 QString encryption = QString())
+        : m_session(std::move(session)), m_state(state), m_code(code), m_text(std::move(text)),
+          m_encryption(std::move(encryption)) {}
     IRTCSessionPtr Session() const override { return m_session; }
     RTC_SESSION_STATE State() const override { return m_state; }
     long StatusCode() const override { return m_code; }
     QString StatusText() const override { return m_text; }
+    QString MediaEncryption() const override { return m_encryption; }
 
 private:
     IRTCSessionPtr m_session;
     RTC_SESSION_STATE m_state;
     long m_code;
     QString m_text;
+    QString m_encryption;
 };
 
 // ---- engine glue ----------------------------------------------------------------------------
@@ -352,6 +356,31 @@ bool negotiatedTelephoneEvents(LinphoneCall *call) {
     return session && rtp_session_send_telephone_events_supported(session) >= 0;
 }
 
+// The one SRTP suite offered and accepted: the engine keeps the suite a call agreed on to itself,
+// so with one suite the call's is known. Every SRTP end must support this one (RFC 4568, 6.2.1).
+constexpr char kSrtpSuite[] = "AES_CM_128_HMAC_SHA1_80";
+
+// How a call's media is encrypted now, as its streams run: empty while they are plain RTP.
+QString mediaEncryption(LinphoneCall *call) {
+    const LinphoneCallParams *params = linphone_call_get_current_params(call);
+    if (!params || linphone_call_params_get_media_encryption(params) != LinphoneMediaEncryptionSRTP)
+        return {};
+    return QStringLiteral("SRTP, ") + QLatin1String(kSrtpSuite);
+}
+
+// Whether this host can bind IPv6 datagram sockets (a kernel or container without IPv6 cannot).
+bool hasIpv6() {
+    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in6 any{};
+    any.sin6_family = AF_INET6;
+    any.sin6_addr = in6addr_any;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any) == 0;
+    ::close(fd);
+    return bound;
+}
+
 // "host", "host:port" or "[v6]:port" into its parts; port 5060 when none is given.
 std::pair<QString, quint16> splitHostPort(const QString &server) {
     QString host = server.trimmed();
@@ -406,6 +435,9 @@ public:
         return text;
     }
     void setState(RTC_SESSION_STATE state) { m_state = state; }
+    // Whether the call has been reported connected, and the media encryption last reported.
+    bool wasConnected = false;
+    QString reportedEncryption;
 
     IRTCParticipantPtr AddParticipant(const QString &userUri, const QString &name) override {
         if (m_call)
@@ -798,6 +830,8 @@ void LinphoneClient::Initialize() {
     linphone_core_set_network_reachable(core, TRUE);
     watchNetworkChanges();
     keepNatMappingsAlive(core);
+    linphone_core_set_srtp_crypto_suites(core, kSrtpSuite);
+    applyConnection();
     m_iterateTimer.start();
 }
 
@@ -863,6 +897,72 @@ QByteArray LinphoneClient::RefusedCertificate() const {
 
 void LinphoneClient::SetTrustedCertificate(const QByteArray &sha256) {
     certificateChecks().trusted = sha256;
+}
+
+void LinphoneClient::SetConnectionOptions(const ConnectionOptions &options) {
+    m_connection = options;
+    if (m_core)
+        applyConnection();
+}
+
+QByteArray LinphoneClient::anyAddress() const {
+    return m_connection.ipv6 && hasIpv6() ? QByteArrayLiteral("::0") : QByteArrayLiteral("0.0.0.0");
+}
+
+void LinphoneClient::applyConnection() {
+    LinphoneNatPolicy *policy = linphone_core_create_nat_policy(m_core);
+    const QByteArray stun = m_connection.stunServer.trimmed().toUtf8();
+    linphone_nat_policy_set_stun_server(policy, stun.isEmpty() ? nullptr : stun.constData());
+    linphone_nat_policy_enable_stun(policy, !stun.isEmpty());
+    linphone_nat_policy_enable_ice(policy, m_connection.ice);
+    linphone_core_set_nat_policy(m_core, policy);
+    linphone_nat_policy_unref(policy);
+
+    if (bool(linphone_core_ipv6_enabled(m_core)) != m_connection.ipv6) {
+        // The engine opens its sockets afresh on the same port, so the registration's contact
+        // stays good.
+        if (m_bindAddress.isEmpty()) {
+            LinphoneConfig *config = linphone_core_get_config(m_core);
+            linphone_config_set_string(config, "sip", "bind_address", anyAddress().constData());
+            linphone_config_set_string(config, "rtp", "bind_address", anyAddress().constData());
+        }
+        linphone_core_enable_ipv6(m_core, m_connection.ipv6);
+        if (m_sipPort != 0)
+            applyTransports();
+    }
+
+    // When possible: plain RTP offered with SRTP as a capability (RFC 5939), which a far end that
+    // encrypts takes and any other ignores. Always: SRTP offered, and a call without it fails.
+    const bool always = m_connection.encryption == RTCEN_ALWAYS;
+    const bool possible = m_connection.encryption == RTCEN_WHEN_POSSIBLE;
+    linphone_core_set_media_encryption(m_core, always ? LinphoneMediaEncryptionSRTP
+                                                      : LinphoneMediaEncryptionNone);
+    linphone_core_set_media_encryption_mandatory(m_core, always);
+    bctbx_list_t *supported =
+        possible ? bctbx_list_append(
+                       nullptr, reinterpret_cast<void *>(intptr_t(LinphoneMediaEncryptionSRTP)))
+                 : nullptr;
+    linphone_core_set_supported_media_encryptions(m_core, supported);
+    bctbx_list_free(supported);
+    linphone_core_enable_capability_negociation(m_core, possible);
+}
+
+// With encryption a must, the engine offers SRTP only: a far end that answers with plain RTP has
+// the call ended by the engine at once, with no SIP code of the far end's, and one that cannot
+// take SRTP refuses the offer with 488.
+QString LinphoneClient::endedHere(LinphoneCall *call) const {
+    if (m_connection.encryption != RTCEN_ALWAYS ||
+        linphone_call_get_dir(call) != LinphoneCallOutgoing)
+        return {};
+    const long code = endCode(call);
+    const LinphoneCallParams *remote = linphone_call_get_remote_params(call);
+    const bool plainAnswer =
+        code == 0 && remote &&
+        linphone_call_params_get_media_encryption(remote) != LinphoneMediaEncryptionSRTP;
+    if (!plainAnswer && code != 488)
+        return {};
+    // Short: the status line is narrow.
+    return QStringLiteral("Far end won't encrypt");
 }
 
 void LinphoneClient::SetRingSounds(const RingSounds &sounds) {
@@ -931,7 +1031,7 @@ void LinphoneClient::bindTo(const QString &address) {
         return;
     m_bindAddress = address;
     LinphoneConfig *config = linphone_core_get_config(m_core);
-    const QByteArray bind = address.isEmpty() ? QByteArray("0.0.0.0") : address.toUtf8();
+    const QByteArray bind = address.isEmpty() ? anyAddress() : address.toUtf8();
     linphone_config_set_string(config, "sip", "bind_address", bind.constData());
     linphone_config_set_string(config, "rtp", "bind_address", bind.constData());
     if (m_sipPort != 0) {
@@ -1066,10 +1166,13 @@ LinphoneCall *LinphoneClient::placeCall(const QString &uri, const QString &name,
 }
 
 void LinphoneClient::sessionStateChanged(const std::shared_ptr<LinphoneSession> &session,
-                                         RTC_SESSION_STATE state, long code) {
+                                         RTC_SESSION_STATE state, long code, const QString &text,
+                                         const QString &encryption) {
     session->setState(state);
+    session->wasConnected |= state == RTCSS_CONNECTED;
+    session->reportedEncryption = encryption;
     queueEvent(RTCE_SESSION_STATE_CHANGE,
-               std::make_shared<SessionEvent>(session, state, code, QString()));
+               std::make_shared<SessionEvent>(session, state, code, text, encryption));
 }
 
 void LinphoneClient::onCallState(LinphoneCall *call, int state) {
@@ -1096,7 +1199,16 @@ void LinphoneClient::onCallState(LinphoneCall *call, int state) {
         sessionStateChanged(session, RTCSS_INPROGRESS);
         break;
     case LinphoneCallStateConnected:
-        sessionStateChanged(session, RTCSS_CONNECTED); // once: streams starting are no new state
+        sessionStateChanged(session, RTCSS_CONNECTED, 0, {}, mediaEncryption(call));
+        break;
+    case LinphoneCallStateStreamsRunning:
+        // Streams starting are no new state, but only running streams tell whether the media is
+        // encrypted (and a far end may change it): a change is reported as connected again.
+        if (session->wasConnected) {
+            const QString encryption = mediaEncryption(call);
+            if (encryption != session->reportedEncryption)
+                sessionStateChanged(session, RTCSS_CONNECTED, 0, {}, encryption);
+        }
         break;
     case LinphoneCallStatePaused:
     case LinphoneCallStatePausedByRemote:
@@ -1105,7 +1217,7 @@ void LinphoneClient::onCallState(LinphoneCall *call, int state) {
     case LinphoneCallStateError:
     case LinphoneCallStateEnd:
         if (session->State() != RTCSS_DISCONNECTED)
-            sessionStateChanged(session, RTCSS_DISCONNECTED, endCode(call));
+            sessionStateChanged(session, RTCSS_DISCONNECTED, endCode(call), endedHere(call));
         break;
     case LinphoneCallStateReleased:
         m_sessions.erase(call);

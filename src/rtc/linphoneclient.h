@@ -61,6 +61,7 @@ public:
     double CaptureLevel() const override;
     QByteArray RefusedCertificate() const override;
     void SetTrustedCertificate(const QByteArray &sha256) override;
+    void SetConnectionOptions(const ConnectionOptions &options) override;
 
     IRTCProfilePtr CreateProfile(const QString &profileXml) override;
     void EnableProfile(const IRTCProfilePtr &profile, long registerFlags) override;
@@ -93,9 +94,11 @@ public:
     // Used by the session objects.
     _LinphoneCall *placeCall(const QString &uri, const QString &name, bool throughProfile,
                              const std::shared_ptr<class LinphoneSession> &session);
-    // A session's new state; code is the SIP code an ended call ended with (0: hung up).
+    // A session's new state; code is the SIP code an ended call ended with (0: hung up), text why
+    // the client ended it, encryption how a connected call's media is encrypted.
     void sessionStateChanged(const std::shared_ptr<class LinphoneSession> &session,
-                             RTC_SESSION_STATE state, long code = 0);
+                             RTC_SESSION_STATE state, long code = 0, const QString &text = {},
+                             const QString &encryption = {});
     // Runs the engine now and for a few turns after: an operation has just given it work.
     void wake();
 
@@ -120,6 +123,13 @@ private:
     void networkChanged();
     void trustServer(const ProvisioningProfile &profile);
     bool refusesStranger(QByteArrayView datagram, const sockaddr_storage &source) const;
+    // The connection options as the engine's NAT policy, IPv6 and media encryption.
+    void applyConnection();
+    // What the engine listens on when no address is chosen: every IPv6 and IPv4 address, or
+    // every IPv4 one.
+    QByteArray anyAddress() const;
+    // Why the engine ended a call itself, for the user; empty when it did not.
+    QString endedHere(_LinphoneCall *call) const;
 
     _LinphoneCore *m_core = nullptr;
     QTimer m_iterateTimer; // the slow tick
@@ -164,6 +174,7 @@ private:
     _LinphoneRecorder *m_meter = nullptr;        // records the microphone while the meter runs
     _LinphoneRingtonePlayer *m_ringer = nullptr; // rings on a ringer device of the user's choice
     RingSounds m_ringSounds;
+    ConnectionOptions m_connection;
 };
 
 // Which UDP port to listen on: the static SIP port 5060 when it is free on the address, else any

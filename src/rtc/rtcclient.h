@@ -78,7 +78,12 @@ public:
     // For a call that ended: the SIP code it ended with (486 for a busy far end), 0 when it was
     // hung up.
     virtual long StatusCode() const = 0;
+    // For a call that ended: why, when the client itself ended or refused it (a far end that
+    // would not encrypt the media); empty otherwise.
     virtual QString StatusText() const = 0;
+    // For a connected call: how its media is encrypted ("SRTP, AES_CM_128_HMAC_SHA1_80"), empty
+    // while it is not. A connected call whose encryption changes is reported connected again.
+    virtual QString MediaEncryption() const = 0;
 };
 
 class IRTCMediaEvent : public IRTCEvent {
@@ -179,6 +184,9 @@ public:
     // A server certificate (its SHA-256 digest) the user trusts for the server registered next,
     // whoever signed it and whatever name it bears; empty for none.
     virtual void SetTrustedCertificate(const QByteArray &sha256) { Q_UNUSED(sha256); }
+    // From now on: the STUN server, ICE and IPv6 at once (the registration is kept), the
+    // encryption from the next call on.
+    virtual void SetConnectionOptions(const ConnectionOptions &options) = 0;
 
 signals:
     void Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);

@@ -3,6 +3,8 @@
 // Numeric values of the communications client. The windows store and compare these numbers, so
 // they keep the values the client has always reported.
 
+#include <QString>
+
 namespace rtc {
 
 // Event types delivered through IRTCClient::Event.
@@ -125,6 +127,22 @@ enum RTC_DTMF : long {
 // verify: no SIP status says so, as nothing was sent to the server.
 enum : long {
     RTC_STATUS_CERTIFICATE_REFUSED = -495,
+};
+
+// Whether the media of calls is encrypted (SRTP).
+enum RTC_ENCRYPTION : long {
+    RTCEN_OFF = 0,           // plain RTP only
+    RTCEN_WHEN_POSSIBLE = 1, // SRTP offered, plain RTP taken from a far end that will not encrypt
+    RTCEN_ALWAYS = 2,        // SRTP or no call
+};
+
+// How the client reaches the network and the far ends. The defaults work at a typical provider.
+struct ConnectionOptions {
+    QString stunServer; // "host[:port]" (3478 when none is given); empty for none
+    bool ice = false;
+    RTC_ENCRYPTION encryption = RTCEN_WHEN_POSSIBLE;
+    bool ipv6 = true;
+    bool operator==(const ConnectionOptions &) const = default;
 };
 
 // Error numbers carried by RtcError (negative, as the client has always reported them).

@@ -63,6 +63,7 @@ public:
     }
     long StatusCode() const override { return m_code; }
     QString StatusText() const override { return {}; }
+    QString MediaEncryption() const override { return {}; }
 
 private:
     rtc::IRTCSessionPtr m_session;

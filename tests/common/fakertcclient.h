@@ -37,6 +37,11 @@ public:
     void StartCaptureMeter() override;
     void StopCaptureMeter() override;
     double CaptureLevel() const override { return m_metering ? captureLevel : 0; }
+    // The options given last (kept out of `calls`: every client is given them as it starts).
+    rtc::ConnectionOptions connection;
+    void SetConnectionOptions(const rtc::ConnectionOptions &options) override {
+        connection = options;
+    }
     rtc::IRTCProfilePtr CreateProfile(const QString &profileXml) override;
     void EnableProfile(const rtc::IRTCProfilePtr &profile, long registerFlags) override;
 
