@@ -13,6 +13,7 @@ const QString kStunServerKey = QStringLiteral("Connection/StunServer");
 const QString kIceKey = QStringLiteral("Connection/Ice");
 const QString kEncryptionKey = QStringLiteral("Connection/Encryption");
 const QString kIpv6Key = QStringLiteral("Connection/IPv6");
+const QString kDirectCallsKey = QStringLiteral("Connection/DirectCalls");
 
 constexpr rtc::RTC_ENCRYPTION kEncryptions[] = {rtc::RTCEN_OFF, rtc::RTCEN_WHEN_POSSIBLE,
                                                 rtc::RTCEN_ALWAYS};
@@ -69,7 +70,8 @@ QString encryptionWord(rtc::RTC_ENCRYPTION encryption) {
 }
 
 rtc::ConnectionOptions readConnectionOptions() {
-    const QStringList values = readKeys({kStunServerKey, kIceKey, kEncryptionKey, kIpv6Key});
+    const QStringList values =
+        readKeys({kStunServerKey, kIceKey, kEncryptionKey, kIpv6Key, kDirectCallsKey});
     rtc::ConnectionOptions options;
     // A server that could not be typed in the dialog is none: the engine would be given nonsense.
     if (stunServerProblem(values[0]).isEmpty())
@@ -79,6 +81,7 @@ rtc::ConnectionOptions readConnectionOptions() {
         if (values[2].trimmed().compare(encryptionWord(encryption), Qt::CaseInsensitive) == 0)
             options.encryption = encryption;
     options.ipv6 = readBool(values[3], options.ipv6);
+    options.directCalls = readBool(values[4], options.directCalls);
     return options;
 }
 
@@ -86,7 +89,8 @@ void saveConnectionOptions(const rtc::ConnectionOptions &options) {
     saveKeys({{kStunServerKey, options.stunServer.trimmed()},
               {kIceKey, boolWord(options.ice)},
               {kEncryptionKey, encryptionWord(options.encryption)},
-              {kIpv6Key, boolWord(options.ipv6)}});
+              {kIpv6Key, boolWord(options.ipv6)},
+              {kDirectCallsKey, boolWord(options.directCalls)}});
 }
 
 QString stunServerProblem(const QString &entry) {

@@ -11,7 +11,7 @@ namespace account {
 // The options the settings hold; a missing entry, or one that does not read as a value of its
 // kind (a hand-edited file), is the default.
 rtc::ConnectionOptions readConnectionOptions();
-// Writes the four entries in one write. Throws std::runtime_error as SaveSetting does.
+// Writes the entries in one write. Throws std::runtime_error as SaveSetting does.
 void saveConnectionOptions(const rtc::ConnectionOptions &options);
 
 // What is wrong with a STUN server typed as "host[:port]", in a sentence for the user; empty when

@@ -32,6 +32,9 @@ frmConnection::frmConnection(QWidget *parent) : QDialog(parent) {
     cmbEncryption->setAccessibleName(QStringLiteral("Call encryption"));
     chkIpv6 = new QCheckBox(QStringLiteral("Use IPv&6"), this);
     chkIpv6->setObjectName(QStringLiteral("chkIpv6"));
+    chkDirectCalls =
+        new QCheckBox(QStringLiteral("Allow &direct calls, not through the server"), this);
+    chkDirectCalls->setObjectName(QStringLiteral("chkDirectCalls"));
     buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
 
     auto *form = new QFormLayout(this);
@@ -43,13 +46,15 @@ frmConnection::frmConnection(QWidget *parent) : QDialog(parent) {
     form->addRow(QString(), chkIce);
     form->addRow(encryptionLabel, cmbEncryption);
     form->addRow(QString(), chkIpv6);
+    form->addRow(QString(), chkDirectCalls);
     form->addRow(buttons);
     txtStunServer->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 28);
 
     setTabOrder(txtStunServer, chkIce);
     setTabOrder(chkIce, cmbEncryption);
     setTabOrder(cmbEncryption, chkIpv6);
-    setTabOrder(chkIpv6, buttons);
+    setTabOrder(chkIpv6, chkDirectCalls);
+    setTabOrder(chkDirectCalls, buttons);
 
     // Enter is OK and Escape Cancel, as in any dialog.
     connect(buttons, &QDialogButtonBox::accepted, this, &frmConnection::cmdOK_Click);
@@ -63,6 +68,7 @@ rtc::ConnectionOptions frmConnection::options() const {
     options.ice = chkIce->isChecked();
     options.encryption = static_cast<rtc::RTC_ENCRYPTION>(cmbEncryption->currentIndex());
     options.ipv6 = chkIpv6->isChecked();
+    options.directCalls = chkDirectCalls->isChecked();
     return options;
 }
 
@@ -71,6 +77,7 @@ void frmConnection::showOptions(const rtc::ConnectionOptions &options) {
     chkIce->setChecked(options.ice);
     cmbEncryption->setCurrentIndex(int(options.encryption));
     chkIpv6->setChecked(options.ipv6);
+    chkDirectCalls->setChecked(options.directCalls);
 }
 
 void frmConnection::cmdOK_Click() {

@@ -25,6 +25,7 @@ public:
     QCheckBox *chkIce = nullptr;
     QComboBox *cmbEncryption = nullptr;
     QCheckBox *chkIpv6 = nullptr;
+    QCheckBox *chkDirectCalls = nullptr;
     QDialogButtonBox *buttons = nullptr;
 
 private slots:

@@ -66,6 +66,10 @@ constexpr unsigned kEchoTestRate = 16000; // speech, and no more: the test is fo
 constexpr qint64 kRequestTimeoutMs = 25000;
 // How long an ICMP refusal of a keep-alive may take to come back.
 constexpr int kRefusalWaitMs = 500;
+// A registration that failed for want of an answer (the server down, the way to it cut) is tried
+// again after this, then after twice as long each time, up to the most.
+constexpr int kFirstRegisterRetryMs = 10000;
+constexpr int kMostRegisterRetryMs = 120000;
 // How long the system's news of a network change must be quiet before the client acts on it.
 constexpr int kNetworkSettleMs = 1000;
 
@@ -711,6 +715,16 @@ LinphoneClient::LinphoneClient(QObject *parent) : IRTCClient(parent) {
             m_followUp.stop();
         iterate();
     });
+    m_registerRetry.setSingleShot(true);
+    m_registerRetry.setInterval(kFirstRegisterRetryMs);
+    connect(&m_registerRetry, &QTimer::timeout, this, [this] {
+        if (!m_core || !m_account ||
+            linphone_account_get_state(m_account) != LinphoneRegistrationFailed)
+            return;
+        m_registerRetry.setInterval(std::min(m_registerRetry.interval() * 2, kMostRegisterRetryMs));
+        linphone_account_refresh_register(m_account);
+        wake();
+    });
     m_tonePacer.setSingleShot(true);
     m_tonePacer.setInterval(kToneSpacingMs);
     connect(&m_tonePacer, &QTimer::timeout, this, &LinphoneClient::sendNextTone);
@@ -862,6 +876,15 @@ void LinphoneClient::watchNetworkChanges() {
         }
         m_networkSettle.start();
     });
+}
+
+// The engine tries a failed registration again only when its own watch of the network, which is
+// off (see Initialize), says the network came back: the client does it, less often the longer
+// the server stays away.
+void LinphoneClient::retryRegisterLater() {
+    if (m_registerRetry.isActive())
+        return;
+    m_registerRetry.start();
 }
 
 void LinphoneClient::networkChanged() {
@@ -1513,11 +1536,15 @@ void LinphoneClient::onAccountRegistrationState(LinphoneAccount *account, int st
                     : RTCRS_ERROR;
         if (value == RTCRS_REJECTED)
             stopRegistering(account);
+        else
+            retryRegisterLater();
         break;
     }
     default:
         return; // refreshing an existing registration is no change of state
     }
+    if (value != RTCRS_ERROR)
+        m_registerRetry.setInterval(kFirstRegisterRetryMs);
     const LinphoneErrorInfo *info = linphone_account_get_error_info(account);
     long code = info ? linphone_error_info_get_protocol_code(info) : 0;
     const QString text = info ? fromC(linphone_error_info_get_phrase(info)) : QString();
@@ -1678,7 +1705,7 @@ void LinphoneClient::screenSipSockets() {
 // user allows direct calls.
 bool LinphoneClient::refusesStranger(QByteArrayView datagram,
                                      const sockaddr_storage &source) const {
-    if (m_directCallsAllowed || m_serverSources.empty() || !m_account ||
+    if (m_connection.directCalls || m_serverSources.empty() || !m_account ||
         linphone_account_get_state(m_account) != LinphoneRegistrationOk || !isSipRequest(datagram))
         return false;
     if (source.ss_family != AF_INET)

@@ -121,6 +121,7 @@ private:
     void reportWayFailure(const QString &text);
     void watchNetworkChanges();
     void networkChanged();
+    void retryRegisterLater();
     void trustServer(const ProvisioningProfile &profile);
     bool refusesStranger(QByteArrayView datagram, const sockaddr_storage &source) const;
     // The connection options as the engine's NAT policy, IPv6 and media encryption.
@@ -141,10 +142,11 @@ private:
     int m_networkNews = -1;
     std::unique_ptr<QSocketNotifier> m_networkWatch;
     QTimer m_networkSettle;
+    QTimer m_registerRetry; // a failed registration tried again
     // Where the exchange sends from (UDP, IPv4): while registered, requests from anywhere else
-    // are refused. Empty while not known (a name being looked up), and then none is refused.
+    // are refused unless direct calls are allowed. Empty while not known (a name being looked
+    // up), and then none is refused.
     std::vector<sockaddr_in> m_serverSources;
-    bool m_directCallsAllowed = false;
     std::shared_ptr<int> m_alive = std::make_shared<int>(); // for lookups that end after it
     int m_watchedPort = -1;
     quint64 m_sipDropped = 0;

@@ -142,6 +142,9 @@ struct ConnectionOptions {
     bool ice = false;
     RTC_ENCRYPTION encryption = RTCEN_WHEN_POSSIBLE;
     bool ipv6 = true;
+    // Calls sent to the phone straight, not through the exchange it is registered with, ring
+    // too; off, they are refused (anyone who can reach the port could ring with any number).
+    bool directCalls = false;
     bool operator==(const ConnectionOptions &) const = default;
 };
 
