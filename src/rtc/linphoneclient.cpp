@@ -30,6 +30,7 @@
 #include <utility>
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <malloc.h>
@@ -701,6 +702,30 @@ void keepNatMappingsAlive(LinphoneCore *core) {
 
 } // namespace
 
+// The machine's addresses, in order.
+static QStringList localAddresses() {
+    QStringList addresses;
+    ifaddrs *all = nullptr;
+    if (::getifaddrs(&all) != 0)
+        return addresses;
+    for (const ifaddrs *entry = all; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr)
+            continue;
+        char text[INET6_ADDRSTRLEN] = {};
+        const int family = entry->ifa_addr->sa_family;
+        const void *raw =
+            family == AF_INET
+                ? static_cast<const void *>(
+                      &reinterpret_cast<const sockaddr_in *>(entry->ifa_addr)->sin_addr)
+                : &reinterpret_cast<const sockaddr_in6 *>(entry->ifa_addr)->sin6_addr;
+        if ((family == AF_INET || family == AF_INET6) && inet_ntop(family, raw, text, sizeof text))
+            addresses << QString::fromLatin1(text);
+    }
+    ::freeifaddrs(all);
+    addresses.sort();
+    return addresses;
+}
+
 // ---- the client -----------------------------------------------------------------------------
 
 LinphoneClient::LinphoneClient(QObject *parent) : IRTCClient(parent) {
@@ -858,13 +883,15 @@ void LinphoneClient::watchNetworkChanges() {
         return;
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
-    address.nl_groups = RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE |
-                        RTMGRP_IPV6_ROUTE | RTMGRP_LINK;
+    // Addresses only: a link's flags change for many reasons (a capture taking it promiscuous)
+    // that move nothing.
+    address.nl_groups = RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
     if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         ::close(fd);
         return;
     }
     m_networkNews = fd;
+    m_localAddresses = localAddresses();
     // A change comes as a burst of messages (the link, its addresses, its routes).
     m_networkSettle.setSingleShot(true);
     m_networkSettle.setInterval(kNetworkSettleMs);
@@ -888,6 +915,11 @@ void LinphoneClient::retryRegisterLater() {
 }
 
 void LinphoneClient::networkChanged() {
+    // An address that came and went again, or news of another kind, moves nothing.
+    QStringList addresses = localAddresses();
+    if (addresses == m_localAddresses)
+        return;
+    m_localAddresses = std::move(addresses);
     const auto *object = dynamic_cast<const ProfileObject *>(m_enabledProfile.get());
     if (!m_core || !m_account || !object)
         return;

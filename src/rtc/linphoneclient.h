@@ -4,6 +4,7 @@
 #include "rtcclient.h"
 
 #include <QElapsedTimer>
+#include <QStringList>
 #include <QTimer>
 
 #include <deque>
@@ -142,7 +143,8 @@ private:
     int m_networkNews = -1;
     std::unique_ptr<QSocketNotifier> m_networkWatch;
     QTimer m_networkSettle;
-    QTimer m_registerRetry; // a failed registration tried again
+    QStringList m_localAddresses; // as last seen
+    QTimer m_registerRetry;       // a failed registration tried again
     // Where the exchange sends from (UDP, IPv4): while registered, requests from anywhere else
     // are refused unless direct calls are allowed. Empty while not known (a name being looked
     // up), and then none is refused.
