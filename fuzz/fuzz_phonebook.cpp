@@ -45,6 +45,25 @@ void checkLines(const QByteArray &input) {
     FUZZ_CHECK(phonebook::readFileLines(
         path, [&again](const phonebook::Line &line) { again << line.bytes; }, &error));
     FUZZ_CHECK(again == rows);
+
+    // A change made to the file: the row replaced where it first stands, every other line as it
+    // was, and what the window is told it holds is what the file holds.
+    if (rows.isEmpty())
+        return;
+    const phonebook::Change change{phonebook::Change::Kind::Replace, rows.constLast(),
+                                   QByteArrayLiteral("Changed--0301234")};
+    QList<QByteArray> expected = rows;
+    expected[expected.indexOf(change.row)] = change.newRow;
+    QList<phonebook::Line> holds;
+    FUZZ_CHECK(phonebook::changeFile(path, change, &holds, &error));
+    QList<QByteArray> held;
+    for (const phonebook::Line &line : holds)
+        held << line.bytes;
+    FUZZ_CHECK(held == expected);
+    again.clear();
+    FUZZ_CHECK(phonebook::readFileLines(
+        path, [&again](const phonebook::Line &line) { again << line.bytes; }, &error));
+    FUZZ_CHECK(again == expected);
 }
 
 // The input split at its first NUL: the name before it, the number after.
