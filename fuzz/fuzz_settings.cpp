@@ -70,11 +70,13 @@ void checkFileFound(const QByteArray &content, const QString &value) {
     FUZZ_CHECK(account::readEntry(account::kAccountApp) == value);
     const QString written = account::kAccountApp + QLatin1Char('/') + account::kSection +
                             QLatin1Char('/') + account::kKey;
-    QHash<QString, QVariant> after = entries(path);
-    after.remove(written);
-    QHash<QString, QVariant> kept = before;
-    kept.remove(written);
-    FUZZ_CHECK(after == kept);
+    // Every other entry QSettings could read stays as it read. (One it could not, such as a quote
+    // left open, it writes back as it makes of it.)
+    const QHash<QString, QVariant> after = entries(path);
+    for (auto entry = before.cbegin(); entry != before.cend(); ++entry) {
+        if (entry.key() != written && entry.value().isValid())
+            FUZZ_CHECK(after.value(entry.key()) == entry.value());
+    }
 }
 
 void checkValues(const QString (&values)[6]) {
