@@ -1,0 +1,48 @@
+#pragma once
+
+// What the fuzz targets share: a property check that stops the run (libFuzzer keeps the input
+// that broke it), strings of every kind made from the fuzzer's bytes, and a folder of the
+// target's own for the files it writes.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+// A property that does not hold is a fault like a crash: told, then aborted, so that libFuzzer
+// saves the input.
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition);  \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (false)
+
+namespace fuzz {
+
+// Any sequence of UTF-16 code units, lone surrogates and U+FFFF included, as a QString can hold.
+inline QString anyText(const std::string &bytes) {
+    return QString(reinterpret_cast<const QChar *>(bytes.data()), qsizetype(bytes.size() / 2));
+}
+
+// The files a target writes go to a folder of its own, in memory where there is such a folder
+// (every write the program makes ends in an fsync), removed at the end of the run.
+inline const QTemporaryDir &scratch() {
+    static const QTemporaryDir dir((QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                        ? QStringLiteral("/dev/shm")
+                                        : QDir::tempPath()) +
+                                   QStringLiteral("/kirrow-fuzz-XXXXXX"));
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "no scratch folder: %s\n", qPrintable(dir.errorString()));
+        std::abort();
+    }
+    return dir;
+}
+
+} // namespace fuzz
