@@ -1,7 +1,8 @@
 // The screen in front of the engine's SIP parser: what it passes has no line longer than the
 // limit, no more Vias than the limit, and a Content-Length (after CRLF or bare LF header ends)
 // that the body holds; a datagram cut short by the buffer never passes. The first three bytes
-// choose the limits, so that they are reached with short inputs too, and a cut.
+// choose the limits, so that they are reached with short inputs too, and a cut. The 403 made for
+// a stranger's request is one well-formed header block.
 
 #include "fuzzsupport.h"
 #include "sipscreen.h"
@@ -82,5 +83,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Larger than the engine may be given.
     FUZZ_CHECK(rtc::screenSipDatagram(datagram, limits.datagramBytes + 1, limits) !=
                rtc::SipVerdict::Pass);
+    // A stranger's request is answered with one 403 of a single header block, never an ACK;
+    // a response is never answered.
+    const QByteArray answer = rtc::forbiddenAnswer(datagram);
+    if (!answer.isEmpty()) {
+        FUZZ_CHECK(rtc::isSipRequest(datagram) && !datagram.startsWith("ACK "));
+        FUZZ_CHECK(answer.startsWith("SIP/2.0 403 Forbidden\r\n"));
+        FUZZ_CHECK(answer.endsWith("\r\n\r\n") && answer.indexOf("\r\n\r\n") == answer.size() - 4);
+        FUZZ_CHECK(!rtc::isSipRequest(answer));
+    } else {
+        FUZZ_CHECK(!rtc::isSipRequest(datagram) || datagram.startsWith("ACK "));
+    }
     return 0;
 }
