@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+class QFileSystemWatcher;
 class QSocketNotifier;
 
 // liblinphone types stay out of every header the windows see.
@@ -93,6 +94,9 @@ public:
                              RTC_SESSION_STATE state, long code = 0);
     // Runs the engine now and for a few turns after: an operation has just given it work.
     void wake();
+    // Before a stream starts: the engine's sound devices found anew, and the devices chosen
+    // applied again, when the desktop's sound server has started again since they were found.
+    void followSoundServer();
 
 private:
     void requireCore(const char *operation) const;
@@ -112,6 +116,17 @@ private:
     void reportWayFailure(const QString &text);
     void watchNetworkChanges();
     void networkChanged();
+    // The desktop's sound server, followed through its socket (see watchSoundServer).
+    void watchSoundServer();
+    void soundServerChanged();
+    void reloadSoundDevices();
+    void restartCallSound();
+    void moveCallsToDevices();
+    quint64 mediaTicks() const;
+    void checkCallsHaveSound(quint64 sentBefore);
+    bool callsHaveStreams() const;
+    quint64 audioPacketsSent() const;
+    void reportCallSound(long eventType);
 
     _LinphoneCore *m_core = nullptr;
     QTimer m_iterateTimer; // the slow tick
@@ -123,6 +138,12 @@ private:
     int m_networkNews = -1;
     std::unique_ptr<QSocketNotifier> m_networkWatch;
     QTimer m_networkSettle;
+    // The sound server's socket, its folder watched; which server (see soundServerIdentity) the
+    // engine's devices were last found on, and the wait for a restart's burst of changes to settle.
+    QString m_soundSocket;
+    std::unique_ptr<QFileSystemWatcher> m_soundWatch;
+    QTimer m_soundSettle;
+    std::pair<quint64, quint64> m_soundServer{0, 0};
     int m_watchedPort = -1;
     quint64 m_sipDropped = 0;
     // Touch tones go out one at a time: the engine drops a tone asked for while the one before is
@@ -158,5 +179,9 @@ int chooseSipPort(const QString &bindAddress);
 // The local address of the route to a server given as "address[:port]" or "localhost[:port]"
 // (UDP, IPv4); empty for other names and for servers that cannot be reached.
 QString localAddressTowards(const QString &server);
+
+// Which sound server listens on a socket now: the socket's inode and change time, which a server
+// started again makes anew; {0, 0} while there is none.
+std::pair<quint64, quint64> soundServerIdentity(const QString &socket);
 
 } // namespace rtc
