@@ -1545,9 +1545,12 @@ void LinphoneClient::soundServerChanged() {
         return;
     if (now == std::pair<quint64, quint64>{0, 0}) {
         qCDebug(lcEngine) << "the sound server has gone";
-        m_soundServer = now;
-        if (callsHaveStreams())
+        if (callsHaveStreams()) {
+            m_soundServer = now;
             reportCallSound(RTCMET_FAILED);
+        } else {
+            reloadSoundDevices(); // its cards go before anything starts on them
+        }
         return;
     }
     qCDebug(lcEngine) << "the sound server is back";
@@ -1555,10 +1558,10 @@ void LinphoneClient::soundServerChanged() {
 }
 
 // Also asked before every stream starts (a call placed or answered, a ring), for a server that
-// came back too recently to have settled.
+// went or came back too recently to have settled.
 void LinphoneClient::followSoundServer() {
     const std::pair<quint64, quint64> now = soundServerIdentity(m_soundSocket);
-    if (m_soundSocket.isEmpty() || now == m_soundServer || now == std::pair<quint64, quint64>{0, 0})
+    if (m_soundSocket.isEmpty() || now == m_soundServer)
         return;
     reloadSoundDevices();
     if (!callsHaveStreams())
