@@ -198,9 +198,13 @@ void RegistrationController::OnMediaEvent(const rtc::IRTCEventPtr &pevent) {
     platform::skipOnError([&] { view = rtc::eventView<rtc::IRTCMediaEvent>(pevent); });
     if (!view)
         return;
-    // Read and left unused: media changes do not show in the window.
-    platform::skipOnError([&] { (void)view->EventType(); });
+    long type = -1;
+    platform::skipOnError([&] { type = view->EventType(); });
     platform::skipOnError([&] { (void)view->MediaType(); });
+    // A stream that failed, and one started again after it, show with the call; the rest do not
+    // show in the window.
+    if (type == rtc::RTCMET_FAILED || type == rtc::RTCMET_STARTED)
+        emit callSoundChanged(type == rtc::RTCMET_STARTED);
 }
 
 } // namespace account

@@ -75,6 +75,8 @@ signals:
     void statusChanged(const QString &caption, const QString &whole);
     // An event about a call, for the calls to follow.
     void sessionStateChanged(const rtc::IRTCEventPtr &pevent);
+    // The calls' sound has stopped (the sound devices went away), or goes again.
+    void callSoundChanged(bool flowing);
 
 private:
     void g_objRTCClientWithEvents_Event(long RTCEvent, const rtc::IRTCEventPtr &pevent);

@@ -75,6 +75,8 @@ CallController::CallController(const account::RegistrationController &registrati
     : QObject(parent), tmrConnected(new QTimer(this)), m_registration(registration) {
     connect(&registration, &account::RegistrationController::sessionStateChanged, this,
             &CallController::OnSessionStateChange);
+    connect(&registration, &account::RegistrationController::callSoundChanged, this,
+            &CallController::OnCallSoundChange);
     qRegisterMetaType<calls::Arrangement>();
     tmrConnected->setObjectName(QStringLiteral("tmrConnected"));
     tmrConnected->setInterval(1000);
@@ -211,6 +213,15 @@ void CallController::OnSessionStateChange(const rtc::IRTCEventPtr &pevent) {
     default:
         break; // hold, refer and later states change nothing
     }
+}
+
+// A call whose sound stopped says so instead of its clock, until the sound goes again: it is
+// never shown as a call that can be heard.
+void CallController::OnCallSoundChange(bool flowing) {
+    if (!IsConnected() || m_call.soundless == !flowing)
+        return;
+    m_call.soundless = !flowing;
+    ShowConnected();
 }
 
 void CallController::TakeIncoming(const rtc::IRTCSessionPtr &session) {
@@ -456,7 +467,13 @@ void CallController::EndActiveCall() {
 
 void CallController::tmrConnected_Timer() {
     tick(m_clock);
-    setStatus(connectedText(m_clock));
+    ShowConnected();
+}
+
+void CallController::ShowConnected() {
+    setStatus(m_call.soundless
+                  ? QStringLiteral("Error:  The call has no sound: the sound devices are gone.")
+                  : connectedText(m_clock));
 }
 
 // ---- number entry -----------------------------------------------------------------------------

@@ -70,6 +70,8 @@ public:
 
     // One session-state event of the engine.
     void OnSessionStateChange(const rtc::IRTCEventPtr &pevent);
+    // The connected call's sound stopped, or goes again.
+    void OnCallSoundChange(bool flowing);
     // Dials the number: its key tones 100 ms apart, then the call. Refuses while not registered;
     // places nothing while a number is being dialled or a call is held.
     void MakeCall();
@@ -114,6 +116,8 @@ private:
     void setStatus(const QString &text);
     void setState(CallState state, const QString &text);
     void setArrangement(Arrangement arrangement);
+    // The connected call's clock, or that it has no sound.
+    void ShowConnected();
     void DialNextCharacter();
     void TakeOfferedNumber();
     void PlaceCall();
@@ -156,6 +160,7 @@ private:
         bool ending = false;
         bool outgoing = false;
         bool connected = false;
+        bool soundless = false; // connected, and its sound stopped
     } m_call;
 
     // A second caller, left ringing at their end while the window holds a call, and announced

@@ -15,6 +15,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -144,6 +146,17 @@ private:
     long m_code;
     QString m_text;
     IRTCProfilePtr m_profile;
+};
+
+class MediaEvent final : public IRTCMediaEvent {
+public:
+    MediaEvent(long type, long media) : m_type(type), m_media(media) {}
+    long EventType() const override { return m_type; }
+    long MediaType() const override { return m_media; }
+
+private:
+    long m_type;
+    long m_media;
 };
 
 class Participant final : public IRTCParticipant {
@@ -454,6 +467,7 @@ public:
 
     void Answer() override {
         requireCall();
+        m_client->followSoundServer();
         if (linphone_call_accept(m_call) != 0)
             throw RtcError(RTC_E_ENGINE, QStringLiteral("The call could not be answered."));
         m_client->wake();
@@ -868,6 +882,7 @@ void LinphoneClient::Initialize() {
     linphone_core_enable_auto_iterate(core, FALSE);
     linphone_core_set_network_reachable(core, TRUE);
     watchNetworkChanges();
+    watchSoundServer();
     keepNatMappingsAlive(core);
     linphone_core_set_srtp_crypto_suites(core, kSrtpSuite);
     applyConnection();
@@ -1204,6 +1219,7 @@ LinphoneCall *LinphoneClient::placeCall(const QString &uri, const QString &name,
         throw RtcError(RTC_E_INVALIDARG, QStringLiteral("\"%1\" is not a SIP address.").arg(uri));
     if (!name.isEmpty())
         linphone_address_set_display_name(address, name.toUtf8().constData());
+    followSoundServer();
     LinphoneCallParams *params = linphone_core_create_call_params(m_core, nullptr);
     linphone_call_params_enable_video(params, FALSE);
     // The engine reports the new call while inviting; it must already belong to this session.
@@ -1291,6 +1307,7 @@ void LinphoneClient::PlayRing(RTC_RING_TYPE type, bool play) {
     stopRinging();
     if (!play)
         return;
+    followSoundServer();
     // A ringer the user chose rings through the engine, on that device.
     if (!m_devices[RTCAD_RINGER].isEmpty()) {
         MSFactory *factory = linphone_core_get_ms_factory(m_core);
@@ -1362,8 +1379,10 @@ QList<AudioDevice> LinphoneClient::AudioDevices() {
     // The engine finds its devices once, when it starts. It looks again here, unless sound is
     // in use, which a new list would cut off.
     const bool ringing = m_ringer && linphone_ringtoneplayer_is_started(m_ringer);
-    if (linphone_core_get_calls_nb(m_core) == 0 && !m_echoTesting && !m_meter && !ringing)
+    if (linphone_core_get_calls_nb(m_core) == 0 && !m_echoTesting && !m_meter && !ringing) {
         linphone_core_reload_sound_devices(m_core);
+        m_soundServer = soundServerIdentity(m_soundSocket);
+    }
     QList<AudioDevice> devices;
     bctbx_list_t *list = linphone_core_get_extended_audio_devices(m_core);
     for (const bctbx_list_t *item = list; item; item = item->next) {
@@ -1813,6 +1832,231 @@ void LinphoneClient::watchSipSockets() {
     // Not open yet: looked for again on the next tick.
     if (m_sipNotifiers.empty())
         m_watchedPort = -1;
+}
+
+// ---- the sound server ---------------------------------------------------------------------
+
+namespace {
+
+// A restart of the sound server is a burst of changes in its folder (its socket goes, the folder
+// may be made again, the socket comes back).
+constexpr int kSoundSettleMs = 1500;
+// How long a call moved to the devices of a sound server come back is given to send again, and
+// how much it must send meanwhile: a 20 ms stream sends 50 packets a second, a dead one almost
+// none.
+constexpr int kSoundCheckMs = 1000;
+constexpr quint64 kLeastPacketsSent = 25;
+// A media thread runs every 10 ms: one that has not run for this long is stuck.
+constexpr int kTickerProbeMs = 300;
+
+// The socket of the desktop's sound server: PulseAudio's, which PipeWire's pipewire-pulse serves
+// as well, where its clients (the engine's cards among them) find it. Empty for a server over the
+// network, which has nothing here to watch.
+QString soundServerSocket() {
+    const QString server = qEnvironmentVariable("PULSE_SERVER");
+    for (const QString &entry : server.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (entry.startsWith(QLatin1String("unix:")))
+            return entry.mid(5);
+        if (entry.startsWith(QLatin1Char('/')))
+            return entry;
+    }
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!server.isEmpty() || runtime.isEmpty())
+        return {};
+    return runtime + QStringLiteral("/pulse/native");
+}
+
+bool isStreaming(LinphoneCall *call) {
+    switch (linphone_call_get_state(call)) {
+    case LinphoneCallStateStreamsRunning:
+    case LinphoneCallStateUpdatedByRemote:
+    case LinphoneCallStateUpdating:
+    case LinphoneCallStatePausedByRemote:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The engine's device of that id for a part, referenced; null when it has none.
+LinphoneAudioDevice *findAudioDevice(LinphoneCore *core, const char *id, RTC_AUDIO_DEVICE part) {
+    LinphoneAudioDevice *found = nullptr;
+    bctbx_list_t *list = linphone_core_get_extended_audio_devices(core);
+    for (const bctbx_list_t *item = list; item && id && !found; item = item->next) {
+        auto *device = static_cast<LinphoneAudioDevice *>(item->data);
+        if (qstrcmp(linphone_audio_device_get_id(device), id) == 0 && canServe(device, part))
+            found = linphone_audio_device_ref(device);
+    }
+    bctbx_list_free_with_data(list,
+                              reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
+    return found;
+}
+
+} // namespace
+
+std::pair<quint64, quint64> soundServerIdentity(const QString &socket) {
+    struct stat info {};
+    if (socket.isEmpty() || ::stat(QFile::encodeName(socket).constData(), &info) != 0 ||
+        !S_ISSOCK(info.st_mode))
+        return {0, 0};
+    // A file system may give the new socket the inode the old one freed: its time tells them
+    // apart.
+    return {quint64(info.st_ino),
+            quint64(info.st_ctim.tv_sec) * 1000000000u + quint64(info.st_ctim.tv_nsec)};
+}
+
+// The engine finds its sound cards once, and a card of a sound server that has gone is a dead
+// end: a stream started on it crashes the engine, and one running on it goes silent. The client
+// watches the server's socket in its folder (no polling, no connection of its own to the server):
+// when the server goes, the calls are told to have no sound; when a server is there again, the
+// cards are found anew and the calls moved to them.
+void LinphoneClient::watchSoundServer() {
+    m_soundSocket = soundServerSocket();
+    m_soundServer = soundServerIdentity(m_soundSocket);
+    if (m_soundSocket.isEmpty())
+        return;
+    m_soundWatch = std::make_unique<QFileSystemWatcher>();
+    m_soundSettle.setSingleShot(true);
+    m_soundSettle.setInterval(kSoundSettleMs);
+    connect(&m_soundSettle, &QTimer::timeout, this, &LinphoneClient::soundServerChanged);
+    connect(m_soundWatch.get(), &QFileSystemWatcher::directoryChanged, &m_soundSettle,
+            qOverload<>(&QTimer::start));
+    soundServerChanged();
+}
+
+void LinphoneClient::soundServerChanged() {
+    // The socket's folder, and the one above for when the folder itself is made again.
+    const QString folder = QFileInfo(m_soundSocket).absolutePath();
+    for (const QString &path : {folder, QFileInfo(folder).absolutePath()})
+        if (!m_soundWatch->directories().contains(path) && QFileInfo(path).isDir())
+            m_soundWatch->addPath(path);
+    const std::pair<quint64, quint64> now = soundServerIdentity(m_soundSocket);
+    if (now == m_soundServer)
+        return;
+    if (now == std::pair<quint64, quint64>{0, 0}) {
+        qCDebug(lcEngine) << "the sound server has gone";
+        if (callsHaveStreams()) {
+            m_soundServer = now;
+            reportCallSound(RTCMET_FAILED);
+        } else {
+            reloadSoundDevices(); // its cards go before anything starts on them
+        }
+        return;
+    }
+    qCDebug(lcEngine) << "the sound server is back";
+    followSoundServer();
+}
+
+// Also asked before every stream starts (a call placed or answered, a ring), for a server that
+// went or came back too recently to have settled.
+void LinphoneClient::followSoundServer() {
+    const std::pair<quint64, quint64> now = soundServerIdentity(m_soundSocket);
+    if (m_soundSocket.isEmpty() || now == m_soundServer)
+        return;
+    reloadSoundDevices();
+    if (!callsHaveStreams())
+        return;
+    // The media thread of a call may be stuck for good in the old server's ALSA plug-in, which
+    // locks up when its server goes away in the middle of a read: it is then left alone, since
+    // whatever stops or changes its streams waits for it, and the call has no sound.
+    QTimer::singleShot(kTickerProbeMs, this, [this, ticks = mediaTicks()] {
+        if (!callsHaveStreams())
+            return;
+        if (mediaTicks() == ticks) {
+            qCWarning(lcEngine) << "the call's media thread is stuck on the old sound server";
+            reportCallSound(RTCMET_FAILED);
+            return;
+        }
+        restartCallSound();
+    });
+}
+
+void LinphoneClient::restartCallSound() {
+    moveCallsToDevices();
+    // Counted once the streams have started again, which starts their counts afresh.
+    QTimer::singleShot(kSoundCheckMs, this, [this] {
+        QTimer::singleShot(kSoundCheckMs, this,
+                           [this, sent = audioPacketsSent()] { checkCallsHaveSound(sent); });
+    });
+}
+
+// The devices the user chose stay chosen even when the new server lacks one for now: the
+// desktop's default stands in until it is there again.
+void LinphoneClient::reloadSoundDevices() {
+    linphone_core_reload_sound_devices(m_core);
+    m_soundServer = soundServerIdentity(m_soundSocket);
+    for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER}) {
+        const QString chosen = m_devices[part];
+        useDevice(part, hasDevice(chosen, part) ? chosen : QString());
+        m_devices[part] = chosen;
+    }
+}
+
+// A running call takes the engine's devices for it anew: its streams leave the old server's
+// cards for the new ones. A card of the same name is the same device to the engine, which then
+// keeps the stream it has; whether that one still sends is told after (checkCallsHaveSound).
+void LinphoneClient::moveCallsToDevices() {
+    LinphoneAudioDevice *output =
+        findAudioDevice(m_core, linphone_core_get_playback_device(m_core), RTCAD_SPEAKER);
+    LinphoneAudioDevice *input =
+        findAudioDevice(m_core, linphone_core_get_capture_device(m_core), RTCAD_MICROPHONE);
+    for (const bctbx_list_t *it = linphone_core_get_calls(m_core); it; it = it->next) {
+        auto *call = static_cast<LinphoneCall *>(it->data);
+        if (!isStreaming(call))
+            continue;
+        if (output)
+            linphone_call_set_output_audio_device(call, output);
+        if (input)
+            linphone_call_set_input_audio_device(call, input);
+        // The engine starts the streams again on a card other than its own only with the next
+        // change of the call: one without changes, sent now.
+        if (linphone_call_get_state(call) == LinphoneCallStateStreamsRunning)
+            linphone_call_update(call, nullptr);
+    }
+    wake();
+    if (output)
+        linphone_audio_device_unref(output);
+    if (input)
+        linphone_audio_device_unref(input);
+}
+
+// Whether the calls moved send sound again; the window is told either way, so that a call left
+// without sound never shows as a call that has it.
+void LinphoneClient::checkCallsHaveSound(quint64 sentBefore) {
+    if (!m_core || !callsHaveStreams())
+        return;
+    const quint64 sent = audioPacketsSent();
+    reportCallSound(sent >= sentBefore + kLeastPacketsSent ? RTCMET_STARTED : RTCMET_FAILED);
+}
+
+bool LinphoneClient::callsHaveStreams() const {
+    for (const bctbx_list_t *it = linphone_core_get_calls(m_core); it; it = it->next)
+        if (isStreaming(static_cast<LinphoneCall *>(it->data)))
+            return true;
+    return false;
+}
+
+// How often the media threads of the calls have run so far.
+quint64 LinphoneClient::mediaTicks() const {
+    quint64 ticks = 0;
+    for (const bctbx_list_t *it = linphone_core_get_calls(m_core); it; it = it->next) {
+        auto *call = static_cast<LinphoneCall *>(it->data);
+        MediaStream *audio =
+            isStreaming(call) ? linphone_call_get_stream(call, LinphoneStreamTypeAudio) : nullptr;
+        if (audio && audio->sessions.ticker)
+            ticks += __atomic_load_n(&audio->sessions.ticker->ticks, __ATOMIC_RELAXED);
+    }
+    return ticks;
+}
+
+quint64 LinphoneClient::audioPacketsSent() const {
+    return load().audioSent;
+}
+
+void LinphoneClient::reportCallSound(long eventType) {
+    queueEvent(RTCE_MEDIA,
+               std::make_shared<MediaEvent>(eventType, RTCMT_AUDIO_SEND | RTCMT_AUDIO_RECEIVE));
+    wake(); // raises it
 }
 
 } // namespace rtc

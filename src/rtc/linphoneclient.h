@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+class QFileSystemWatcher;
 class QSocketNotifier;
 
 // liblinphone types stay out of every header the windows see.
@@ -102,6 +103,9 @@ public:
                              const QString &encryption = {});
     // Runs the engine now and for a few turns after: an operation has just given it work.
     void wake();
+    // Before a stream starts: the engine's sound devices found anew, and the devices chosen
+    // applied again, when the desktop's sound server has started again since they were found.
+    void followSoundServer();
 
 private:
     void requireCore(const char *operation) const;
@@ -132,6 +136,17 @@ private:
     QByteArray anyAddress() const;
     // Why the engine ended a call itself, for the user; empty when it did not.
     QString endedHere(_LinphoneCall *call) const;
+    // The desktop's sound server, followed through its socket (see watchSoundServer).
+    void watchSoundServer();
+    void soundServerChanged();
+    void reloadSoundDevices();
+    void restartCallSound();
+    void moveCallsToDevices();
+    quint64 mediaTicks() const;
+    void checkCallsHaveSound(quint64 sentBefore);
+    bool callsHaveStreams() const;
+    quint64 audioPacketsSent() const;
+    void reportCallSound(long eventType);
 
     _LinphoneCore *m_core = nullptr;
     QTimer m_iterateTimer; // the slow tick
@@ -150,6 +165,12 @@ private:
     // up), and then none is refused.
     std::vector<sockaddr_in> m_serverSources;
     std::shared_ptr<int> m_alive = std::make_shared<int>(); // for lookups that end after it
+    // The sound server's socket, its folder watched; which server (see soundServerIdentity) the
+    // engine's devices were last found on, and the wait for a restart's burst of changes to settle.
+    QString m_soundSocket;
+    std::unique_ptr<QFileSystemWatcher> m_soundWatch;
+    QTimer m_soundSettle;
+    std::pair<quint64, quint64> m_soundServer{0, 0};
     int m_watchedPort = -1;
     quint64 m_sipDropped = 0;
     // Touch tones go out one at a time: the engine drops a tone asked for while the one before is
@@ -188,5 +209,9 @@ int chooseSipPort(const QString &bindAddress);
 // The local address of the route to a server given as "address[:port]" or "localhost[:port]"
 // (UDP, IPv4); empty for other names and for servers that cannot be reached.
 QString localAddressTowards(const QString &server);
+
+// Which sound server listens on a socket now: the socket's inode and change time, which a server
+// started again makes anew; {0, 0} while there is none.
+std::pair<quint64, quint64> soundServerIdentity(const QString &socket);
 
 } // namespace rtc

@@ -27,6 +27,13 @@ enum RTC_EVENT_FILTER : long {
     RTCEF_MEDIA = 0x20,
 };
 
+// What a media event tells of a stream (IRTCMediaEvent::EventType).
+enum RTC_MEDIA_EVENT_TYPE : long {
+    RTCMET_STOPPED = 0,
+    RTCMET_STARTED = 1,
+    RTCMET_FAILED = 2,
+};
+
 enum RTC_REGISTRATION_STATE : long {
     RTCRS_NOT_REGISTERED = 0,
     RTCRS_REGISTERING = 1,

@@ -9,6 +9,7 @@
 #include "xdo.h"
 
 #include <QClipboard>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QRasterWindow>
@@ -19,6 +20,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -207,6 +209,27 @@ private:
     QString m_seen;
 };
 
+// The test desktop's sound server goes away ("stop-sound"), comes back as it was started
+// ("start-sound"), or both ("restart-sound"), as a desktop's sound server restarts.
+bool soundServer(const QString &what) {
+    QProcess script;
+    script.setProcessChannelMode(QProcess::ForwardedChannels);
+    script.start(QStringLiteral(KIRROW_TEST_ENV),
+                 {what + QStringLiteral("-sound"), qEnvironmentVariable("KIRROW_TEST_DESKTOP")});
+    return script.waitForFinished(kTimeoutMs) && script.exitStatus() == QProcess::NormalExit &&
+           script.exitCode() == 0;
+}
+
+// The sound packets of a call from one port to another over the last two seconds, per second: a
+// stream of 20 ms packets sends 50.
+double packetRate(const SipCapture &capture, quint16 from, quint16 to) {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const QList<qint64> times = capture.datagramTimes(from, to);
+    return std::count_if(times.cbegin(), times.cend(),
+                         [now](qint64 time) { return time > now - 2000 && time <= now; }) /
+           2.0;
+}
+
 } // namespace
 
 // Calls as a user makes them with the program itself: logged in through its dialog to a private
@@ -240,6 +263,25 @@ class TestCallsProgram : public QObject {
         return (m.captured(1).toInt() * 60 + m.captured(2).toInt()) * 60 + m.captured(3).toInt();
     }
     bool connected() { return status().startsWith(QLatin1String("CONNECTED")); }
+
+    // Waits until the call's sound goes both ways at the full rate (sipp sends back what it
+    // hears), and says what the rates were when it does not.
+    void soundFlowsBothWays(const SipCapture &capture, quint16 farMedia) {
+        constexpr double kFullRate = 45; // of 50 packets a second, some leeway for the start
+        double out = 0;
+        double back = 0;
+        const bool full = QTest::qWaitFor(
+            [&] {
+                out = packetRate(capture, 0, farMedia);
+                back = packetRate(capture, farMedia, 0);
+                return out >= kFullRate && back >= kFullRate;
+            },
+            kTimeoutMs);
+        QVERIFY2(full, qPrintable(QStringLiteral("%1 packets/s out, %2 back; %3")
+                                      .arg(out)
+                                      .arg(back)
+                                      .arg(m_states.join(", "))));
+    }
 
     bool idleArrangement() {
         return button("Call").enabled() && !button("End Call").enabled() && m_number.enabled();
@@ -287,9 +329,11 @@ class TestCallsProgram : public QObject {
     }
 
     // sipp calling the program's account 1001 as 1003; pauseMs is how long call-in-cancel.xml
-    // rings.
-    std::unique_ptr<SippPeer> caller(const QString &scenario, int pauseMs = -1) {
+    // rings; a caller that talks sends back the sound it hears.
+    std::unique_ptr<SippPeer> caller(const QString &scenario, int pauseMs = -1,
+                                     bool talks = false) {
         SippPeer::Options calling;
+        calling.rtpEcho = talks;
         calling.scenario = scenario;
         calling.remote = m_server->address();
         calling.service = "1001";
@@ -394,6 +438,20 @@ class TestCallsProgram : public QObject {
     }
     void cancelWizard() {
         clickWizardButton(QStringLiteral("Cancel"));
+        QTRY_VERIFY(wizard().isNull());
+    }
+    // Chooses the microphone of the calls in the wizard: its list opened with a click, the entry
+    // found by typing its name, taken with Return.
+    void chooseMicrophone(const QString &name) {
+        openWizard();
+        nextWizardPage(QStringLiteral("Microphone"));
+        const int windows = xdo::visibleWindows(QString()).size();
+        m_kirrow->click(atspi::find(wizard(), QString(), QStringLiteral("combo box")));
+        QTRY_COMPARE(xdo::visibleWindows(QString()).size(), windows + 1);
+        xdo::type(name);
+        xdo::key({"Return"});
+        nextWizardPage(QStringLiteral("Microphone: ") + name);
+        clickWizardButton(QStringLiteral("Finish"));
         QTRY_VERIFY(wizard().isNull());
     }
 
@@ -1119,17 +1177,7 @@ private slots:
             QCOMPARE(recorded, QStringList{source});
         };
         const QString gone = QStringLiteral("microphone chosen before is not connected");
-        openWizard();
-        nextWizardPage(QStringLiteral("Microphone"));
-        // Its list opened with a click, the entry found by typing its name, taken with Return.
-        const int windows = xdo::visibleWindows(QString()).size();
-        m_kirrow->click(atspi::find(wizard(), QString(), QStringLiteral("combo box")));
-        QTRY_COMPARE(xdo::visibleWindows(QString()).size(), windows + 1);
-        xdo::type(micName);
-        xdo::key({"Return"});
-        nextWizardPage(QStringLiteral("Microphone: ") + micName);
-        clickWizardButton(QStringLiteral("Finish"));
-        QTRY_VERIFY(wizard().isNull());
+        chooseMicrophone(micName);
         callRecordingFrom("kirrow_wizard_mic");
         QVERIFY(!QTest::currentTestFailed());
 
@@ -1152,6 +1200,53 @@ private slots:
         nextWizardPage(QStringLiteral("Microphone"));
         QTRY_VERIFY(wizardShows(gone));
         cancelWizard();
+    }
+
+    // The desktop's sound server restarts while the program waits for calls, a microphone of the
+    // server's chosen in the wizard: the next call is answered (not a crash on the old server's
+    // microphone) with sound both ways.
+    void callAnsweredAfterTheSoundServerRestartedHasSound() {
+        chooseMicrophone(QStringLiteral("Null Input"));
+        QVERIFY(soundServer("restart"));
+        QCOMPARE(soundcheck::defaultSink(), QStringLiteral("kirrow_null_sink"));
+        auto far = caller("call-in.xml", -1, true);
+        SipCapture capture;
+        capture.addPort(far->mediaPort());
+        QString error;
+        QVERIFY2(capture.start(&error), qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("INCOMING"), kTimeoutMs);
+        m_kirrow->click("Call", kButton);
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), kTimeoutMs);
+        soundFlowsBothWays(capture, far->mediaPort());
+        endCall(*far);
+    }
+
+    // The sound server goes away in the middle of a call on a microphone of the server's chosen
+    // in the wizard, which the status line says, and comes back: the call's sound goes out at the
+    // full rate again, and the status line shows the call.
+    void callFollowsTheSoundServerBackMidCall() {
+        chooseMicrophone(QStringLiteral("Null Input"));
+        auto far = callee("answer.xml", "1002", 60000, true);
+        SipCapture capture;
+        capture.addPort(far->mediaPort());
+        QString error;
+        QVERIFY2(capture.start(&error), qPrintable(error));
+        dialAndConnect("1002");
+        soundFlowsBothWays(capture, far->mediaPort());
+        // The cases after this one need it back, whatever happens here.
+        bool gone = true;
+        const auto back = qScopeGuard([&] {
+            if (gone)
+                soundServer("start");
+        });
+        QVERIFY(soundServer("stop"));
+        QTRY_VERIFY2_WITH_TIMEOUT(status().startsWith(QLatin1String("Error:  ")),
+                                  qPrintable(m_states.join(", ")), kTimeoutMs);
+        gone = !soundServer("start");
+        QVERIFY(!gone);
+        QTRY_VERIFY_WITH_TIMEOUT(connected(), kTimeoutMs);
+        soundFlowsBothWays(capture, far->mediaPort());
+        endCall(*far);
     }
 };
 

@@ -334,6 +334,24 @@ QList<int> SipCapture::rtpEvents(quint16 destinationPort) const {
     return events;
 }
 
+QList<qint64> SipCapture::datagramTimes(quint16 sourcePort, quint16 destinationPort) const {
+    QStringList match{QStringLiteral("udp")};
+    if (sourcePort != 0)
+        match << QStringLiteral("udp.srcport == %1").arg(sourcePort);
+    if (destinationPort != 0)
+        match << QStringLiteral("udp.dstport == %1").arg(destinationPort);
+    const QStringList lines = decode({QStringLiteral("-Y"), match.join(QStringLiteral(" && ")),
+                                      QStringLiteral("-e"), QStringLiteral("frame.time_epoch")});
+    QList<qint64> times;
+    for (const QString &line : lines) {
+        bool ok = false;
+        const double seconds = line.trimmed().toDouble(&ok);
+        if (ok)
+            times.append(qint64(seconds * 1000));
+    }
+    return times;
+}
+
 QList<SipCapture::SipMessage> SipCapture::sipMessages() const {
     // Raw datagrams rather than tshark's SIP fields: the message is parsed
     // the same way whatever tshark makes of its body. RTP and RTCP are left

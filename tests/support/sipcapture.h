@@ -113,6 +113,9 @@ public:
     // Bodies of the INFO requests, once per request, e.g.
     // {"Signal=5\r\nDuration=250\r\n"}.
     QStringList sipInfoBodies() const;
+    // When the datagrams from sourcePort to destinationPort (0: any port) were captured, in ms
+    // since the epoch, oldest first: a sound stream's packets, to tell its rate over a while.
+    QList<qint64> datagramTimes(quint16 sourcePort, quint16 destinationPort) const;
 
     QString capturePath() const; // the capture file (pcapng)
     QString log() const;         // what tshark printed while capturing

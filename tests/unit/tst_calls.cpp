@@ -381,6 +381,24 @@ private slots:
                                      "600--Duration: 0:0:7"}));
     }
 
+    // A call whose sound stopped says so in place of its clock, which goes on counting, until the
+    // sound goes again; sound news without a connected call change nothing.
+    void callWithoutSoundSaysSoUntilItHasSoundAgain() {
+        const QString noSound("Error:  The call has no sound: the sound devices are gone.");
+        m_client->raiseMedia(rtc::RTCMET_FAILED, rtc::RTCMT_AUDIO_SEND);
+        QVERIFY(!m_status.startsWith("Error"));
+        connectedCall(1);
+        m_client->raiseMedia(rtc::RTCMET_FAILED, rtc::RTCMT_AUDIO_SEND);
+        QCOMPARE(m_status, noSound);
+        m_calls->tmrConnected_Timer();
+        QCOMPARE(m_status, noSound);
+        m_client->raiseMedia(rtc::RTCMET_STARTED, rtc::RTCMT_AUDIO_SEND);
+        QCOMPARE(m_status, QStringLiteral("CONNECTED 0:0:2"));
+        m_client->raiseSession(rtc::RTCSS_DISCONNECTED);
+        m_client->raiseMedia(rtc::RTCMET_STARTED, rtc::RTCMT_AUDIO_SEND);
+        QCOMPARE(m_status, QStringLiteral("DISCONNECTED"));
+    }
+
     void keysSendTouchTonesOnlyWhileConnected() {
         dial("600");
         m_client->raiseSession(rtc::RTCSS_INPROGRESS);
