@@ -511,45 +511,36 @@ private:
 
 namespace {
 
-// probeUdpPort on an IPv6 address.
-int probeUdpPort6(const QString &bindAddress, int port) {
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(quint16(port));
-    if (inet_pton(AF_INET6, bindAddress.toLatin1().constData(), &address.sin6_addr) != 1)
-        return -1;
-    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    int bound = -1;
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        bound = ntohs(address.sin6_port);
-    ::close(fd);
-    return bound;
-}
-
-// The port a UDP socket gets when bound to address:port (0: any free one), or -1 when it cannot
-// be bound there. The socket is closed again: the engine binds it itself.
+// The port a UDP socket gets when bound to address:port (0: any free one; an IPv6 address when
+// it holds a colon), or -1 when it cannot be bound there. The socket is closed again: the engine
+// binds it itself.
 int probeUdpPort(const QString &bindAddress, int port) {
-    if (bindAddress.contains(QLatin1Char(':')))
-        return probeUdpPort6(bindAddress, port);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port));
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (!bindAddress.isEmpty() &&
-        inet_pton(AF_INET, bindAddress.toLatin1().constData(), &address.sin_addr) != 1)
-        return -1;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage address{};
+    auto &v4 = reinterpret_cast<sockaddr_in &>(address);
+    auto &v6 = reinterpret_cast<sockaddr_in6 &>(address);
+    const QByteArray text = bindAddress.toLatin1();
+    socklen_t length = sizeof v4;
+    if (bindAddress.contains(QLatin1Char(':'))) {
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(quint16(port));
+        if (inet_pton(AF_INET6, text.constData(), &v6.sin6_addr) != 1)
+            return -1;
+        length = sizeof v6;
+    } else {
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(quint16(port));
+        v4.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (!bindAddress.isEmpty() && inet_pton(AF_INET, text.constData(), &v4.sin_addr) != 1)
+            return -1;
+    }
+    const int fd = ::socket(address.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     int bound = -1;
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        bound = ntohs(address.sin_port);
+    socklen_t got = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &got) == 0)
+        bound = ntohs(address.ss_family == AF_INET6 ? v6.sin6_port : v4.sin_port);
     ::close(fd);
     return bound;
 }

@@ -315,17 +315,7 @@ class TestCallsProgram : public QObject {
 
     // Registers (or, for 0 s, removes) a contact of account at the exchange.
     void registerContact(const QString &account, quint16 port, int expires) {
-        SippPeer::Options registering;
-        registering.scenario = "register.xml";
-        registering.remote = m_server->address();
-        registering.service = registering.authUser = account;
-        registering.authPassword = "kirrow" + account;
-        registering.keys = {{"expires", QString::number(expires)},
-                            {"contact_port", QString::number(port)}};
-        SippPeer registration(registering);
-        if (!registration.start() || !registration.waitForExit(kTimeoutMs) ||
-            registration.exitCode() != 0)
-            qFatal("registering the callee failed: %s", qPrintable(registration.log()));
+        registerSippContact(m_server->address(), account, "kirrow" + account, port, expires);
     }
 
     // sipp calling the program's account 1001 as 1003; pauseMs is how long call-in-cancel.xml

@@ -122,17 +122,7 @@ class TestConnection : public QObject {
         return peer;
     }
     void registerContact(const QString &account, quint16 port, int expires) {
-        SippPeer::Options registering;
-        registering.scenario = "register.xml";
-        registering.remote = m_server->address();
-        registering.service = registering.authUser = account;
-        registering.authPassword = "kirrow" + account;
-        registering.keys = {{"expires", QString::number(expires)},
-                            {"contact_port", QString::number(port)}};
-        SippPeer registration(registering);
-        if (!registration.start() || !registration.waitForExit(kTimeoutMs) ||
-            registration.exitCode() != 0)
-            qFatal("registering the callee failed: %s", qPrintable(registration.log()));
+        registerSippContact(m_server->address(), account, "kirrow" + account, port, expires);
     }
     void dial(const QString &digits) {
         m_kirrow->click("Clear Number", kButton);

@@ -337,3 +337,18 @@ QString SippPeer::address() const {
 quint16 SippPeer::mediaPort() const {
     return m_mediaPort;
 }
+
+void registerSippContact(const QString &exchange, const QString &account, const QString &password,
+                         quint16 port, int expires) {
+    SippPeer::Options registering;
+    registering.scenario = QStringLiteral("register.xml");
+    registering.remote = exchange;
+    registering.service = registering.authUser = account;
+    registering.authPassword = password;
+    registering.keys = {{QStringLiteral("expires"), QString::number(expires)},
+                        {QStringLiteral("contact_port"), QString::number(port)}};
+    SippPeer registration(registering);
+    if (!registration.start() || !registration.waitForExit(20000) || registration.exitCode() != 0)
+        qFatal("registering a contact for %s failed: %s", qPrintable(account),
+               qPrintable(registration.log()));
+}

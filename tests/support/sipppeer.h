@@ -137,3 +137,10 @@ private:
     quint16 m_controlPort = 0;
     bool m_stopped = false; // ended by stop(), not by itself
 };
+
+// Registers (or, with expires 0, removes) a contact at port on 127.0.0.1 for account at the
+// exchange (its "127.0.0.1:port"), with sipp and register.xml, as a far end that answers there is
+// reached through the exchange. Ends the test process when that fails: nothing after it could
+// mean anything.
+void registerSippContact(const QString &exchange, const QString &account, const QString &password,
+                         quint16 port, int expires);
