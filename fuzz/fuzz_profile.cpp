@@ -66,17 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
     QString values[4];
-    for (QString &value : values) {
-        const size_t units = left == 0 ? 0 : uint8_t(*bytes);
-        if (left > 0) {
-            ++bytes;
-            --left;
-        }
-        const size_t taken = std::min(units * 2, left);
-        value = fuzz::anyText(std::string(bytes, taken));
-        bytes += taken;
-        left -= taken;
-    }
+    fuzz::takeTexts(bytes, left, values);
     checkRoundTrip(values[0], values[1], values[2], values[3]);
     return 0;
 }

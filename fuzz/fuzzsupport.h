@@ -10,6 +10,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -43,6 +45,23 @@ inline const QTemporaryDir &scratch() {
         std::abort();
     }
     return dir;
+}
+
+// Cuts texts from the input in turn: each a length byte, then that many UTF-16 units' worth of
+// bytes (fewer at the end of the input), read by anyText. bytes and left move past what was taken.
+template <std::size_t N>
+void takeTexts(const char *&bytes, std::size_t &left, QString (&texts)[N]) {
+    for (QString &text : texts) {
+        const std::size_t units = left == 0 ? 0 : uint8_t(*bytes);
+        if (left > 0) {
+            ++bytes;
+            --left;
+        }
+        const std::size_t taken = std::min(units * 2, left);
+        text = anyText(std::string(bytes, taken));
+        bytes += taken;
+        left -= taken;
+    }
 }
 
 } // namespace fuzz
