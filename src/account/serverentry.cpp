@@ -1,6 +1,9 @@
 #include "serverentry.h"
 
-#include <QHostAddress>
+#include <QStringList>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
 
 namespace account {
 
@@ -52,10 +55,18 @@ QString ServerEntry::address() const {
     return text;
 }
 
+namespace {
+// Whether text is an address of that family (AF_INET or AF_INET6), written as such.
+bool isAddress(const QString &text, int family) {
+    unsigned char address[sizeof(in6_addr)];
+    return inet_pton(family, text.toLatin1().constData(), address) == 1;
+}
+} // namespace
+
 bool ServerEntry::isBareDomain() const {
     // A single label (a host of the local network) is no domain with servers of its own in DNS.
     return isValid() && !port && !transport && host.contains(QLatin1Char('.')) &&
-           QHostAddress(host).isNull();
+           !isAddress(host, AF_INET) && !isAddress(host, AF_INET6);
 }
 
 ServerEntry parseServerEntry(const QString &typed) {
@@ -123,8 +134,7 @@ ServerEntry parseServerEntry(const QString &typed) {
             hasPort = true;
             portText = rest.mid(1);
         }
-        if (QHostAddress(entry.host).protocol() != QAbstractSocket::IPv6Protocol ||
-            entry.host.contains(QLatin1Char('%')))
+        if (!isAddress(entry.host, AF_INET6))
             return refused(
                 QStringLiteral("Sip IP/Domain: \"%1\" is not an IPv6 address.").arg(entry.host));
     } else {

@@ -1,9 +1,16 @@
 #include "serverlocator.h"
 
-#include <QDnsLookup>
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
 
 #include <algorithm>
+#include <thread>
 #include <utility>
+
+#include <arpa/nameser.h>
+#include <netinet/in.h>
+#include <resolv.h>
 
 namespace account {
 
@@ -14,6 +21,36 @@ bool g_lookupsEnabled = true;
 // Long enough for a resolver to try a second server; short enough that a login to a domain
 // whose DNS is down still goes ahead while the user waits.
 constexpr int kLookupTimeoutMs = 6000;
+
+// The SRV records of name, as the system's resolver (and its /etc/resolv.conf) gives them; none
+// when it has none or cannot answer. Blocks: run on a thread of its own.
+QList<ServiceRecord> serviceRecords(const QByteArray &name) {
+    QList<ServiceRecord> records;
+    struct __res_state state {};
+    if (res_ninit(&state) != 0)
+        return records;
+    unsigned char answer[NS_PACKETSZ * 4];
+    const int length =
+        res_nquery(&state, name.constData(), ns_c_in, ns_t_srv, answer, sizeof answer);
+    ns_msg message;
+    if (length > 0 && ns_initparse(answer, length, &message) == 0) {
+        for (int i = 0; i < ns_msg_count(message, ns_s_an); ++i) {
+            ns_rr record;
+            if (ns_parserr(&message, ns_s_an, i, &record) != 0 || ns_rr_type(record) != ns_t_srv ||
+                ns_rr_rdlen(record) < 7)
+                continue;
+            const unsigned char *data = ns_rr_rdata(record);
+            char target[NS_MAXDNAME];
+            if (dn_expand(ns_msg_base(message), ns_msg_end(message), data + 6, target,
+                          sizeof target) < 0)
+                continue;
+            records.append({quint16(ns_get16(data)), quint16(ns_get16(data + 2)),
+                            quint16(ns_get16(data + 4)), QString::fromLatin1(target)});
+        }
+    }
+    res_nclose(&state);
+    return records;
+}
 
 } // namespace
 
@@ -30,30 +67,29 @@ const QList<ServiceQuery> &serviceQueries() {
     return queries;
 }
 
-std::optional<LocatedServer> chooseServer(const QList<QList<QDnsServiceRecord>> &answers) {
+std::optional<LocatedServer> chooseServer(const QList<QList<ServiceRecord>> &answers) {
     const QList<ServiceQuery> &queries = serviceQueries();
     for (qsizetype i = 0; i < std::min(answers.size(), queries.size()); ++i) {
-        QList<QDnsServiceRecord> usable;
-        for (const QDnsServiceRecord &record : answers.at(i)) {
-            QString target = record.target();
+        QList<ServiceRecord> usable;
+        for (const ServiceRecord &record : answers.at(i)) {
+            QString target = record.target;
             if (target.endsWith(QLatin1Char('.')))
                 target.chop(1);
-            if (!target.isEmpty() && record.port() != 0)
+            if (!target.isEmpty() && record.port != 0)
                 usable.append(record);
         }
         if (usable.isEmpty())
             continue;
-        const auto best =
-            std::min_element(usable.cbegin(), usable.cend(),
-                             [](const QDnsServiceRecord &a, const QDnsServiceRecord &b) {
-                                 if (a.priority() != b.priority())
-                                     return a.priority() < b.priority();
-                                 return a.weight() > b.weight();
-                             });
-        QString host = best->target();
+        const auto best = std::min_element(usable.cbegin(), usable.cend(),
+                                           [](const ServiceRecord &a, const ServiceRecord &b) {
+                                               if (a.priority != b.priority)
+                                                   return a.priority < b.priority;
+                                               return a.weight > b.weight;
+                                           });
+        QString host = best->target;
         if (host.endsWith(QLatin1Char('.')))
             host.chop(1);
-        return LocatedServer{queries.at(i).transport, host, best->port()};
+        return LocatedServer{queries.at(i).transport, host, best->port};
     }
     return std::nullopt;
 }
@@ -62,23 +98,12 @@ ServerLocator::ServerLocator(QObject *parent) : QObject(parent) {
     m_timeout.setSingleShot(true);
     m_timeout.setInterval(kLookupTimeoutMs);
     connect(&m_timeout, &QTimer::timeout, this, [this] {
-        dropLookups();
-        finish();
+        m_current.reset();
+        finish({});
     });
 }
 
-ServerLocator::~ServerLocator() {
-    dropLookups();
-}
-
-// A lookup may be dropped while it raises its finished(): it goes once that returns.
-void ServerLocator::dropLookups() {
-    for (QDnsLookup *lookup : std::exchange(m_lookups, {})) {
-        lookup->disconnect(this);
-        lookup->abort();
-        lookup->deleteLater();
-    }
-}
+ServerLocator::~ServerLocator() = default;
 
 void ServerLocator::setLookupsEnabled(bool enabled) {
     g_lookupsEnabled = enabled;
@@ -89,36 +114,30 @@ bool ServerLocator::lookupsEnabled() {
 }
 
 void ServerLocator::locate(const QString &domain) {
-    dropLookups();
     m_timeout.stop();
     m_domain = domain;
+    m_current = std::make_shared<int>();
     if (!g_lookupsEnabled) {
-        finish();
+        finish({});
         return;
     }
-    for (const ServiceQuery &query : serviceQueries()) {
-        auto *lookup = new QDnsLookup(QDnsLookup::SRV, query.prefix + domain, this);
-        connect(lookup, &QDnsLookup::finished, this, &ServerLocator::finishWhenAnswered);
-        m_lookups.push_back(lookup);
-    }
     m_timeout.start();
-    for (QDnsLookup *lookup : m_lookups)
-        lookup->lookup();
+    std::thread([current = std::weak_ptr<int>(m_current), locator = QPointer<ServerLocator>(this),
+                 name = domain.toUtf8()] {
+        QList<QList<ServiceRecord>> answers;
+        for (const ServiceQuery &query : serviceQueries())
+            answers.append(serviceRecords(query.prefix.toUtf8() + name));
+        // Handed to the locator's thread, where it is asked whether it still waits for them.
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [current, locator, answers] {
+            if (locator && !current.expired() && current.lock() == locator->m_current)
+                locator->finish(answers);
+        });
+    }).detach();
 }
 
-void ServerLocator::finishWhenAnswered() {
-    if (std::all_of(m_lookups.cbegin(), m_lookups.cend(),
-                    [](const QDnsLookup *lookup) { return lookup->isFinished(); }))
-        finish();
-}
-
-void ServerLocator::finish() {
+void ServerLocator::finish(const QList<QList<ServiceRecord>> &answers) {
     m_timeout.stop();
-    QList<QList<QDnsServiceRecord>> answers;
-    for (const QDnsLookup *lookup : m_lookups)
-        answers.append(lookup->error() == QDnsLookup::NoError ? lookup->serviceRecords()
-                                                              : QList<QDnsServiceRecord>());
-    dropLookups();
+    m_current.reset();
     const QString domain = m_domain;
     emit located(domain, chooseServer(answers));
 }

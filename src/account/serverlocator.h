@@ -2,13 +2,12 @@
 
 #include "serverentry.h"
 
-#include <QDnsLookup>
 #include <QList>
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
-#include <vector>
 
 namespace account {
 
@@ -21,8 +20,16 @@ struct LocatedServer {
     QString address() const;
 };
 
+// One SRV record of a service.
+struct ServiceRecord {
+    quint16 priority = 0;
+    quint16 weight = 0;
+    quint16 port = 0;
+    QString target; // as DNS gives it, "." when the service is not offered
+};
+
 // The SRV services asked for a domain, in the order of preference: SIP over TLS, over TCP, over
-// UDP (RFC 3263, without its NAPTR step: Qt's DNS lookup has no NAPTR records).
+// UDP (RFC 3263, without its NAPTR step).
 struct ServiceQuery {
     QString prefix; // "_sips._tcp."
     Transport transport;
@@ -33,11 +40,12 @@ const QList<ServiceQuery> &serviceQueries();
 // lowest priority and, among those, the greatest weight. answers[i] are the records of
 // serviceQueries()[i]. None when no service has one (a target "." says the service is not
 // offered).
-std::optional<LocatedServer> chooseServer(const QList<QList<QDnsServiceRecord>> &answers);
+std::optional<LocatedServer> chooseServer(const QList<QList<ServiceRecord>> &answers);
 
-// Looks a domain's SIP server up in DNS without blocking: every service at once, answered by
-// located() once all have answered or the wait is over (a domain whose DNS is slow or down is
-// reached as it is, rather than not at all).
+// Looks a domain's SIP server up in DNS without blocking: the system's resolver on a thread of its
+// own (Qt's DNS lookup would load Qt's network library at every start), answered by located()
+// once it has answered or the wait is over (a domain whose DNS is slow or down is reached as it
+// is, rather than not at all).
 class ServerLocator : public QObject {
     Q_OBJECT
 public:
@@ -59,12 +67,12 @@ signals:
     void located(const QString &domain, const std::optional<account::LocatedServer> &server);
 
 private:
-    void finishWhenAnswered();
-    void finish();
-    void dropLookups();
+    void finish(const QList<QList<ServiceRecord>> &answers);
 
     QString m_domain;
-    std::vector<QDnsLookup *> m_lookups;
+    // Shared with the lookup's thread: a new lookup or the locator's end makes it stale, and a
+    // stale lookup's answer is dropped.
+    std::shared_ptr<int> m_current;
     QTimer m_timeout;
 };
 
