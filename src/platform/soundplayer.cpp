@@ -1,7 +1,6 @@
 #include "soundplayer.h"
 
 #include <QFile>
-#include <QtEndian>
 
 #include <alsa/asoundlib.h>
 
@@ -39,12 +38,14 @@ struct Clip {
     }
 };
 
+// Byte by byte: the compiler then sees each read inside the array (callers check the size), where
+// an unaligned word read from an array it cannot size made it warn in sanitized builds.
 quint16 le16(const QByteArray &bytes, qsizetype at) {
-    return qFromLittleEndian<quint16>(bytes.constData() + at);
+    return quint16(uchar(bytes.at(at)) | uchar(bytes.at(at + 1)) << 8);
 }
 
 quint32 le32(const QByteArray &bytes, qsizetype at) {
-    return qFromLittleEndian<quint32>(bytes.constData() + at);
+    return quint32(le16(bytes, at)) | quint32(le16(bytes, at + 2)) << 16;
 }
 
 // WAVE_FORMAT_EXTENSIBLE names its sample format by a GUID whose first two bytes are the plain
