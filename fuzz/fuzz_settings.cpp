@@ -73,8 +73,15 @@ void checkFileFound(const QByteArray &content, const QString &value) {
     // Every other entry QSettings could read stays as it read. (One it could not, such as a quote
     // left open, it writes back as it makes of it.)
     const QHash<QString, QVariant> after = entries(path);
+    // (QSettings takes "a\\b" and "a\b" in a file for one key, as it joins slashes: such a key is
+    // the entry written too.)
+    const auto sameKey = [](QString key) {
+        while (key.contains(QLatin1String("//")))
+            key.replace(QLatin1String("//"), QLatin1String("/"));
+        return key;
+    };
     for (auto entry = before.cbegin(); entry != before.cend(); ++entry) {
-        if (entry.key() != written && entry.value().isValid())
+        if (sameKey(entry.key()) != written && entry.value().isValid())
             FUZZ_CHECK(after.value(entry.key()) == entry.value());
     }
 }
