@@ -136,12 +136,16 @@ private slots:
         REQUIRE_TEST_DESKTOP();
         m_server = std::make_unique<KamailioServer>(QList<KamailioServer::Account>{
             {"1001", "kirrow1001"}, {"1002", "kirrow1002"}, {"1003", "kirrow1003"}});
+        KamailioServer::Listeners listeners;
+        listeners.tls = listeners.logSdp = true;
+        m_server->setListeners(listeners);
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
     }
 
     void init() {
         m_kirrow = std::make_unique<KirrowProgram>(QStringLiteral(KIRROW_BINARY));
+        m_kirrow->environment().insert(QStringLiteral("SSL_CERT_FILE"), m_server->caFile());
         m_kirrow->startRegistered(m_server->address(), "1001", "kirrow1001");
     }
 
@@ -245,11 +249,28 @@ private slots:
     }
 
     // Two Kirrows with the defaults ("When possible") agree on SRTP through capability
-    // negotiation; both show the padlock, whose tip names the cipher suite; a tone on the
-    // microphones is heard through the encrypted call.
+    // negotiation, over UDP and over TLS (the keys then go where nobody on the way can read
+    // them); both show the padlock, whose tip names the cipher suite; a tone on the microphones
+    // is heard through the call, and what goes over the wire both ways is not the sound: plain
+    // G.711 of a steady tone repeats a few byte values and Opus begins every packet with the
+    // same byte, while SRTP's keystream spreads each packet's first byte over all 256.
+    void twoKirrowsEncryptWhenPossible_data() {
+        QTest::addColumn<QString>("transport");
+        QTest::newRow("udp") << QStringLiteral("udp");
+        QTest::newRow("tls") << QStringLiteral("tls");
+    }
     void twoKirrowsEncryptWhenPossible() {
+        QFETCH(QString, transport);
+        const QString server = transport == QLatin1String("tls")
+                                   ? QStringLiteral("sips:127.0.0.1:%1").arg(m_server->tlsPort())
+                                   : m_server->address();
+        if (server != m_server->address()) {
+            m_kirrow->close();
+            m_kirrow->startRegistered(server, "1001", "kirrow1001");
+        }
         KirrowProgram other(QStringLiteral(KIRROW_BINARY));
-        other.startRegistered(m_server->address(), "1003", "kirrow1003");
+        other.environment().insert(QStringLiteral("SSL_CERT_FILE"), m_server->caFile());
+        other.startRegistered(server, "1003", "kirrow1003");
         const QRect here = xdo::windowGeometry(m_kirrow->mainWindow());
         const int besideX =
             here.right() + 10 + here.width() < QGuiApplication::primaryScreen()->size().width()
@@ -266,10 +287,7 @@ private slots:
         QVERIFY(soundcheck::setDefaults(soundcheck::defaultSink(), "kirrow_tone"));
         soundcheck::SinkRecorder sink;
         QVERIFY2(sink.start(), qPrintable(sink.error()));
-        SipCapture signalling;
-        signalling.addPort(m_server->port());
-        QString error;
-        QVERIFY2(signalling.start(&error), qPrintable(error));
+        const qsizetype logged = m_server->log().size();
 
         dial("1003");
         QTRY_COMPARE_WITH_TIMEOUT(other.statusLine(), QStringLiteral("INCOMING"), kTimeoutMs);
@@ -295,19 +313,51 @@ private slots:
             QTest::qWaitFor(heard, kTimeoutMs),
             qPrintable(soundcheck::describe(sink.samples().mid(from), soundcheck::kRate, {1000})));
 
+        // The offer and the answer as the exchange relayed them, and the media ports in them.
+        static const QRegularExpression relayed(
+            QStringLiteral("sdp of (\\d* ?INVITE) over (\\w+) \\[(.*?)\\]"),
+            QRegularExpression::DotMatchesEverythingOption);
+        static const QRegularExpression mediaPort(QStringLiteral("^m=audio (\\d+) "),
+                                                  QRegularExpression::MultilineOption);
         QStringList offers;
-        for (const SipCapture::SipMessage &message : signalling.sipMessages()) {
-            if (message.cseqMethod != QLatin1String("INVITE") || message.body.isEmpty())
-                continue;
-            const Offer offer = offerOf(message.body);
-            offers << QStringLiteral("%1 %2 %3")
-                          .arg(message.method.isEmpty() ? QString::number(message.status)
-                                                        : message.method,
-                               offer.profile, offer.capability ? "tcap+acap" : "-");
+        quint16 callerPort = 0, calleePort = 0;
+        for (auto it = relayed.globalMatch(m_server->log().mid(logged)); it.hasNext();) {
+            const auto match = it.next();
+            const Offer offer = offerOf(match.captured(3));
+            offers << QStringLiteral("%1 %2 %3 over %4")
+                          .arg(match.captured(1), offer.profile,
+                               offer.capability ? "tcap+acap" : "-", match.captured(2));
+            const quint16 port = mediaPort.match(match.captured(3)).captured(1).toUShort();
+            (match.captured(1) == QLatin1String("INVITE") ? callerPort : calleePort) = port;
         }
         qInfo() << offers;
-        QVERIFY2(offers.contains("INVITE RTP/AVP tcap+acap"), qPrintable(offers.join("; ")));
-        QVERIFY2(offers.contains("200 RTP/SAVP -"), qPrintable(offers.join("; ")));
+        QVERIFY2(offers.contains("INVITE RTP/AVP tcap+acap over " + transport),
+                 qPrintable(offers.join("; ")));
+        QVERIFY2(offers.contains("200 INVITE RTP/SAVP - over " + transport),
+                 qPrintable(offers.join("; ")));
+
+        SipCapture media;
+        media.addPort(callerPort);
+        media.addPort(calleePort);
+        QString error;
+        QVERIFY2(media.start(&error), qPrintable(error));
+        const auto firstBytes = [&](quint16 source, quint16 destination) {
+            QSet<char> seen;
+            const QList<QByteArray> payloads = media.rtpPayloads(source, destination);
+            for (const QByteArray &payload : payloads)
+                seen.insert(payload.front());
+            return std::pair(payloads.size(), seen.size());
+        };
+        for (const auto &[source, destination] :
+             {std::pair(callerPort, calleePort), std::pair(calleePort, callerPort)}) {
+            QTRY_VERIFY_WITH_TIMEOUT(firstBytes(source, destination).first >= 150, kTimeoutMs);
+            const auto [packets, distinct] = firstBytes(source, destination);
+            QVERIFY2(distinct > 64, qPrintable(QStringLiteral("%1 packets from port %2 begin with "
+                                                              "only %3 different bytes")
+                                                   .arg(packets)
+                                                   .arg(source)
+                                                   .arg(distinct)));
+        }
 
         m_kirrow->click("End Call", kButton);
         QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("DISCONNECTED"), kTimeoutMs);

@@ -211,6 +211,15 @@ QString KamailioServer::addListeners(QString config) const {
         config.replace(QStringLiteral("request_route {"),
                        QStringLiteral("request_route {\n\txlog(\"L_NOTICE\", \"request $rm from "
                                       "$si over $pr\\n\");"));
+    if (m_listeners.logSdp) {
+        const QString logged =
+            QStringLiteral("\tif (has_body(\"application/sdp\")) xlog(\"L_NOTICE\", \"sdp of %1 "
+                           "over $pr [$rb]\\n\");\n");
+        config.replace(QStringLiteral("request_route {"),
+                       QStringLiteral("request_route {\n") + logged.arg(QStringLiteral("$rm")));
+        config.append(
+            QStringLiteral("\nonreply_route {\n%1}\n").arg(logged.arg(QStringLiteral("$rs $rm"))));
+    }
     return config;
 }
 

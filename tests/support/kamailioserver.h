@@ -59,13 +59,16 @@ public:
     // TCP and TLS on 127.0.0.1, UDP on [::1]. TLS shows a certificate made at start in the
     // server's temporary folder, for tlsName (its subject's CN and a DNS name of its own, which
     // the engine's TLS library checks even for an address), signed by a test CA (caFile()).
-    // logRequests logs every request that arrives ("request REGISTER from 127.0.0.1 over tls").
+    // logRequests logs every request that arrives ("request REGISTER from 127.0.0.1 over tls");
+    // logSdp every SDP body that passes, requests' and replies' ("sdp of INVITE over tls [...]",
+    // "sdp of 200 INVITE over tls [...]"), which is how a test reads what went over TLS.
     struct Listeners {
         bool tcp = false;
         bool tls = false;
         bool udp6 = false;
         QString tlsName = QStringLiteral("127.0.0.1");
         bool logRequests = false;
+        bool logSdp = false;
     };
     void setListeners(const Listeners &listeners) { m_listeners = listeners; }
     quint16 tcpPort() const { return m_tcpPort; }

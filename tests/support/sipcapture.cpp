@@ -334,14 +334,20 @@ QList<int> SipCapture::rtpEvents(quint16 destinationPort) const {
     return events;
 }
 
-QList<qint64> SipCapture::datagramTimes(quint16 sourcePort, quint16 destinationPort) const {
+// The display filter for the datagrams from sourcePort to destinationPort (0: any port).
+static QString datagramsBetween(quint16 sourcePort, quint16 destinationPort) {
     QStringList match{QStringLiteral("udp")};
     if (sourcePort != 0)
         match << QStringLiteral("udp.srcport == %1").arg(sourcePort);
     if (destinationPort != 0)
         match << QStringLiteral("udp.dstport == %1").arg(destinationPort);
-    const QStringList lines = decode({QStringLiteral("-Y"), match.join(QStringLiteral(" && ")),
-                                      QStringLiteral("-e"), QStringLiteral("frame.time_epoch")});
+    return match.join(QStringLiteral(" && "));
+}
+
+QList<qint64> SipCapture::datagramTimes(quint16 sourcePort, quint16 destinationPort) const {
+    const QStringList lines =
+        decode({QStringLiteral("-Y"), datagramsBetween(sourcePort, destinationPort),
+                QStringLiteral("-e"), QStringLiteral("frame.time_epoch")});
     QList<qint64> times;
     for (const QString &line : lines) {
         bool ok = false;
@@ -350,6 +356,26 @@ QList<qint64> SipCapture::datagramTimes(quint16 sourcePort, quint16 destinationP
             times.append(qint64(seconds * 1000));
     }
     return times;
+}
+
+QList<QByteArray> SipCapture::rtpPayloads(quint16 sourcePort, quint16 destinationPort) const {
+    const QStringList lines =
+        decode({QStringLiteral("-Y"), datagramsBetween(sourcePort, destinationPort),
+                QStringLiteral("-e"), QStringLiteral("udp.payload")});
+    QList<QByteArray> payloads;
+    for (const QString &line : lines) {
+        const QByteArray packet =
+            QByteArray::fromHex(line.trimmed().remove(QLatin1Char(':')).toLatin1());
+        // Version 2, then the header's length: 12 bytes, the CSRCs, an extension if flagged.
+        if (packet.size() < 12 || (quint8(packet[0]) >> 6) != 2)
+            continue;
+        qsizetype header = 12 + 4 * (packet[0] & 0x0f);
+        if ((packet[0] & 0x10) && packet.size() >= header + 4)
+            header += 4 + 4 * ((quint8(packet[header + 2]) << 8) | quint8(packet[header + 3]));
+        if (packet.size() > header)
+            payloads.append(packet.mid(header));
+    }
+    return payloads;
 }
 
 QList<SipCapture::SipMessage> SipCapture::sipMessages() const {

@@ -117,6 +117,9 @@ public:
     // since the epoch, oldest first: a sound stream's packets, to tell its rate over a while.
     QList<qint64> datagramTimes(quint16 sourcePort, quint16 destinationPort) const;
 
+    // The payloads of the RTP (or SRTP) packets from sourcePort to destinationPort, header
+    // left off, oldest first; what a listener on the wire could make of the sound.
+    QList<QByteArray> rtpPayloads(quint16 sourcePort, quint16 destinationPort) const;
     QString capturePath() const; // the capture file (pcapng)
     QString log() const;         // what tshark printed while capturing
     // The last query's decoding error (tshark missing, unreadable file ...);
