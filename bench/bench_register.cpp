@@ -12,11 +12,14 @@
 // baresip first on even ones. Between runs the account's contacts are removed from the exchange.
 //
 // The exchange is started here (tests/support's KamailioServer) unless --server and --ctl name a
-// running one.
+// running one. --transport tcp or tls registers both over that transport instead of UDP, at an
+// exchange started here that listens on it (TLS: its certificate made by a test CA, which both
+// are given to trust), the TLS handshake included in the times.
 
 #include "benchcommon.h"
 #include "linphoneclient.h"
 #include "profiletext.h"
+#include "serverentry.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -63,8 +66,19 @@ void useFolders(const QTemporaryDir &home) {
     }
 }
 
-std::optional<Sample> registerKirrow(const Exchange &exchange, const Account &account,
-                                     int timeoutMs, QString *error) {
+// The profile the login makes of the server entry for the transport.
+QString profileText(const Exchange &exchange, const QString &transport, const Account &account) {
+    if (transport == QLatin1String("udp"))
+        return account::BuildProfileText(account.user, account.user, account.password,
+                                         exchange.address());
+    const account::ServerEntry entry = account::parseServerEntry(exchange.serverEntry(transport));
+    return account::BuildProfileText(account.user, account.user, account.password, entry.address(),
+                                     entry.address(),
+                                     account::transportName(entry.transportOrUdp()));
+}
+
+std::optional<Sample> registerKirrow(const Exchange &exchange, const QString &transport,
+                                     const Account &account, int timeoutMs, QString *error) {
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/kirrow-bench-XXXXXX"));
     if (!home.isValid()) {
         *error = QStringLiteral("cannot create a temporary folder");
@@ -108,9 +122,8 @@ std::optional<Sample> registerKirrow(const Exchange &exchange, const Account &ac
                                rtc::RTCEF_SESSION_STATE_CHANGE | rtc::RTCEF_MEDIA);
         client->ListenForIncomingSessions(rtc::RTCLM_BOTH);
         client->SetPreferredMediaTypes(rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE, true);
-        const QString text = account::BuildProfileText(account.user, account.user, account.password,
-                                                       exchange.address());
-        rtc::IRTCProfilePtr profile = client->provisioning()->CreateProfile(text);
+        rtc::IRTCProfilePtr profile =
+            client->provisioning()->CreateProfile(profileText(exchange, transport, account));
 
         const auto enabled = Clock::now();
         client->provisioning()->EnableProfile(profile, rtc::RTCRF_REGISTER_ALL);
@@ -149,36 +162,46 @@ bool writeFile(const QString &path, const QString &text) {
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text.toUtf8()) >= 0;
 }
 
-// baresip's configuration for one run: a UDP listener on loopback, G.711 and Opus, ALSA for
-// audio, one account, no console or video modules.
+// baresip's configuration for one run: a listener on loopback, G.711 and Opus, ALSA for audio,
+// one account registering over the transport, trusting the exchange's CA, no console or video
+// modules.
 bool writeBaresipConfig(const QString &dir, quint16 sipPort, const Exchange &exchange,
-                        const Account &account) {
-    const QString config = QStringLiteral("poll_method\t\tepoll\n"
-                                          "sip_listen\t\t127.0.0.1:%1\n"
-                                          "audio_player\t\talsa,default\n"
-                                          "audio_source\t\talsa,default\n"
-                                          "audio_alert\t\talsa,default\n"
-                                          "module_path\t\t/usr/lib/baresip/modules\n"
-                                          "module\t\t\tg711.so\n"
-                                          "module\t\t\topus.so\n"
-                                          "module\t\t\talsa.so\n"
-                                          "module_tmp\t\tuuid.so\n"
-                                          "module_tmp\t\taccount.so\n"
-                                          "module_app\t\tcontact.so\n"
-                                          "module_app\t\tmenu.so\n")
-                               .arg(sipPort);
-    const QString accounts = QStringLiteral("<sip:%1@%2;transport=udp>;auth_pass=%3;regint=600\n")
-                                 .arg(account.user, exchange.address(), account.password);
+                        const QString &transport, const Account &account) {
+    const QString config =
+        QStringLiteral("poll_method\t\tepoll\n"
+                       "sip_listen\t\t127.0.0.1:%1\n"
+                       "audio_player\t\talsa,default\n"
+                       "audio_source\t\talsa,default\n"
+                       "audio_alert\t\talsa,default\n"
+                       "module_path\t\t/usr/lib/baresip/modules\n"
+                       "module\t\t\tg711.so\n"
+                       "module\t\t\topus.so\n"
+                       "module\t\t\talsa.so\n"
+                       "module_tmp\t\tuuid.so\n"
+                       "module_tmp\t\taccount.so\n"
+                       "module_app\t\tcontact.so\n"
+                       "module_app\t\tmenu.so\n")
+            .arg(sipPort) +
+        (exchange.caFile().isEmpty() ? QString()
+                                     : QStringLiteral("sip_cafile\t\t%1\n").arg(exchange.caFile()));
+    const QString server =
+        transport == QLatin1String("udp")
+            ? exchange.address()
+            : account::parseServerEntry(exchange.serverEntry(transport)).address();
+    const QString accounts = QStringLiteral("<sip:%1@%2;transport=%3>;auth_pass=%4;regint=600\n")
+                                 .arg(account.user, server, transport, account.password);
     return writeFile(dir + QStringLiteral("/config"), config) &&
            writeFile(dir + QStringLiteral("/accounts"), accounts) &&
            writeFile(dir + QStringLiteral("/contacts"), QString());
 }
 
 std::optional<Sample> registerBaresip(const QString &baresip, const Exchange &exchange,
-                                      const Account &account, int timeoutMs, QString *error) {
+                                      const QString &transport, const Account &account,
+                                      int timeoutMs, QString *error) {
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/kirrow-bench-baresip-XXXXXX"));
     const quint16 port = freeLoopbackUdpPort();
-    if (!dir.isValid() || port == 0 || !writeBaresipConfig(dir.path(), port, exchange, account)) {
+    if (!dir.isValid() || port == 0 ||
+        !writeBaresipConfig(dir.path(), port, exchange, transport, account)) {
         *error = QStringLiteral("baresip: cannot prepare its configuration");
         return std::nullopt;
     }
@@ -286,8 +309,22 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption timeoutOption(
         QStringLiteral("timeout"), QStringLiteral("Longest wait for one registration, in ms."),
         QStringLiteral("ms"), QStringLiteral("20000"));
-    parser.addOptions({baresipOption, timeoutOption});
+    const QCommandLineOption transportOption(
+        QStringLiteral("transport"),
+        QStringLiteral("udp, tcp or tls (these two at an exchange started here)."),
+        QStringLiteral("name"), QStringLiteral("udp"));
+    parser.addOptions({baresipOption, timeoutOption, transportOption});
     parser.process(app);
+    const QString transport = parser.value(transportOption).toLower();
+    if (!QStringList{"udp", "tcp", "tls"}.contains(transport)) {
+        err() << "bench_register: --transport is udp, tcp or tls\n";
+        return 2;
+    }
+    if (transport != QLatin1String("udp") && parser.isSet(common.server)) {
+        err() << "bench_register: --transport " << transport
+              << " needs an exchange started here (no --server)\n";
+        return 2;
+    }
 
     const int runs = common.runCount(parser);
     const int warmup = common.warmupCount(parser);
@@ -302,25 +339,33 @@ int main(int argc, char *argv[]) {
     const Account kirrowAccount{QStringLiteral("1001"), QStringLiteral("kirrow1001")};
     const Account baresipAccount{QStringLiteral("1002"), QStringLiteral("kirrow1002")};
     Exchange exchange;
+    if (transport != QLatin1String("udp"))
+        exchange.listenOnStreams();
     QString error;
     if (!exchange.start(parser.value(common.server), parser.value(common.ctl),
                         {kirrowAccount, baresipAccount}, &error)) {
         err() << "bench_register: " << error << "\n";
         return 1;
     }
+    // The engine reads the trust store when it starts, as OpenSSL programs do.
+    if (!exchange.caFile().isEmpty())
+        qputenv("SSL_CERT_FILE", QFile::encodeName(exchange.caFile()));
 
     // Rows of bench/run's table: the same measure for both clients, as near as each allows.
-    const QString request = QStringLiteral("request -> registered");
-    const QString start = QStringLiteral("start -> registered");
+    const QString over = transport == QLatin1String("udp")
+                             ? QString()
+                             : QStringLiteral(" over ") + transport.toUpper();
+    const QString request = QStringLiteral("request -> registered") + over;
+    const QString start = QStringLiteral("start -> registered") + over;
     Series kirrowRequest{QStringLiteral("Kirrow"), request, {}};
     Series kirrowEnable{
-        QStringLiteral("Kirrow"), QStringLiteral("EnableProfile -> registered"), {}};
+        QStringLiteral("Kirrow"), QStringLiteral("EnableProfile -> registered") + over, {}};
     Series kirrowStart{QStringLiteral("Kirrow"), start, {}};
     Series baresipRequest{QStringLiteral("baresip"), request, {}};
     Series baresipStart{QStringLiteral("baresip"), start, {}};
 
-    out() << "exchange " << exchange.address() << ", " << warmup << " warm-up and " << runs
-          << " measured runs (ms)\n";
+    out() << "exchange " << exchange.serverEntry(transport) << ", " << warmup << " warm-up and "
+          << runs << " measured runs (ms)\n";
     out() << QStringLiteral("%1 %2 %3 %4 %5 %6\n")
                  .arg(QStringLiteral("run"), -8)
                  .arg(QStringLiteral("Kirrow REG"), 15)
@@ -336,7 +381,7 @@ int main(int argc, char *argv[]) {
         Sample k, b;
         auto kirrowRun = [&] {
             QString why;
-            if (auto s = registerKirrow(exchange, kirrowAccount, timeoutMs, &why))
+            if (auto s = registerKirrow(exchange, transport, kirrowAccount, timeoutMs, &why))
                 k = *s;
             else {
                 err() << "run " << i + 1 << ": " << why << "\n";
@@ -347,7 +392,8 @@ int main(int argc, char *argv[]) {
             if (!withBaresip)
                 return;
             QString why;
-            if (auto s = registerBaresip(baresip, exchange, baresipAccount, timeoutMs, &why))
+            if (auto s =
+                    registerBaresip(baresip, exchange, transport, baresipAccount, timeoutMs, &why))
                 b = *s;
             else {
                 err() << "run " << i + 1 << ": " << why << "\n";

@@ -96,6 +96,11 @@ bool Exchange::start(const QString &server, const QString &ctl, const QList<Acco
     for (const Account &a : accounts)
         list.append({a.user, a.password});
     m_own = std::make_unique<KamailioServer>(list);
+    if (m_streams) {
+        KamailioServer::Listeners listeners;
+        listeners.tcp = listeners.tls = true;
+        m_own->setListeners(listeners);
+    }
     if (!m_own->start(error))
         return false;
     m_address = m_own->address();
@@ -124,6 +129,26 @@ QString Exchange::rpc(const QStringList &args) const {
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return {};
     return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QString Exchange::serverEntry(const QString &transport) const {
+    if (transport == QLatin1String("udp"))
+        return m_address;
+#ifdef KIRROW_BENCH_OWN_EXCHANGE
+    if (m_own && transport == QLatin1String("tcp") && m_own->tcpPort())
+        return QStringLiteral("127.0.0.1:%1;transport=tcp").arg(m_own->tcpPort());
+    if (m_own && transport == QLatin1String("tls") && m_own->tlsPort())
+        return QStringLiteral("sips:127.0.0.1:%1").arg(m_own->tlsPort());
+#endif
+    return {};
+}
+
+QString Exchange::caFile() const {
+#ifdef KIRROW_BENCH_OWN_EXCHANGE
+    if (m_own && m_own->tlsPort())
+        return m_own->caFile();
+#endif
+    return {};
 }
 
 int Exchange::liveContacts(const QString &user) const {

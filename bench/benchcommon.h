@@ -58,6 +58,12 @@ public:
     bool start(const QString &server, const QString &ctl, const QList<Account> &accounts,
                QString *error);
     QString address() const { return m_address; }
+    // An exchange started here also listens on TCP and TLS (asked before start()); the server as
+    // a user types it for "udp", "tcp" or "tls" ("sips:127.0.0.1:5061"), and the CA that signed
+    // its TLS certificate. Empty when it does not listen so.
+    void listenOnStreams() { m_streams = true; }
+    QString serverEntry(const QString &transport) const;
+    QString caFile() const;
     // kamcmd on the control socket; stdout, empty when it cannot connect.
     QString rpc(const QStringList &args) const;
     int liveContacts(const QString &user) const;
@@ -66,6 +72,7 @@ public:
 private:
     QString m_address;
     QString m_ctl;
+    bool m_streams = false;
 #ifdef KIRROW_BENCH_OWN_EXCHANGE
     std::unique_ptr<KamailioServer> m_own;
 #endif
