@@ -1,5 +1,7 @@
+#include "dnslab.h"
 #include "kamailioserver.h"
 #include "kirrowprogram.h"
+#include "netlab.h"
 #include "testdesktop.h"
 
 #include <QGuiApplication>
@@ -170,6 +172,47 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(wholeStatus(*kirrow), kNotTrusted, kRegisterTimeoutMs);
         QVERIFY(requests(*server, logged, "REGISTER").isEmpty());
         kirrow->close();
+    }
+
+    // A domain alone, typed as the server, registers where its DNS records say, over the
+    // transport they prefer (TLS before UDP), the certificate checked against the server's name
+    // found there; the address of record stays at the domain. The program runs in a network
+    // namespace whose resolver asks a DNS server of the test's own.
+    void bareDomainRegistersWhereDnsSays() {
+        if (const QString why = DnsLab::unavailable(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        DnsLab dns;
+        QString error;
+        QVERIFY2(dns.start(&error), qPrintable(error));
+        auto server = exchange(QStringLiteral("sip.example.test"));
+        KamailioServer::Listeners listeners;
+        listeners.tls = listeners.logRequests = true;
+        listeners.tlsName = QStringLiteral("sip.example.test");
+        listeners.domain = QStringLiteral("example.test");
+        server->setListeners(listeners);
+        server->setNetwork(NetLab::inNamespace(dns.name()), QStringLiteral("127.0.0.1"));
+        QVERIFY2(server->start(&error), qPrintable(error));
+        QVERIFY2(dns.serve({QStringLiteral("--srv-host=_sips._tcp.example.test,sip.example.test,%1")
+                                .arg(server->tlsPort()),
+                            QStringLiteral("--srv-host=_sip._udp.example.test,sip.example.test,%1")
+                                .arg(server->port()),
+                            QStringLiteral("--host-record=sip.example.test,127.0.0.1")},
+                           &error),
+                 qPrintable(error));
+
+        auto kirrow = program(server->caFile());
+        kirrow->setCommandPrefix(NetLab::inNamespace(dns.name()));
+        kirrow->startAndLogIn(QStringLiteral("example.test"), "1001", "kirrow1001");
+        QTRY_COMPARE_WITH_TIMEOUT(kirrow->statusLine(), kRegistered, kRegisterTimeoutMs);
+        const QStringList registers = requests(*server, 0, "REGISTER");
+        QVERIFY2(!registers.isEmpty() &&
+                     registers.filter("127.0.0.1 tls").size() == registers.size(),
+                 qPrintable(registers.join("; ")));
+        const QList<KamailioServer::Contact> contacts = server->contacts("1001");
+        QCOMPARE(contacts.size(), 1);
+        QVERIFY2(dns.log().contains("query[SRV] _sips._tcp.example.test"), qPrintable(dns.log()));
+        kirrow->close();
+        QTRY_VERIFY(server->contacts("1001").isEmpty());
     }
 
     // An entry that names no server in a form the dialog knows is refused with what is wrong,

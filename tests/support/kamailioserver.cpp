@@ -186,6 +186,8 @@ QString KamailioServer::addListeners(QString config) const {
               << QStringLiteral("enable_tls=yes");
     if (m_udp6Port)
         lines << QStringLiteral("listen=udp:[::1]:%1").arg(m_udp6Port);
+    if (!m_listeners.domain.isEmpty())
+        lines << QStringLiteral("alias=\"%1\"").arg(m_listeners.domain);
     const QString udp = QStringLiteral("listen=udp:127.0.0.1:%1").arg(m_port);
     config.replace(udp, (QStringList{udp} + lines).join(QLatin1Char('\n')));
     if (m_tcpPort || m_tlsPort)

@@ -69,6 +69,8 @@ public:
         QString tlsName = QStringLiteral("127.0.0.1");
         bool logRequests = false;
         bool logSdp = false;
+        // A domain the exchange takes as its own besides its addresses, e.g. "example.test".
+        QString domain;
     };
     void setListeners(const Listeners &listeners) { m_listeners = listeners; }
     quint16 tcpPort() const { return m_tcpPort; }

@@ -1,3 +1,4 @@
+#include "dnslab.h"
 #include "fakertcclient.h"
 #include "profiletext.h"
 #include "provisioningprofile.h"
@@ -47,61 +48,21 @@ class TestServerLocator : public QObject {
     Q_OBJECT
 private slots:
     void domainInDnsIsLocated() {
-        if (::geteuid() != 0)
-            QSKIP("a network namespace with a DNS server of its own needs root");
-        const QString dnsmasq = QStandardPaths::findExecutable(
-            QStringLiteral("dnsmasq"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
-        if (dnsmasq.isEmpty())
-            QSKIP("dnsmasq is missing (scripts/deps installs dnsmasq-base)");
-        const QString name = QStringLiteral("kirrow-srv-%1").arg(::getpid());
-        const QString etc = QStringLiteral("/etc/netns/") + name;
-        QProcess server;
-        const auto cleanUp = qScopeGuard([&] {
-            server.terminate();
-            server.waitForFinished(5000);
-            QProcess::execute(QStringLiteral("ip"), {"netns", "delete", name});
-            QDir(etc).removeRecursively();
-        });
-        QCOMPARE(QProcess::execute(QStringLiteral("ip"), {"netns", "add", name}), 0);
-        QCOMPARE(QProcess::execute(QStringLiteral("ip"), {"-n", name, "link", "set", "lo", "up"}),
-                 0);
-        QVERIFY(QDir().mkpath(etc));
-        QFile resolv(etc + QStringLiteral("/resolv.conf"));
-        QVERIFY(resolv.open(QIODevice::WriteOnly));
-        resolv.write("nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");
-        resolv.close();
-
+        if (const QString why = DnsLab::unavailable(); !why.isEmpty())
+            QSKIP(qPrintable(why));
         // example.test offers TLS (two servers, the lower priority preferred, then the greater
         // weight) and UDP; udp.test UDP alone; none.test nothing.
-        server.setProcessChannelMode(QProcess::MergedChannels);
-        server.start(QStringLiteral("ip"),
-                     {"netns",
-                      "exec",
-                      name,
-                      "timeout",
-                      "60",
-                      dnsmasq,
-                      "--keep-in-foreground",
-                      "--log-facility=-",
-                      "--log-queries",
-                      "--no-resolv",
-                      "--no-hosts",
-                      "--user=root",
-                      "--pid-file=",
-                      "--bind-interfaces",
-                      "--listen-address=127.0.0.1",
-                      "--local=/test/",
-                      "--srv-host=_sips._tcp.example.test,tls2.example.test,5071,10,50",
-                      "--srv-host=_sips._tcp.example.test,tls1.example.test,5061,0,10",
-                      "--srv-host=_sips._tcp.example.test,tls3.example.test,5081,0,5",
-                      "--srv-host=_sip._udp.example.test,udp.example.test,5060,0,0",
-                      "--srv-host=_sip._udp.udp.test,sip.udp.test,5062,0,0"});
-        QVERIFY(server.waitForStarted());
-        QByteArray serverLog;
-        QTRY_VERIFY2(server.state() != QProcess::Running ||
-                         (serverLog += server.readAll()).contains("started"),
-                     serverLog.constData());
-        QVERIFY2(server.state() == QProcess::Running, serverLog.constData());
+        DnsLab lab;
+        QString error;
+        QVERIFY2(lab.start(&error), qPrintable(error));
+        QVERIFY2(lab.serve({"--srv-host=_sips._tcp.example.test,tls2.example.test,5071,10,50",
+                            "--srv-host=_sips._tcp.example.test,tls1.example.test,5061,0,10",
+                            "--srv-host=_sips._tcp.example.test,tls3.example.test,5081,0,5",
+                            "--srv-host=_sip._udp.example.test,udp.example.test,5060,0,0",
+                            "--srv-host=_sip._udp.udp.test,sip.udp.test,5062,0,0"},
+                           &error),
+                 qPrintable(error));
+        const QString name = lab.name();
 
         QProcess inside;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -112,14 +73,12 @@ private slots:
             QStringLiteral("ip"),
             {"netns", "exec", name, QCoreApplication::applicationFilePath(), "locatesInNamespace"});
         QVERIFY(inside.waitForFinished(60000));
-        const QByteArray said = inside.readAll();
-        serverLog += server.readAll();
+        const QString said = QString::fromUtf8(inside.readAll());
         QVERIFY2(inside.exitCode() == 0 && said.contains("PASS   : TestServerLocator::"
                                                          "locatesInNamespace"),
-                 (said + serverLog).constData());
+                 qPrintable(said + lab.log()));
         // The answers came from the test's DNS server, asked for each service.
-        QTRY_VERIFY2((serverLog += server.readAll()).contains("query[SRV] _sip._udp.none.test"),
-                     serverLog.constData());
+        QTRY_VERIFY2(lab.log().contains("query[SRV] _sip._udp.none.test"), qPrintable(lab.log()));
     }
 
     // Run by the case above inside its namespace.
