@@ -28,6 +28,7 @@
 #include <cstring>
 #include <numbers>
 #include <optional>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -657,10 +658,11 @@ QString localAddressTowards(const QString &server) {
     return local;
 }
 
-// The datagram sockets of this process bound to port: the engine's SIP sockets (it does not tell
-// which descriptors it uses).
-std::vector<int> udpSocketsOn(int port) {
-    std::vector<int> found;
+// The IPv4 and IPv6 sockets of this process of a type (SOCK_DGRAM, SOCK_STREAM), with the port
+// each is bound to. The engine does not tell which descriptors it uses; the program itself opens
+// no such sockets (it has no network library of its own).
+std::vector<std::pair<int, int>> inetSockets(int wantedType) {
+    std::vector<std::pair<int, int>> found;
     const QStringList entries = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files);
     for (const QString &entry : entries) {
         bool isNumber = false;
@@ -672,16 +674,34 @@ std::vector<int> udpSocketsOn(int port) {
         socklen_t typeLength = sizeof type;
         sockaddr_storage address{};
         socklen_t length = sizeof address;
-        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != SOCK_DGRAM ||
+        if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0 || type != wantedType ||
             ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
             continue;
-        int bound = -1;
         if (address.ss_family == AF_INET)
-            bound = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+            found.emplace_back(fd, ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port));
         else if (address.ss_family == AF_INET6)
-            bound = ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port);
+            found.emplace_back(fd, ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port));
+    }
+    return found;
+}
+
+// The datagram sockets of this process bound to port: the engine's SIP sockets.
+std::vector<int> udpSocketsOn(int port) {
+    std::vector<int> found;
+    for (const auto &[fd, bound] : inetSockets(SOCK_DGRAM))
         if (bound == port)
             found.push_back(fd);
+    return found;
+}
+
+// The connected stream sockets of this process: the engine's SIP connections over TCP and TLS.
+std::set<int> sipConnections() {
+    std::set<int> found;
+    for (const auto &[fd, bound] : inetSockets(SOCK_STREAM)) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0)
+            found.insert(fd);
     }
     return found;
 }
@@ -764,6 +784,7 @@ LinphoneClient::~LinphoneClient() {
     m_iterateTimer.stop();
     m_followUp.stop();
     m_sipNotifiers.clear();
+    m_connectionNotifiers.clear();
     m_networkWatch.reset();
     if (m_networkNews >= 0)
         ::close(m_networkNews);
@@ -1678,6 +1699,7 @@ void LinphoneClient::iterate() {
     // After the events: the window lets go of an ended call's session in handling them.
     if (std::exchange(m_memoryFreed, false))
         returnFreedMemory();
+    watchSipConnections();
 }
 
 LinphoneClient::Load LinphoneClient::load() const {
@@ -1823,6 +1845,42 @@ void LinphoneClient::watchSipSockets() {
     // Not open yet: looked for again on the next tick.
     if (m_sipNotifiers.empty())
         m_watchedPort = -1;
+}
+
+// The engine's connections to the server over TCP or TLS, which it opens and closes as it goes
+// (in an iteration): followed after each one, so that a message arriving on one runs the engine
+// at once, as on the datagram sockets; the engine's tick alone would hold each message of a
+// transaction back by up to a tick. A connection it closed is let go before its descriptor can
+// be taken by anything else.
+void LinphoneClient::watchSipConnections() {
+    if (!m_streamTransports && m_connectionNotifiers.empty())
+        return;
+    const std::set<int> open = m_streamTransports ? sipConnections() : std::set<int>{};
+    std::erase_if(m_connectionNotifiers,
+                  [&open](const auto &notifier) { return !open.count(int(notifier->socket())); });
+    for (const int fd : open) {
+        if (std::any_of(m_connectionNotifiers.begin(), m_connectionNotifiers.end(),
+                        [fd](const auto &notifier) {
+                            return notifier->socket() == fd &&
+                                   notifier->type() == QSocketNotifier::Read;
+                        }))
+            continue;
+        auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        connect(notifier.get(), &QSocketNotifier::activated, this, [this] {
+            iterate();
+            m_followUpsLeft = kFollowUpTurns;
+            m_followUp.start();
+        });
+        m_connectionNotifiers.push_back(std::move(notifier));
+        // A connection found new may still be connecting: the engine sends once it is.
+        auto connected = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+        connect(connected.get(), &QSocketNotifier::activated, this,
+                [this, watch = connected.get()] {
+                    watch->setEnabled(false);
+                    iterate();
+                });
+        m_connectionNotifiers.push_back(std::move(connected));
+    }
 }
 
 // ---- the sound server ---------------------------------------------------------------------

@@ -116,6 +116,7 @@ private:
     void bindTo(const QString &address);
     void sendNextTone();
     void watchSipSockets();
+    void watchSipConnections();
     void screenSipSockets();
     bool hasDevice(const QString &id, RTC_AUDIO_DEVICE part) const;
     void useDevice(RTC_AUDIO_DEVICE part, const QString &id);
@@ -154,6 +155,7 @@ private:
     int m_followUpsLeft = 0;
     // The engine's SIP sockets, which wake it when a message comes in.
     std::vector<std::unique_ptr<QSocketNotifier>> m_sipNotifiers;
+    std::vector<std::unique_ptr<QSocketNotifier>> m_connectionNotifiers; // TCP and TLS
     // The system's news of addresses and routes coming and going, and the wait for it to settle.
     int m_networkNews = -1;
     std::unique_ptr<QSocketNotifier> m_networkWatch;
