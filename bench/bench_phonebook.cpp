@@ -5,6 +5,9 @@
 //
 //     bench_phonebook [--entries N] [--runs N] [--warmup N] [--samples FILE]
 //
+// And the memory the window leaves behind once closed: VmRSS after each run (the window gone and
+// the events after it handled) above VmRSS before the first.
+//
 // Needs an X display (bench/run gives it a private Xvfb). Prints one line per run and the medians.
 
 #include "benchcommon.h"
@@ -61,7 +64,19 @@ template <class F> bool waitFor(F done, int ms) {
     return true;
 }
 
+// This process's VmRSS in KiB.
+qint64 rssKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
 struct Run {
+    double left = 0;   // MiB of RSS above the start once the window is gone
     double loaded = 0; // the whole file read and in the list
     double usable = 0; // shown, exposed, and a posted event handled
     double save = 0;   // ADD of one entry: list changed, whole file rewritten
@@ -100,6 +115,17 @@ bool openOnce(const QString &path, const QByteArray &file, Run &run) {
     return book.lstPhoneBook->count() == run.rows + 1;
 }
 
+// The window opened and closed once; RSS read once it and what follows its end are gone.
+bool openAndClose(const QString &path, const QByteArray &file, qint64 rssBefore, Run &run) {
+    if (!openOnce(path, file, run))
+        return false;
+    bool settled = false;
+    QTimer::singleShot(0, [&settled] { settled = true; });
+    waitFor([&] { return settled; }, 10000);
+    run.left = (rssKiB() - rssBefore) / 1024.0;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -126,32 +152,42 @@ int main(int argc, char *argv[]) {
     const QByteArray file = phoneBookOf(entries);
     out() << entries << " entries, " << file.size() / 1024 << " KiB; " << warmup << " warm-up and "
           << runs << " measured runs (ms)\n";
-    out() << "run       loaded    usable    ADD+save\n";
+    out() << "run       loaded    usable    ADD+save   RSS left (MiB)\n";
 
-    QList<double> loaded, usable, save;
+    QList<double> loaded, usable, save, left;
+    // What the first window of all costs once (styles, fonts, the skin) is not the phone book's.
+    Run first;
+    if (!openAndClose(path, QByteArray(), 0, first)) {
+        err() << "bench_phonebook: an empty phone book did not open\n";
+        return 1;
+    }
+    const qint64 rssBefore = rssKiB();
     for (int i = 0; i < warmup + runs; ++i) {
         Run run;
-        if (!openOnce(path, file, run) || run.rows != entries + 1) {
+        if (!openAndClose(path, file, rssBefore, run) || run.rows != entries + 1) {
             err() << "bench_phonebook: run " << i + 1 << " failed (" << run.rows << " rows)\n";
             return 1;
         }
         const bool counted = i >= warmup;
-        out() << QStringLiteral("%1 %2 %3 %4\n")
+        out() << QStringLiteral("%1 %2 %3 %4 %5\n")
                      .arg(counted ? QString::number(i - warmup + 1) : QStringLiteral("warm-up"), -8)
                      .arg(run.loaded, 8, 'f', 1)
                      .arg(run.usable, 9, 'f', 1)
-                     .arg(run.save, 11, 'f', 1);
+                     .arg(run.save, 11, 'f', 1)
+                     .arg(run.left, 16, 'f', 1);
         out().flush();
         if (counted) {
             loaded << run.loaded;
             usable << run.usable;
             save << run.save;
+            left << run.left;
         }
     }
-    out() << QStringLiteral("median   %1 %2 %3\n")
+    out() << QStringLiteral("median   %1 %2 %3 %4\n")
                  .arg(bench::median(loaded), 8, 'f', 1)
                  .arg(bench::median(usable), 9, 'f', 1)
-                 .arg(bench::median(save), 11, 'f', 1);
+                 .arg(bench::median(save), 11, 'f', 1)
+                 .arg(bench::median(left), 16, 'f', 1);
 
     if (parser.isSet(common.samples)) {
         const QString section = QStringLiteral("phone book");
@@ -162,7 +198,10 @@ int main(int argc, char *argv[]) {
             samples << bench::TableSample{section, opening + "usable (ms)", kirrow, usable[i]}
                     << bench::TableSample{section, opening + "list filled (ms)", kirrow, loaded[i]}
                     << bench::TableSample{section, QStringLiteral("one change saved (ms)"), kirrow,
-                                          save[i]};
+                                          save[i]}
+                    << bench::TableSample{
+                           section, QStringLiteral("RSS left after closing %1 (MiB)").arg(entries),
+                           kirrow, left[i]};
         }
         if (!bench::appendSamples(parser.value(common.samples), samples,
                                   QStringLiteral("bench_phonebook")))

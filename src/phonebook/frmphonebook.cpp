@@ -1,6 +1,7 @@
 #include "frmphonebook.h"
 
 #include "digitbox.h"
+#include "freedmemory.h"
 #include "messagebox.h"
 #include "phonebookfile.h"
 #include "picturebox.h"
@@ -65,6 +66,11 @@ QLabel *label(const QString &text, QWidget *parent) {
     return l;
 }
 } // namespace
+
+// The list and the entries read go with the window; what they held goes back to the system.
+frmPhoneBook::~frmPhoneBook() {
+    platform::returnFreedMemoryLater();
+}
 
 frmPhoneBook::frmPhoneBook(QComboBox *numberBox, const QString &path, QWidget *parent)
     : QDialog(parent), m_numberBox(numberBox), m_path(path) {

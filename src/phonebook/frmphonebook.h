@@ -31,6 +31,7 @@ class frmPhoneBook : public QDialog {
 public:
     // numberBox is the main window's number box, which CALL fills; path is the phone book file.
     frmPhoneBook(QComboBox *numberBox, const QString &path, QWidget *parent = nullptr);
+    ~frmPhoneBook() override;
 
     PictureBox *Picture1 = nullptr;
     QListWidget *lstPhoneBook = nullptr;
