@@ -556,6 +556,33 @@ int chooseSipPort(const QString &bindAddress) {
 
 namespace {
 
+template <class Address> sockaddr_storage endpointOf(const Address &address) {
+    sockaddr_storage endpoint{};
+    std::memcpy(&endpoint, &address, sizeof address);
+    return endpoint;
+}
+
+// Whether a datagram's source is the server: the same address and port, an IPv4 one also when it
+// comes mapped into IPv6 (on a socket that takes both).
+bool sameEndpoint(const sockaddr_storage &server, const sockaddr_storage &source) {
+    if (server.ss_family == AF_INET6 && source.ss_family == AF_INET6) {
+        const auto &a = reinterpret_cast<const sockaddr_in6 &>(server);
+        const auto &b = reinterpret_cast<const sockaddr_in6 &>(source);
+        return a.sin6_port == b.sin6_port && IN6_ARE_ADDR_EQUAL(&a.sin6_addr, &b.sin6_addr);
+    }
+    if (server.ss_family != AF_INET)
+        return false;
+    const auto &a = reinterpret_cast<const sockaddr_in &>(server);
+    if (source.ss_family == AF_INET) {
+        const auto &b = reinterpret_cast<const sockaddr_in &>(source);
+        return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
+    }
+    const auto &b = reinterpret_cast<const sockaddr_in6 &>(source);
+    return source.ss_family == AF_INET6 && a.sin_port == b.sin6_port &&
+           IN6_IS_ADDR_V4MAPPED(&b.sin6_addr) &&
+           std::memcmp(&b.sin6_addr.s6_addr[12], &a.sin_addr, 4) == 0;
+}
+
 // The address of a server given as "address[:port]" or "localhost[:port]" (IPv4); none for other
 // names.
 std::optional<sockaddr_in> numericServerAddress(const QString &server) {
@@ -610,13 +637,34 @@ bool refusedSince(int fd) {
 namespace {
 
 // The same for an IPv6 server given as "[address][:port]".
-QString localAddressTowards6(const QString &server) {
+// The address and port of a server given as "[IPv6 address][:port]" (5060 when none is given);
+// none for anything else.
+std::optional<sockaddr_in6> numericServerAddress6(const QString &server) {
+    const qsizetype close = server.indexOf(QLatin1Char(']'));
+    if (!server.startsWith(QLatin1Char('[')) || close < 0)
+        return std::nullopt;
     sockaddr_in6 target{};
     target.sin6_family = AF_INET6;
     target.sin6_port = htons(kStaticSipPort);
-    const QString host = server.mid(1, server.indexOf(QLatin1Char(']')) - 1);
-    if (inet_pton(AF_INET6, host.toLatin1().constData(), &target.sin6_addr) != 1)
+    if (inet_pton(AF_INET6, server.mid(1, close - 1).toLatin1().constData(), &target.sin6_addr) !=
+        1)
+        return std::nullopt;
+    const QStringView rest = QStringView(server).mid(close + 1);
+    if (rest.startsWith(QLatin1Char(':'))) {
+        bool ok = false;
+        const uint port = rest.mid(1).toUInt(&ok);
+        if (!ok || port == 0 || port > 65535)
+            return std::nullopt;
+        target.sin6_port = htons(quint16(port));
+    }
+    return target;
+}
+
+QString localAddressTowards6(const QString &server) {
+    const std::optional<sockaddr_in6> found = numericServerAddress6(server);
+    if (!found)
         return {};
+    const sockaddr_in6 target = *found;
     const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return {};
@@ -1772,12 +1820,9 @@ bool LinphoneClient::refusesStranger(QByteArrayView datagram,
     if (m_connection.directCalls || m_serverSources.empty() || !m_account ||
         linphone_account_get_state(m_account) != LinphoneRegistrationOk || !isSipRequest(datagram))
         return false;
-    if (source.ss_family != AF_INET)
-        return true;
-    const auto &from = reinterpret_cast<const sockaddr_in &>(source);
-    return std::none_of(m_serverSources.begin(), m_serverSources.end(), [&](const sockaddr_in &s) {
-        return s.sin_addr.s_addr == from.sin_addr.s_addr && s.sin_port == from.sin_port;
-    });
+    return std::none_of(
+        m_serverSources.begin(), m_serverSources.end(),
+        [&](const sockaddr_storage &server) { return sameEndpoint(server, source); });
 }
 
 // The exchange's addresses, for refusesStranger: at once for an address, and for a name once it
@@ -1788,7 +1833,11 @@ void LinphoneClient::trustServer(const ProvisioningProfile &profile) {
     if (profile.proxyTransport.compare(QLatin1String("UDP"), Qt::CaseInsensitive) != 0)
         return; // requests come over the exchange's own connection, none over UDP
     if (const std::optional<sockaddr_in> address = numericServerAddress(profile.proxy)) {
-        m_serverSources.push_back(*address);
+        m_serverSources.push_back(endpointOf(*address));
+        return;
+    }
+    if (const std::optional<sockaddr_in6> address = numericServerAddress6(profile.proxy)) {
+        m_serverSources.push_back(endpointOf(*address));
         return;
     }
     const auto [host, port] = splitHostPort(profile.proxy);
@@ -1800,12 +1849,12 @@ void LinphoneClient::trustServer(const ProvisioningProfile &profile) {
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_DGRAM;
         addrinfo *found = nullptr;
-        std::vector<sockaddr_in> addresses;
+        std::vector<sockaddr_storage> addresses;
         if (getaddrinfo(name.constData(), nullptr, &hints, &found) == 0) {
             for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
                 sockaddr_in address = *reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
                 address.sin_port = htons(port);
-                addresses.push_back(address);
+                addresses.push_back(endpointOf(address));
             }
             freeaddrinfo(found);
         }
@@ -1817,11 +1866,11 @@ void LinphoneClient::trustServer(const ProvisioningProfile &profile) {
             if (!object || object->data.proxy != proxy)
                 return; // another login since
             client->m_serverSources = addresses;
+            const auto &first = reinterpret_cast<const sockaddr_in &>(addresses.front());
             char text[INET_ADDRSTRLEN] = {};
-            if (inet_ntop(AF_INET, &addresses.front().sin_addr, text, sizeof text))
-                client->bindTo(localAddressTowards(QStringLiteral("%1:%2")
-                                                       .arg(QLatin1String(text))
-                                                       .arg(ntohs(addresses.front().sin_port))));
+            if (inet_ntop(AF_INET, &first.sin_addr, text, sizeof text))
+                client->bindTo(localAddressTowards(
+                    QStringLiteral("%1:%2").arg(QLatin1String(text)).arg(ntohs(first.sin_port))));
         });
     }).detach();
 }

@@ -165,7 +165,7 @@ private:
     // Where the exchange sends from (UDP, IPv4): while registered, requests from anywhere else
     // are refused unless direct calls are allowed. Empty while not known (a name being looked
     // up), and then none is refused.
-    std::vector<sockaddr_in> m_serverSources;
+    std::vector<sockaddr_storage> m_serverSources;
     std::shared_ptr<int> m_alive = std::make_shared<int>(); // for lookups that end after it
     // The sound server's socket, its folder watched; which server (see soundServerIdentity) the
     // engine's devices were last found on, and the wait for a restart's burst of changes to settle.

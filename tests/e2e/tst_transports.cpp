@@ -2,6 +2,7 @@
 #include "kamailioserver.h"
 #include "kirrowprogram.h"
 #include "netlab.h"
+#include "sipppeer.h"
 #include "testdesktop.h"
 
 #include <QGuiApplication>
@@ -96,6 +97,28 @@ private slots:
                                   kRegisterTimeoutMs);
         kirrow->close();
         QTRY_VERIFY(m_server->contacts("1001").isEmpty()); // unregistered the same way
+    }
+
+    // Registered at an exchange reached over IPv6, the program refuses a caller who sends it an
+    // INVITE straight, not through the exchange, as it does over IPv4: 403, and nothing rings.
+    void strangerOverIpv6IsRefused() {
+        auto kirrow = program(m_server->caFile());
+        kirrow->startRegistered(QStringLiteral("[::1]:%1").arg(m_server->udp6Port()), "1001",
+                                "kirrow1001");
+        const QString contact = m_server->contacts("1001").value(0).uri;
+        QString phone = contact.mid(contact.indexOf('@') + 1).section(';', 0, 0);
+        if (!phone.contains(QLatin1String("]:")))
+            phone += QLatin1String(":5060"); // SIP's own port, left out
+        QVERIFY2(phone.startsWith(QLatin1String("[::1]:")), qPrintable(contact));
+        SippPeer stranger({.scenario = "direct-call-refused.xml",
+                           .remote = phone,
+                           .localAddress = QStringLiteral("::1")});
+        QString error;
+        QVERIFY2(stranger.start(&error), qPrintable(error));
+        QVERIFY2(stranger.waitForExit(kRegisterTimeoutMs) && stranger.exitCode() == 0,
+                 qPrintable(stranger.report()));
+        QCOMPARE(kirrow->statusLine(), kRegistered);
+        kirrow->close();
     }
 
     // A certificate that does not verify ends the registration with that reason before anything

@@ -123,8 +123,11 @@ bool SippPeer::startOnce(const QString &scenarioPath, bool *portTaken, QString *
     const QString local = localAddress();
     args << QStringLiteral("-i") << local << QStringLiteral("-bind_local") << QStringLiteral("-p")
          << QString::number(m_port) << QStringLiteral("-mi") << local << QStringLiteral("-mp")
-         << QString::number(m_mediaPort) << QStringLiteral("-ci") << local << QStringLiteral("-cp")
-         << QString::number(m_controlPort);
+         << QString::number(m_mediaPort)
+         << QStringLiteral("-ci")
+         // sipp's control socket is IPv4 alone.
+         << (local.contains(QLatin1Char(':')) ? QStringLiteral("127.0.0.1") : local)
+         << QStringLiteral("-cp") << QString::number(m_controlPort);
     if (m_options.calls > 0)
         args << QStringLiteral("-m") << QString::number(m_options.calls);
     args << QStringLiteral("-timeout") << QStringLiteral("%1s").arg(timeoutS)
