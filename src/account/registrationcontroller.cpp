@@ -46,11 +46,13 @@ void RegistrationController::InitRTCClient() {
 void RegistrationController::RegisterProfile(const Login &login) {
     const ServerEntry entry = parseServerEntry(login.sipServer);
     m_locating.reset();
+    m_untried.clear();
     // A domain alone may name its servers in DNS; they are asked first, without waiting here.
     if (entry.isBareDomain()) {
         m_locating = std::make_unique<ServerLocator>();
         connect(m_locating.get(), &ServerLocator::located, this,
                 [this, login](const QString &, const std::optional<LocatedServer> &server) {
+                    m_untried = m_locating->servers().mid(1);
                     m_locating.release()->deleteLater();
                     RegisterAt(login, server);
                 });
@@ -152,6 +154,8 @@ void RegistrationController::OnRegistrationStateChange(const rtc::IRTCEventPtr &
             phrase = view->StatusText();
         }
     });
+    if (state == rtc::RTCRS_ERROR && TryNextServer(code))
+        return;
     const auto shown = registrationShown(state, code, phrase);
     if (!shown)
         return; // unregistering and the rest leave the state as it was
@@ -159,6 +163,17 @@ void RegistrationController::OnRegistrationStateChange(const rtc::IRTCEventPtr &
     emit statusChanged(shown->caption, shown->whole);
     if (state == rtc::RTCRS_ERROR && code == rtc::RTC_STATUS_CERTIFICATE_REFUSED)
         OfferTrust();
+}
+
+// A domain's servers in DNS stand in for one another: one that cannot be reached (no answer,
+// refused connection, transport failure) gives way to the next in the records' order, until one
+// answers or none is left, and then the failure is shown.
+bool RegistrationController::TryNextServer(long code) {
+    const bool unreachable = code == 408 || code == 503 || code == 504 || code == 0;
+    if (!unreachable || m_untried.isEmpty() || !m_located)
+        return false;
+    RegisterAt(m_login, m_untried.takeFirst());
+    return true;
 }
 
 // A server whose certificate did not verify may still be the user's own (a certificate it made

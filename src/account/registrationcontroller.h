@@ -87,6 +87,7 @@ private:
     void RegisterAt(const Login &login, const std::optional<LocatedServer> &located,
                     const QByteArray &trusted = {});
     void OfferTrust();
+    bool TryNextServer(long code);
 
     rtc::RTCClientFactory m_clientFactory;
     std::function<void(rtc::IRTCClient &)> m_prepareClient;
@@ -100,6 +101,7 @@ private:
     // The login registered last, where, and the server its messages go to ("host:port").
     Login m_login;
     std::optional<LocatedServer> m_located;
+    QList<LocatedServer> m_untried; // the domain's other servers, in the order to try them
     QString m_registrar;
     bool m_offering = false; // a certificate is being offered to the user
 };

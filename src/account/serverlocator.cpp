@@ -67,31 +67,32 @@ const QList<ServiceQuery> &serviceQueries() {
     return queries;
 }
 
-std::optional<LocatedServer> chooseServer(const QList<QList<ServiceRecord>> &answers) {
+QList<LocatedServer> orderServers(const QList<QList<ServiceRecord>> &answers) {
     const QList<ServiceQuery> &queries = serviceQueries();
+    QList<LocatedServer> servers;
     for (qsizetype i = 0; i < std::min(answers.size(), queries.size()); ++i) {
         QList<ServiceRecord> usable;
-        for (const ServiceRecord &record : answers.at(i)) {
-            QString target = record.target;
-            if (target.endsWith(QLatin1Char('.')))
-                target.chop(1);
-            if (!target.isEmpty() && record.port != 0)
+        for (ServiceRecord record : answers.at(i)) {
+            if (record.target.endsWith(QLatin1Char('.')))
+                record.target.chop(1);
+            if (!record.target.isEmpty() && record.port != 0)
                 usable.append(record);
         }
-        if (usable.isEmpty())
-            continue;
-        const auto best = std::min_element(usable.cbegin(), usable.cend(),
-                                           [](const ServiceRecord &a, const ServiceRecord &b) {
-                                               if (a.priority != b.priority)
-                                                   return a.priority < b.priority;
-                                               return a.weight > b.weight;
-                                           });
-        QString host = best->target;
-        if (host.endsWith(QLatin1Char('.')))
-            host.chop(1);
-        return LocatedServer{queries.at(i).transport, host, best->port};
+        std::stable_sort(usable.begin(), usable.end(),
+                         [](const ServiceRecord &a, const ServiceRecord &b) {
+                             if (a.priority != b.priority)
+                                 return a.priority < b.priority;
+                             return a.weight > b.weight;
+                         });
+        for (const ServiceRecord &record : usable)
+            servers.append(LocatedServer{queries.at(i).transport, record.target, record.port});
     }
-    return std::nullopt;
+    return servers;
+}
+
+std::optional<LocatedServer> chooseServer(const QList<QList<ServiceRecord>> &answers) {
+    const QList<LocatedServer> servers = orderServers(answers);
+    return servers.isEmpty() ? std::nullopt : std::optional(servers.first());
 }
 
 ServerLocator::ServerLocator(QObject *parent) : QObject(parent) {
@@ -139,6 +140,7 @@ void ServerLocator::finish(const QList<QList<ServiceRecord>> &answers) {
     m_timeout.stop();
     m_current.reset();
     const QString domain = m_domain;
+    m_servers = orderServers(answers);
     emit located(domain, chooseServer(answers));
 }
 

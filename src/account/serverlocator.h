@@ -41,6 +41,10 @@ const QList<ServiceQuery> &serviceQueries();
 // serviceQueries()[i]. None when no service has one (a target "." says the service is not
 // offered).
 std::optional<LocatedServer> chooseServer(const QList<QList<ServiceRecord>> &answers);
+// Every usable server, the one chooseServer() gives first, then the others in the order in which
+// they are tried when one before does not answer (RFC 3263: the next record of the service, then
+// the next service).
+QList<LocatedServer> orderServers(const QList<QList<ServiceRecord>> &answers);
 
 // Looks a domain's SIP server up in DNS without blocking: the system's resolver on a thread of its
 // own (Qt's DNS lookup would load Qt's network library at every start), answered by located()
@@ -62,6 +66,9 @@ public:
     static void setLookupsEnabled(bool enabled);
     static bool lookupsEnabled();
 
+    // Every server the last lookup found, in the order to try them (orderServers()).
+    QList<LocatedServer> servers() const { return m_servers; }
+
 signals:
     // The server found for domain, or none (no records, DNS failing or too slow).
     void located(const QString &domain, const std::optional<account::LocatedServer> &server);
@@ -70,6 +77,7 @@ private:
     void finish(const QList<QList<ServiceRecord>> &answers);
 
     QString m_domain;
+    QList<LocatedServer> m_servers;
     // Shared with the lookup's thread: a new lookup or the locator's end makes it stale, and a
     // stale lookup's answer is dropped.
     std::shared_ptr<int> m_current;

@@ -16,7 +16,7 @@
 
 namespace {
 
-// What a lookup of domain gave: "TLS host:port", or "none".
+// What a lookup of domain gave: "TLS host:port", then the servers to try after it, or "none".
 QString locate(const QString &domain) {
     account::ServerLocator locator;
     QSignalSpy located(&locator, &account::ServerLocator::located);
@@ -24,8 +24,13 @@ QString locate(const QString &domain) {
     if (!located.wait(15000))
         return QStringLiteral("no answer");
     const auto server = located.first().at(1).value<std::optional<account::LocatedServer>>();
-    return server ? account::transportName(server->transport) + ' ' + server->address()
-                  : QStringLiteral("none");
+    QStringList servers;
+    for (const account::LocatedServer &each : locator.servers())
+        servers << account::transportName(each.transport) + ' ' + each.address();
+    if (server &&
+        servers.value(0) != account::transportName(server->transport) + ' ' + server->address())
+        return QStringLiteral("the server found is not the first to try");
+    return server ? servers.join(QStringLiteral(", ")) : QStringLiteral("none");
 }
 
 // The profile a login at domain hands the engine once DNS has answered; empty when none came.
@@ -87,6 +92,9 @@ private slots:
             QSKIP("run inside its network namespace by domainInDnsIsLocated");
         QCOMPARE(locate("udp.test"), QStringLiteral("UDP sip.udp.test:5062"));
         QCOMPARE(locate("none.test"), QStringLiteral("none"));
+        QCOMPARE(locate("example.test"),
+                 QStringLiteral("TLS tls1.example.test:5061, TLS tls3.example.test:5081, "
+                                "TLS tls2.example.test:5071, UDP udp.example.test:5060"));
         // A login at the domain registers at the server found, its address staying at the
         // domain; without records, exactly as a server typed.
         const auto found = rtc::parseProvisioningProfile(profileFor("example.test"));
