@@ -21,6 +21,7 @@
 // running one (which must know 1001/kirrow1001, 1002/kirrow1002 and 1003/kirrow1003).
 
 #include "benchcommon.h"
+#include "benchengine.h"
 #include "kamailioserver.h"
 #include "linphoneclient.h"
 #include "profiletext.h"
@@ -189,23 +190,14 @@ public:
         m_exchange = &exchange;
         if (!m_home.isValid())
             return *error = QStringLiteral("cannot create a temporary folder"), false;
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-            const QString path = m_home.filePath(QString::fromLatin1(name).mid(4).toLower());
-            QDir().mkpath(path);
-            qputenv(name, path.toUtf8());
-        }
+        usePrivateFolders(m_home); // the engine finds its folders when it starts
         exchange.forget(kKirrow.user);
         try {
             m_client = std::make_unique<rtc::LinphoneClient>();
             QObject::connect(
                 m_client.get(), &rtc::IRTCClient::Event, m_client.get(),
                 [this](long type, const rtc::IRTCEventPtr &event) { onEvent(type, event); });
-            m_client->Initialize();
-            m_client->setEventFilter(rtc::RTCEF_CLIENT | rtc::RTCEF_REGISTRATION_STATE_CHANGE |
-                                     rtc::RTCEF_SESSION_STATE_CHANGE | rtc::RTCEF_MEDIA);
-            m_client->ListenForIncomingSessions(rtc::RTCLM_BOTH);
-            m_client->SetPreferredMediaTypes(rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE,
-                                             true);
+            setUpAsTheWindowDoes(*m_client);
             m_profile = m_client->provisioning()->CreateProfile(account::BuildProfileText(
                 kKirrow.user, kKirrow.user, kKirrow.password, exchange.address()));
             m_client->provisioning()->EnableProfile(m_profile, rtc::RTCRF_REGISTER_ALL);

@@ -13,6 +13,7 @@
 // engines need a sound server for their calls (bench/run runs this in its test environment).
 
 #include "benchcommon.h"
+#include "benchengine.h"
 #include "linphoneclient.h"
 #include "profiletext.h"
 #include "serverentry.h"
@@ -57,12 +58,7 @@ public:
         m_account = account;
         if (!m_home.isValid())
             return *error = QStringLiteral("cannot create a temporary folder"), false;
-        // The engine finds its folders when it starts.
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-            const QString path = m_home.filePath(QString::fromLatin1(name).mid(4).toLower());
-            QDir().mkpath(path);
-            qputenv(name, path.toUtf8());
-        }
+        usePrivateFolders(m_home); // the engine finds its folders when it starts
         exchange.forget(account.user);
         const account::ServerEntry entry =
             account::parseServerEntry(exchange.serverEntry(transport));
@@ -72,15 +68,10 @@ public:
             QObject::connect(
                 m_client.get(), &rtc::IRTCClient::Event, m_client.get(),
                 [this](long type, const rtc::IRTCEventPtr &event) { onEvent(type, event); });
-            m_client->Initialize();
-            m_client->setEventFilter(rtc::RTCEF_CLIENT | rtc::RTCEF_REGISTRATION_STATE_CHANGE |
-                                     rtc::RTCEF_SESSION_STATE_CHANGE | rtc::RTCEF_MEDIA);
+            setUpAsTheWindowDoes(*m_client);
             rtc::ConnectionOptions options;
             options.encryption = encryption;
             m_client->SetConnectionOptions(options);
-            m_client->ListenForIncomingSessions(rtc::RTCLM_BOTH);
-            m_client->SetPreferredMediaTypes(rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE,
-                                             true);
             m_profile = m_client->provisioning()->CreateProfile(account::BuildProfileText(
                 account.user, account.user, account.password, m_domain, m_domain,
                 account::transportName(entry.transportOrUdp())));

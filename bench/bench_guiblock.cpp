@@ -304,11 +304,7 @@ int main(int argc, char *argv[]) {
     const int warmup = common.warmupCount(parser);
 
     QTemporaryDir home;
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-        const QString path = home.filePath(QString::fromLatin1(name).mid(4).toLower());
-        QDir().mkpath(path);
-        qputenv(name, path.toUtf8());
-    }
+    bench::usePrivateFolders(home);
     bench::Exchange exchange;
     QString error;
     if (!exchange.start(parser.value(common.server), parser.value(common.ctl), {kKirrow, kCallee},

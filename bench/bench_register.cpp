@@ -17,6 +17,7 @@
 // are given to trust), the TLS handshake included in the times.
 
 #include "benchcommon.h"
+#include "benchengine.h"
 #include "linphoneclient.h"
 #include "profiletext.h"
 #include "serverentry.h"
@@ -57,15 +58,6 @@ struct Sample {
     double fromStart = -1;   // new client / process start -> registered
 };
 
-// Points the XDG folders at a private place, as bench/run does for the whole program.
-void useFolders(const QTemporaryDir &home) {
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-        const QString path = home.filePath(QString::fromLatin1(name).mid(4).toLower());
-        QDir().mkpath(path);
-        qputenv(name, path.toUtf8());
-    }
-}
-
 // The profile the login makes of the server entry for the transport.
 QString profileText(const Exchange &exchange, const QString &transport, const Account &account) {
     if (transport == QLatin1String("udp"))
@@ -84,7 +76,7 @@ std::optional<Sample> registerKirrow(const Exchange &exchange, const QString &tr
         *error = QStringLiteral("cannot create a temporary folder");
         return std::nullopt;
     }
-    useFolders(home);
+    usePrivateFolders(home);
     exchange.forget(account.user);
 
     Sample sample;
@@ -117,11 +109,7 @@ std::optional<Sample> registerKirrow(const Exchange &exchange, const QString &tr
                     loop.quit();
                 }
             });
-        client->Initialize();
-        client->setEventFilter(rtc::RTCEF_CLIENT | rtc::RTCEF_REGISTRATION_STATE_CHANGE |
-                               rtc::RTCEF_SESSION_STATE_CHANGE | rtc::RTCEF_MEDIA);
-        client->ListenForIncomingSessions(rtc::RTCLM_BOTH);
-        client->SetPreferredMediaTypes(rtc::RTCMT_AUDIO_SEND | rtc::RTCMT_AUDIO_RECEIVE, true);
+        setUpAsTheWindowDoes(*client);
         rtc::IRTCProfilePtr profile =
             client->provisioning()->CreateProfile(profileText(exchange, transport, account));
 

@@ -6,10 +6,12 @@
 #endif
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -59,6 +61,14 @@ int CommonOptions::runCount(const QCommandLineParser &parser) const {
 
 int CommonOptions::warmupCount(const QCommandLineParser &parser) const {
     return std::max(0, parser.value(warmup).toInt());
+}
+
+void usePrivateFolders(const QTemporaryDir &home) {
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+        const QString path = home.filePath(QString::fromLatin1(name).mid(4).toLower());
+        QDir().mkpath(path);
+        qputenv(name, path.toUtf8());
+    }
 }
 
 quint16 freeLoopbackUdpPort() {

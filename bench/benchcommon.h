@@ -9,6 +9,7 @@
 #include <QTextStream>
 
 class QCommandLineParser;
+class QTemporaryDir;
 
 #include <chrono>
 #include <memory>
@@ -25,6 +26,10 @@ using Clock = std::chrono::steady_clock;
 double msBetween(Clock::time_point from, Clock::time_point to);
 QTextStream &out();
 QTextStream &err();
+
+// Points this process's XDG folders (config, data, cache) into home, as bench/run does for the
+// whole program: the engine and the program find their folders there, never the user's.
+void usePrivateFolders(const QTemporaryDir &home);
 
 // A UDP port on 127.0.0.1 that nothing is bound to right now.
 quint16 freeLoopbackUdpPort();
