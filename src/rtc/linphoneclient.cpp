@@ -1,6 +1,7 @@
 #include "linphoneclient.h"
 
 #include "sipscreen.h"
+#include "soundserverdefaults.h"
 
 #include <belle-sip/belle-sip.h>
 #include <linphone/core.h>
@@ -52,6 +53,9 @@ namespace rtc {
 namespace {
 
 constexpr int kIterateMs = 100; // the slow tick: the engine's timers are coarser than this
+// How long the sound server is given to name its default devices, asked on this thread before
+// each call: a server that answers at all answers in a few milliseconds.
+constexpr int kAskSoundServerMs = 300;
 constexpr int kFollowUpMs = 10; // the turns after an operation or a message
 constexpr int kFollowUpTurns = 4;
 // The call the window holds and one more caller left ringing.
@@ -935,8 +939,7 @@ void LinphoneClient::Initialize() {
     linphone_core_enable_video_capture(core, FALSE);
     linphone_core_enable_video_display(core, FALSE);
     useTrustStore();
-    for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER})
-        useDevice(part, QString());
+    followDesktopDefaults();
     // Reachability is what the registration tells; the engine's own guess from the default route
     // takes a loopback-only host for one without a network.
     linphone_core_enable_auto_iterate(core, FALSE);
@@ -1501,25 +1504,48 @@ bool LinphoneClient::hasDevice(const QString &id, RTC_AUDIO_DEVICE part) const {
     return found;
 }
 
-// The engine's card that is the desktop's default for a part: ALSA's "default" device. Under a
-// sound server (PulseAudio, PipeWire) its ALSA plug-in connects each stream, as it opens, to the
-// output or input the desktop has as default at that moment, so calls follow the user's choice
-// of the day, and the speaker slider's mixer (ALSA "default" too) acts on the same output.
-// Without a sound server it is the system's default card. The engine's own default (no device)
-// is merely the first card it found, which need not be the desktop's. Empty when ALSA has none.
+// The engine's card that is the desktop's default for a part. Under a sound server (PulseAudio,
+// PipeWire) it is the engine's own card for the output or input the server has as default when
+// a call starts (asked again before each), so calls follow the user's choice of the day, and the
+// speaker slider's mixer (ALSA "default", which the server routes to that output) acts on it.
+// ALSA's "default" device would reach the same output through the server's ALSA plug-in, but
+// that plug-in locks up for good when its server goes away in the middle of a call, and with it
+// whatever stops the call's sound, hanging up included; the engine's own card for the server
+// does not. The engine names the server's cards by their descriptions, which two devices may
+// share ("Null Output"): then, and without a sound server, it is ALSA's "default". The engine's
+// own default (no device) is merely the first card it found, which need not be the desktop's.
+// Empty when there is none.
 QString LinphoneClient::desktopDefaultDevice(RTC_AUDIO_DEVICE part) const {
-    QString found;
+    const QString serverDefault = !m_serverDefaults          ? QString()
+                                  : part == RTCAD_MICROPHONE ? m_serverDefaults->source
+                                                             : m_serverDefaults->sink;
+    QStringList named; // the server's cards of the default's name: one, or it is not known which
+    QString alsa;
     bctbx_list_t *list = linphone_core_get_extended_audio_devices(m_core);
-    for (const bctbx_list_t *item = list; item && found.isEmpty(); item = item->next) {
+    for (const bctbx_list_t *item = list; item; item = item->next) {
         const auto *device = static_cast<const LinphoneAudioDevice *>(item->data);
-        if (qstrcmp(linphone_audio_device_get_driver_name(device), "ALSA") == 0 &&
-            qstrcmp(linphone_audio_device_get_device_name(device), "default") == 0 &&
-            canServe(device, part))
-            found = fromC(linphone_audio_device_get_id(device));
+        if (!canServe(device, part))
+            continue;
+        const char *driver = linphone_audio_device_get_driver_name(device);
+        const QString name = fromC(linphone_audio_device_get_device_name(device));
+        if (qstrcmp(driver, "PulseAudio") == 0 && !serverDefault.isEmpty() && name == serverDefault)
+            named << fromC(linphone_audio_device_get_id(device));
+        else if (qstrcmp(driver, "ALSA") == 0 && name == QLatin1String("default") && alsa.isEmpty())
+            alsa = fromC(linphone_audio_device_get_id(device));
     }
     bctbx_list_free_with_data(list,
                               reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
-    return found;
+    return named.size() == 1 ? named.first() : alsa;
+}
+
+// The parts the user left to the desktop take the server's defaults as they are now.
+void LinphoneClient::followDesktopDefaults() {
+    m_serverDefaults = soundServerIdentity(m_soundSocket) == std::pair<quint64, quint64>{0, 0}
+                           ? std::nullopt
+                           : askSoundServerDefaults(kAskSoundServerMs);
+    for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER})
+        if (m_devices[part].isEmpty())
+            useDevice(part, QString());
 }
 
 void LinphoneClient::useDevice(RTC_AUDIO_DEVICE part, const QString &id) {
@@ -2048,6 +2074,7 @@ void LinphoneClient::soundServerChanged() {
 // Also asked before every stream starts (a call placed or answered, a ring), for a server that
 // went or came back too recently to have settled.
 void LinphoneClient::followSoundServer() {
+    followDesktopDefaults();
     const std::pair<quint64, quint64> now = soundServerIdentity(m_soundSocket);
     if (m_soundSocket.isEmpty() || now == m_soundServer)
         return;
@@ -2083,6 +2110,9 @@ void LinphoneClient::restartCallSound() {
 void LinphoneClient::reloadSoundDevices() {
     linphone_core_reload_sound_devices(m_core);
     m_soundServer = soundServerIdentity(m_soundSocket);
+    m_serverDefaults = m_soundServer == std::pair<quint64, quint64>{0, 0}
+                           ? std::nullopt
+                           : askSoundServerDefaults(kAskSoundServerMs);
     for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER}) {
         const QString chosen = m_devices[part];
         useDevice(part, hasDevice(chosen, part) ? chosen : QString());

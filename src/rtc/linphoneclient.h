@@ -2,6 +2,7 @@
 
 #include "provisioningprofile.h"
 #include "rtcclient.h"
+#include "soundserverdefaults.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -121,6 +122,7 @@ private:
     bool hasDevice(const QString &id, RTC_AUDIO_DEVICE part) const;
     void useDevice(RTC_AUDIO_DEVICE part, const QString &id);
     QString desktopDefaultDevice(RTC_AUDIO_DEVICE part) const;
+    void followDesktopDefaults();
     void stopRinging();
     // The program's ringback as the engine's, from a file of the engine's folder.
     void useRingback();
@@ -170,6 +172,7 @@ private:
     // The sound server's socket, its folder watched; which server (see soundServerIdentity) the
     // engine's devices were last found on, and the wait for a restart's burst of changes to settle.
     QString m_soundSocket;
+    std::optional<SoundServerDefaults> m_serverDefaults; // as the server named them last
     std::unique_ptr<QFileSystemWatcher> m_soundWatch;
     QTimer m_soundSettle;
     std::pair<quint64, quint64> m_soundServer{0, 0};
