@@ -51,6 +51,15 @@ namespace rtc {
 namespace {
 
 constexpr int kIterateMs = 100; // the slow tick: the engine's timers are coarser than this
+// The tick of an idle engine (registered, no call, nothing sent or received for a while). Its
+// timers then are the keep-alive (every 10 s), the registration's refresh and the ends of past
+// transactions, none of which suffers from running up to this much late; and a phone at rest
+// should not wake the machine ten times a second. belle-sip keeps its timers to itself (no call
+// gives the next one due), so the engine cannot be run exactly when its next timer is due.
+constexpr int kIdleTickMs = 2000;
+// How long after the last message in or out the engine stays on the slow tick: the answers,
+// challenges and retransmissions of a transaction come within this.
+constexpr int kSettleMs = 1500;
 constexpr int kFollowUpMs = 10; // the turns after an operation or a message
 constexpr int kFollowUpTurns = 4;
 // The call the window holds and one more caller left ringing.
@@ -734,11 +743,14 @@ static QStringList localAddresses() {
 // ---- the client -----------------------------------------------------------------------------
 
 LinphoneClient::LinphoneClient(QObject *parent) : IRTCClient(parent) {
+    m_busyTickMs = kIterateMs;
+    m_idleTickMs = kIdleTickMs;
     m_iterateTimer.setInterval(kIterateMs);
     connect(&m_iterateTimer, &QTimer::timeout, this, [this] {
         watchSipSockets();
         iterate();
     });
+    m_sinceActivity.start();
     m_followUp.setInterval(kFollowUpMs);
     connect(&m_followUp, &QTimer::timeout, this, [this] {
         if (--m_followUpsLeft <= 0)
@@ -1678,6 +1690,27 @@ void LinphoneClient::iterate() {
     // After the events: the window lets go of an ended call's session in handling them.
     if (std::exchange(m_memoryFreed, false))
         returnFreedMemory();
+    paceTicks();
+}
+
+// Whether the engine has work that runs on its timers now: a call (ringing, being set up, up or
+// ending), sound of its own, tones to send, a registration under way, or a message just gone
+// in or out whose transaction may still want its timers.
+bool LinphoneClient::engineBusy() const {
+    if (linphone_core_get_calls_nb(m_core) > 0 || m_echoTesting || m_meter || !m_tones.empty() ||
+        (m_ringer && linphone_ringtoneplayer_is_started(m_ringer)))
+        return true;
+    if (m_account && linphone_account_get_state(m_account) == LinphoneRegistrationProgress)
+        return true;
+    return m_sinceActivity.elapsed() < kSettleMs;
+}
+
+// The slow tick while the engine is busy, the idle tick otherwise. A message arriving wakes it
+// at once either way (see watchSipSockets), and every operation does (wake).
+void LinphoneClient::paceTicks() {
+    const int interval = engineBusy() ? m_busyTickMs : m_idleTickMs;
+    if (m_iterateTimer.interval() != interval)
+        m_iterateTimer.start(interval);
 }
 
 LinphoneClient::Load LinphoneClient::load() const {
@@ -1702,6 +1735,7 @@ LinphoneClient::Load LinphoneClient::load() const {
 }
 
 void LinphoneClient::wake() {
+    m_sinceActivity.start();
     m_followUpsLeft = kFollowUpTurns;
     m_followUp.start();
     QTimer::singleShot(0, this, &LinphoneClient::iterate);
@@ -1814,6 +1848,7 @@ void LinphoneClient::watchSipSockets() {
     for (const int fd : udpSocketsOn(m_sipPort)) {
         auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         connect(notifier.get(), &QSocketNotifier::activated, this, [this] {
+            m_sinceActivity.start();
             iterate();
             m_followUpsLeft = kFollowUpTurns;
             m_followUp.start();
