@@ -77,7 +77,7 @@ public:
     int sipSocketsWatched() const { return int(m_sipNotifiers.size()); }
     // Datagrams dropped before the engine read them, as beyond what a message may cost.
     quint64 sipDatagramsDropped() const { return m_sipDropped; }
-    // The slow tick that runs the engine's timers while it is busy (100 ms; 2 s when idle);
+    // The slow tick that runs the engine's timers while it is busy (100 ms; 2.5 s when idle);
     // tests lengthen both to show that messages alone wake the engine.
     void setSlowTick(int ms) {
         m_busyTickMs = ms;
@@ -122,6 +122,7 @@ private:
     void queueEvent(long type, IRTCEventPtr event);
     void applyTransports();
     void useTrustStore();
+    void prepareMediaIdentity();
     void bindTo(const QString &address);
     void sendNextTone();
     void watchSipSockets();
