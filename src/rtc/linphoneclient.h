@@ -42,6 +42,7 @@ public:
 
     void SetRingSounds(const RingSounds &sounds) override;
     void Initialize() override;
+    void Prepare() override;
     void setEventFilter(long filter) override;
     long EventFilter() const override;
     void ListenForIncomingSessions(RTC_LISTEN_MODE mode) override;
@@ -158,7 +159,8 @@ private:
     quint64 audioPacketsSent() const;
     void reportCallSound(long eventType);
 
-    _LinphoneCore *m_core = nullptr;
+    _LinphoneCore *m_core = nullptr; // made by Prepare
+    bool m_initialized = false;
     QTimer m_iterateTimer; // the slow tick, or the idle tick
     int m_busyTickMs = 0;  // set with the constants of the source file
     int m_idleTickMs = 0;
