@@ -32,8 +32,9 @@ namespace rtc {
 // The communications client over liblinphone. The engine runs on the GUI thread, and only when
 // there is work for it: when its SIP socket has a message, at once after every operation that
 // sends one (and a few turns after, for what it defers), and on a slow tick for its timers
-// (retransmissions, refreshes). The events its callbacks produce are raised after the iteration
-// returns, so a handler that opens a modal dialog never re-enters the engine.
+// (retransmissions, refreshes): every 100 ms while it is busy, every 2.5 s while it rests. The
+// events its callbacks produce are raised after the iteration returns, so a handler that opens a
+// modal dialog never re-enters the engine.
 class LinphoneClient final : public IRTCClient, public IRTCClientProvisioning {
     Q_OBJECT
 public:
