@@ -28,12 +28,18 @@ public:
     // beside the window being built behind the dialog held the dialog's input back by about 5 ms
     // on a machine with two cores.
     void startOnceRunning();
-    // Waits for the loading to end and makes a client. An engine that is missing or cannot be
-    // loaded is told to the user in plain words, and throws.
+    // Waits for the loading to end and makes a client (or gives the one made once the engine was
+    // loaded, its slow part done while the login dialog was up). An engine that is missing or
+    // cannot be loaded is told to the user in plain words, and throws.
     rtc::IRTCClientPtr createClient();
 
 private:
+    void prepareClient();
+    rtc::IRTCClientPtr makeClient();
+
     std::thread m_thread;
+    bool m_preparing = false;
+    rtc::IRTCClientPtr m_prepared; // made and prepared while the login dialog is up
     bool m_started = false;
     void *m_handle = nullptr;
     QString m_error;

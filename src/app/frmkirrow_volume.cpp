@@ -58,6 +58,7 @@ void frmKirrow::ReadMixerScales() {
     m_volume = std::make_unique<audio::VolumeController>(
         *objVolume,
         audio::SliderGeometry{lngKnobHalfWidth, lngTrackLeft, lngTrackRight, lngTrackWidth});
+    m_volume->followWhileShown(this);
     connect(m_volume.get(), &audio::VolumeController::knobMoved, this, &frmKirrow::PlaceKnob);
     connect(m_volume.get(), &audio::VolumeController::playWave, this, &frmKirrow::PlayWave);
     for (int i = 0; i < audio::VolumeController::kSliders; ++i)

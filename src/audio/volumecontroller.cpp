@@ -1,5 +1,7 @@
 #include "volumecontroller.h"
 
+#include <QEvent>
+
 #include <cmath>
 
 namespace audio {
@@ -14,6 +16,20 @@ VolumeController::VolumeController(clsVolume &volume, const SliderGeometry &geom
     m_follow.setInterval(kFollowIntervalMs);
     connect(&m_follow, &QTimer::timeout, this, &VolumeController::FollowLevels);
     m_follow.start();
+}
+
+void VolumeController::followWhileShown(QObject *window) {
+    window->installEventFilter(this);
+}
+
+bool VolumeController::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::Hide) {
+        m_follow.stop();
+    } else if (event->type() == QEvent::Show && !m_follow.isActive()) {
+        FollowLevels();
+        m_follow.start();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 MixerLine VolumeController::LineOf(int index) const {

@@ -23,6 +23,11 @@ public:
     // The mixer must outlive the controller. Knobs start where their lines' levels stand.
     VolumeController(clsVolume &volume, const SliderGeometry &geometry, QObject *parent = nullptr);
 
+    // Follows the levels only while the window holds the knobs shown: a window hidden in the
+    // tray has none to move, and a look once a second would wake the program for nothing. Shown
+    // again, the knobs take the levels at once.
+    void followWhileShown(QObject *window);
+
     // Whether slider i has a line to set (else the window hides it).
     bool HasLine(int index) const;
     // Knob i's left edge, twips of the panel.
@@ -44,6 +49,9 @@ signals:
     void knobMoved(int index, long left);
     // A sound file of the program's, by name, to be played as a confirmation.
     void playWave(const QString &name);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     MixerLine LineOf(int index) const;

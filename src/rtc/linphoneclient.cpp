@@ -56,6 +56,15 @@ constexpr int kIterateMs = 100; // the slow tick: the engine's timers are coarse
 // How long the sound server is given to name its default devices, asked on this thread before
 // each call: a server that answers at all answers in a few milliseconds.
 constexpr int kAskSoundServerMs = 300;
+// The tick of an idle engine (registered, no call, nothing sent or received for a while). Its
+// timers then are the keep-alive (every 10 s), the registration's refresh and the ends of past
+// transactions, none of which suffers from running up to this much late; and a phone at rest
+// should not wake the machine ten times a second. belle-sip keeps its timers to itself (no call
+// gives the next one due), so the engine cannot be run exactly when its next timer is due.
+constexpr int kIdleTickMs = 2500;
+// How long after the last message in or out the engine stays on the slow tick: the answers,
+// challenges and retransmissions of a transaction come within this.
+constexpr int kSettleMs = 1500;
 constexpr int kFollowUpMs = 10; // the turns after an operation or a message
 constexpr int kFollowUpTurns = 4;
 // The call the window holds and one more caller left ringing.
@@ -80,6 +89,9 @@ constexpr int kFirstRegisterRetryMs = 10000;
 constexpr int kMostRegisterRetryMs = 120000;
 // How long the system's news of a network change must be quiet before the client acts on it.
 constexpr int kNetworkSettleMs = 1000;
+
+// The desktop's sound server's socket (defined with the client's watch on it, below).
+QString soundServerSocket();
 
 // Gives the pages the allocator holds free back to the system. The allocator keeps freed memory
 // for reuse, so what the start-up and every ended call free would stay the program's for as
@@ -806,11 +818,14 @@ static QStringList localAddresses() {
 // ---- the client -----------------------------------------------------------------------------
 
 LinphoneClient::LinphoneClient(QObject *parent) : IRTCClient(parent) {
+    m_busyTickMs = kIterateMs;
+    m_idleTickMs = kIdleTickMs;
     m_iterateTimer.setInterval(kIterateMs);
     connect(&m_iterateTimer, &QTimer::timeout, this, [this] {
         watchSipSockets();
         iterate();
     });
+    m_sinceActivity.start();
     m_followUp.setInterval(kFollowUpMs);
     connect(&m_followUp, &QTimer::timeout, this, [this] {
         if (--m_followUpsLeft <= 0)
@@ -862,10 +877,16 @@ void LinphoneClient::requireCore(const char *operation) const {
             QStringLiteral("%1: the client is not initialized.").arg(QLatin1String(operation)));
 }
 
-void LinphoneClient::Initialize() {
+// Making the engine's core (its XML, TLS and SRTP libraries set up, the sound cards found) takes
+// 20 to 30 ms; done while the login dialog is up, LOGIN no longer waits for it.
+void LinphoneClient::Prepare() {
     if (m_core)
-        throw RtcError(RTC_E_INVALIDARG, QStringLiteral("The client is already initialized."));
+        return;
     installLogHandler();
+    // The sound server the cards are found on now: one that starts again before Initialize has
+    // the cards found anew there (see watchSoundServer).
+    m_soundSocket = soundServerSocket();
+    m_soundServer = soundServerIdentity(m_soundSocket);
     LinphoneFactory *factory = linphone_factory_get();
     // An empty plug-in folder: the engine's video plug-ins would load a second GUI toolkit.
     linphone_factory_set_msplugins_dir(
@@ -931,6 +952,14 @@ void LinphoneClient::Initialize() {
     linphone_core_set_user_agent(core, "Kirrow", "1.0");
     if (linphone_core_start(core) != 0)
         throw RtcError(RTC_E_ENGINE, QStringLiteral("The SIP engine could not be started."));
+}
+
+void LinphoneClient::Initialize() {
+    if (m_initialized)
+        throw RtcError(RTC_E_INVALIDARG, QStringLiteral("The client is already initialized."));
+    Prepare();
+    m_initialized = true;
+    LinphoneCore *core = m_core;
 
     // Settings the engine resets while starting: the program rings itself when it decides to;
     // the engine plays the ringback while a far end rings without sending sound of its own.
@@ -939,7 +968,10 @@ void LinphoneClient::Initialize() {
     linphone_core_enable_video_capture(core, FALSE);
     linphone_core_enable_video_display(core, FALSE);
     useTrustStore();
-    followDesktopDefaults();
+    // ALSA's default until a call asks the sound server for its own (followSoundServer): asking
+    // here would hold LOGIN up by a round trip to the server.
+    for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER})
+        useDevice(part, QString());
     // Reachability is what the registration tells; the engine's own guess from the default route
     // takes a loopback-only host for one without a network.
     linphone_core_enable_auto_iterate(core, FALSE);
@@ -949,7 +981,33 @@ void LinphoneClient::Initialize() {
     keepNatMappingsAlive(core);
     linphone_core_set_srtp_crypto_suites(core, kSrtpSuite);
     applyConnection();
+    prepareMediaIdentity();
     m_iterateTimer.start();
+}
+
+// The engine makes the certificate it shows a far end offering DTLS (a 3072-bit RSA key) when the
+// first call's streams are made, on the thread that runs it, and keeps it in its certificates
+// folder: the first caller of a new profile rang 0.1 to 1.3 s late while the key was made. Made
+// here on a thread of its own instead, as the engine would name and keep it; the engine finds it
+// there when its first call comes.
+void LinphoneClient::prepareMediaIdentity() {
+    const char *folder = linphone_core_get_user_certificates_path(m_core);
+    if (!folder || !*folder)
+        return;
+    std::thread([path = QByteArray(folder)] {
+        static constexpr char kSubject[] = "linphone-dtls-default-identity";
+        belle_sip_certificates_chain_t *certificate = nullptr;
+        belle_sip_signing_key_t *key = nullptr;
+        if (belle_sip_get_certificate_and_pkey_in_dir(path.constData(), kSubject, &certificate,
+                                                      &key,
+                                                      BELLE_SIP_CERTIFICATE_RAW_FORMAT_PEM) != 0)
+            belle_sip_generate_self_signed_certificate(path.constData(), kSubject, &certificate,
+                                                       &key);
+        if (certificate)
+            belle_sip_object_unref(certificate);
+        if (key)
+            belle_sip_object_unref(key);
+    }).detach();
 }
 
 // The engine's own watch of the network is off (see Initialize), so the client follows the
@@ -1774,6 +1832,27 @@ void LinphoneClient::iterate() {
     if (std::exchange(m_memoryFreed, false))
         returnFreedMemory();
     watchSipConnections();
+    paceTicks();
+}
+
+// Whether the engine has work that runs on its timers now: a call (ringing, being set up, up or
+// ending), sound of its own, tones to send, a registration under way, or a message just gone
+// in or out whose transaction may still want its timers.
+bool LinphoneClient::engineBusy() const {
+    if (linphone_core_get_calls_nb(m_core) > 0 || m_echoTesting || m_meter || !m_tones.empty() ||
+        (m_ringer && linphone_ringtoneplayer_is_started(m_ringer)))
+        return true;
+    if (m_account && linphone_account_get_state(m_account) == LinphoneRegistrationProgress)
+        return true;
+    return m_sinceActivity.elapsed() < kSettleMs;
+}
+
+// The slow tick while the engine is busy, the idle tick otherwise. A message arriving wakes it
+// at once either way (see watchSipSockets), and every operation does (wake).
+void LinphoneClient::paceTicks() {
+    const int interval = engineBusy() ? m_busyTickMs : m_idleTickMs;
+    if (m_iterateTimer.interval() != interval)
+        m_iterateTimer.start(interval);
 }
 
 LinphoneClient::Load LinphoneClient::load() const {
@@ -1798,6 +1877,7 @@ LinphoneClient::Load LinphoneClient::load() const {
 }
 
 void LinphoneClient::wake() {
+    m_sinceActivity.start();
     m_followUpsLeft = kFollowUpTurns;
     m_followUp.start();
     QTimer::singleShot(0, this, &LinphoneClient::iterate);
@@ -1911,6 +1991,7 @@ void LinphoneClient::watchSipSockets() {
     for (const int fd : udpSocketsOn(m_sipPort)) {
         auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         connect(notifier.get(), &QSocketNotifier::activated, this, [this] {
+            m_sinceActivity.start();
             iterate();
             m_followUpsLeft = kFollowUpTurns;
             m_followUp.start();
@@ -1942,6 +2023,7 @@ void LinphoneClient::watchSipConnections() {
             continue;
         auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         connect(notifier.get(), &QSocketNotifier::activated, this, [this] {
+            m_sinceActivity.start();
             iterate();
             m_followUpsLeft = kFollowUpTurns;
             m_followUp.start();
@@ -2035,8 +2117,6 @@ std::pair<quint64, quint64> soundServerIdentity(const QString &socket) {
 // when the server goes, the calls are told to have no sound; when a server is there again, the
 // cards are found anew and the calls moved to them.
 void LinphoneClient::watchSoundServer() {
-    m_soundSocket = soundServerSocket();
-    m_soundServer = soundServerIdentity(m_soundSocket);
     if (m_soundSocket.isEmpty())
         return;
     m_soundWatch = std::make_unique<QFileSystemWatcher>();

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
@@ -32,8 +33,9 @@ namespace rtc {
 // The communications client over liblinphone. The engine runs on the GUI thread, and only when
 // there is work for it: when its SIP socket has a message, at once after every operation that
 // sends one (and a few turns after, for what it defers), and on a slow tick for its timers
-// (retransmissions, refreshes). The events its callbacks produce are raised after the iteration
-// returns, so a handler that opens a modal dialog never re-enters the engine.
+// (retransmissions, refreshes): every 100 ms while it is busy, every 2.5 s while it rests. The
+// events its callbacks produce are raised after the iteration returns, so a handler that opens a
+// modal dialog never re-enters the engine.
 class LinphoneClient final : public IRTCClient, public IRTCClientProvisioning {
     Q_OBJECT
 public:
@@ -42,6 +44,7 @@ public:
 
     void SetRingSounds(const RingSounds &sounds) override;
     void Initialize() override;
+    void Prepare() override;
     void setEventFilter(long filter) override;
     long EventFilter() const override;
     void ListenForIncomingSessions(RTC_LISTEN_MODE mode) override;
@@ -77,9 +80,15 @@ public:
     int sipSocketsWatched() const { return int(m_sipNotifiers.size()); }
     // Datagrams dropped before the engine read them, as beyond what a message may cost.
     quint64 sipDatagramsDropped() const { return m_sipDropped; }
-    // The slow tick that runs the engine's timers (100 ms); tests lengthen it to show that
-    // messages alone wake the engine.
-    void setSlowTick(int ms) { m_iterateTimer.setInterval(ms); }
+    // The slow tick that runs the engine's timers while it is busy (100 ms; 2.5 s when idle);
+    // tests lengthen both to show that messages alone wake the engine.
+    void setSlowTick(int ms) {
+        m_busyTickMs = ms;
+        m_idleTickMs = std::max(m_idleTickMs, ms);
+        m_iterateTimer.setInterval(ms);
+    }
+    // How long the engine's timers may wait now (the slow or the idle tick).
+    int tickInterval() const { return m_iterateTimer.interval(); }
     // What the engine carries right now: its calls (held, ringing or being refused) and the RTP
     // packets of their audio so far, for the benchmarks that load it while a call is up.
     struct Load {
@@ -111,9 +120,12 @@ public:
 private:
     void requireCore(const char *operation) const;
     void iterate();
+    bool engineBusy() const;
+    void paceTicks();
     void queueEvent(long type, IRTCEventPtr event);
     void applyTransports();
     void useTrustStore();
+    void prepareMediaIdentity();
     void bindTo(const QString &address);
     void sendNextTone();
     void watchSipSockets();
@@ -151,9 +163,13 @@ private:
     quint64 audioPacketsSent() const;
     void reportCallSound(long eventType);
 
-    _LinphoneCore *m_core = nullptr;
-    QTimer m_iterateTimer; // the slow tick
-    QTimer m_followUp;     // the turns after an operation or a message
+    _LinphoneCore *m_core = nullptr; // made by Prepare
+    bool m_initialized = false;
+    QTimer m_iterateTimer; // the slow tick, or the idle tick
+    int m_busyTickMs = 0;  // set with the constants of the source file
+    int m_idleTickMs = 0;
+    QElapsedTimer m_sinceActivity; // the latest message in or out
+    QTimer m_followUp;             // the turns after an operation or a message
     int m_followUpsLeft = 0;
     // The engine's SIP sockets, which wake it when a message comes in.
     std::vector<std::unique_ptr<QSocketNotifier>> m_sipNotifiers;

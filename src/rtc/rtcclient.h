@@ -146,6 +146,9 @@ public:
     // not ring.
     virtual void SetRingSounds(const RingSounds &sounds) = 0;
     virtual void Initialize() = 0;
+    // Does the slow part of Initialize ahead, before the user asks for the client (while the
+    // login dialog is up), so that Initialize then only finishes. Optional; may be left out.
+    virtual void Prepare() {}
     virtual void setEventFilter(long filter) = 0;
     virtual long EventFilter() const = 0;
     virtual void ListenForIncomingSessions(RTC_LISTEN_MODE mode) = 0;

@@ -11,7 +11,9 @@
 namespace shell {
 
 namespace {
-constexpr int kTrayWatchMs = 1000;
+// How often a window hidden in the tray looks whether the tray is still there (a panel that
+// ended brings the window back). Seldom enough not to wake an idle phone each second.
+constexpr int kTrayWatchMs = 3000;
 
 // Trays over D-Bus (the StatusNotifierItem protocol of KDE, GNOME's AppIndicator extension and
 // most panels today) report a click on the icon and never a double-click. Qt uses one whenever

@@ -125,6 +125,14 @@ private slots:
         QCOMPARE(client.sipDatagramsDropped(), quint64(1));
     }
 
+    // Registered or not, an engine with nothing to do runs on the idle tick, not ten times a
+    // second; a message arriving runs it at once all the same (listensWhereItSays).
+    void restsWhenIdle() {
+        rtc::LinphoneClient client;
+        client.Initialize();
+        QTRY_VERIFY_WITH_TIMEOUT(client.tickInterval() >= 1000, 10000);
+    }
+
     // What a datagram may cost before the engine reads it: real messages pass, the costly and the
     // self-contradicting are dropped.
     void screensCostlyDatagrams_data() {
