@@ -20,6 +20,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import numpy as np
@@ -27,7 +28,9 @@ import numpy as np
 RATE = 48000
 SPACING = 1.0  # s between chirps
 CHIRP = 0.1  # s
-LOW, HIGH = 400.0, 3000.0  # Hz: inside what PCMU carries
+# Four kinds of chirp in turn, up and down in two bands inside what PCMU carries, which tell
+# apart a chirp from the three before and after it: delays up to 4 SPACING are read right.
+KINDS = ((400.0, 1600.0), (1600.0, 400.0), (1800.0, 3000.0), (3000.0, 1800.0))
 FOUND = 0.5  # normalised correlation a chirp must reach to count as heard
 
 
@@ -58,25 +61,42 @@ def streams(kind, pid):
     return found
 
 
-def route(caller, callee, seconds=20):
-    end = time.monotonic() + seconds
-    while True:
-        mics = streams("source-outputs", caller)
-        ears = streams("sink-inputs", callee)
-        if mics and ears:
-            break
-        if time.monotonic() > end:
-            sys.exit(f"m2e: no streams (caller microphone {mics}, callee speaker {ears})")
-        time.sleep(0.1)
+def buffered(caller, callee):
+    """What the sound server holds of the measured streams now: its own buffer and the device's
+    latency, in ms, as it reports them."""
+    said = []
+    for kind, pid, what in (("source-outputs", caller, "microphone"),
+                            ("sink-inputs", callee, "speaker")):
+        for stream in json.loads(pactl("-f", "json", "list", kind)):
+            if stream.get("properties", {}).get("application.process.id") == str(pid):
+                device = stream.get("sink_latency_usec", stream.get("source_latency_usec", 0))
+                said.append(f"{what} buffer {stream.get('buffer_latency_usec', 0) / 1000:.0f} ms"
+                            f" + device {device / 1000:.0f} ms")
+    return ", ".join(said)
+
+
+def route(caller, callee):
+    """Moves the caller's microphone streams to m2e_mic and the callee's speaker streams to
+    m2e_ear; how many of each there are."""
+    mics = streams("source-outputs", caller)
+    ears = streams("sink-inputs", callee)
     for index in mics:
         pactl("move-source-output", str(index), "m2e_mic")
     for index in ears:
         pactl("move-sink-input", str(index), "m2e_ear")
+    return len(mics), len(ears)
 
 
-def chirp(up):
+def keep_routing(caller, callee, done):
+    """A program may open more streams as the call goes (its sound player, a stream opened
+    again): every one of them goes where it is measured, until done is set."""
+    while not done.wait(0.2):
+        route(caller, callee)
+
+
+def chirp(kind):
     t = np.arange(int(CHIRP * RATE)) / RATE
-    f0, f1 = (LOW, HIGH) if up else (HIGH, LOW)
+    f0, f1 = KINDS[kind]
     phase = 2 * np.pi * (f0 * t + (f1 - f0) * t * t / (2 * CHIRP))
     return np.sin(phase) * np.hanning(t.size)
 
@@ -86,7 +106,7 @@ def train(count):
     out = np.zeros(lead + int((count * SPACING + 1) * RATE))
     for k in range(count):
         start = lead + int(k * SPACING * RATE)
-        c = chirp(k % 2 == 0)
+        c = chirp(k % len(KINDS))
         out[start:start + c.size] += 0.5 * c
     return out
 
@@ -102,7 +122,7 @@ def correlation(signal, template):
 
 
 def analyse(left, right, count):
-    templates = (chirp(True), chirp(False))
+    templates = [chirp(kind) for kind in range(len(KINDS))]
     ncc = [(correlation(left, t), correlation(right, t)) for t in templates]
     # The first chirp in the microphone feed sets the timeline; the others follow at SPACING.
     first = int(np.argmax(ncc[0][0] > FOUND)) if (ncc[0][0] > FOUND).any() else None
@@ -111,12 +131,12 @@ def analyse(left, right, count):
     first += int(np.argmax(ncc[0][0][first:first + RATE // 10]))
     delays = []
     for k in range(count):
-        mouth_ncc, ear_ncc = ncc[k % 2]
+        mouth_ncc, ear_ncc = ncc[k % len(KINDS)]
         guess = first + int(k * SPACING * RATE)
         lo, hi = max(guess - RATE // 5, 0), min(guess + RATE // 5, mouth_ncc.size)
         mouth = lo + int(np.argmax(mouth_ncc[lo:hi]))
-        # Up and down chirps alternate: the same kind comes back 2 SPACING later.
-        lo, hi = mouth, min(mouth + int(1.9 * SPACING * RATE), ear_ncc.size)
+        # The same kind comes back len(KINDS) SPACING later.
+        lo, hi = mouth, min(mouth + int((len(KINDS) - 0.1) * SPACING * RATE), ear_ncc.size)
         if hi <= lo:
             delays.append(None)
             continue
@@ -126,7 +146,14 @@ def analyse(left, right, count):
 
 
 def measure(caller, callee, count, keep):
-    route(caller, callee)
+    end = time.monotonic() + 20
+    while 0 in route(caller, callee):
+        if time.monotonic() > end:
+            sys.exit("m2e: the caller's microphone or the callee's speaker has no stream")
+        time.sleep(0.1)
+    done = threading.Event()
+    router = threading.Thread(target=keep_routing, args=(caller, callee, done))
+    router.start()
     work = keep or tempfile.mkdtemp(prefix="m2e-")
     played = os.path.join(work, "chirps.raw")
     recorded = os.path.join(work, "recorded.raw")
@@ -139,10 +166,13 @@ def measure(caller, callee, count, keep):
             subprocess.run(["pacat", "-d", "m2e_mouth", "--raw", "--format=s16le",
                             f"--rate={RATE}", "--channels=1", "--latency-msec=50", played],
                            check=True, timeout=count * SPACING + 30)
-            time.sleep(2 * SPACING)  # the last chirp's way to the far end
+            print(f"sound server: {buffered(caller, callee)}", file=sys.stderr)
+            time.sleep(len(KINDS) * SPACING)  # the last chirp's way to the far end
         finally:
             rec.terminate()
             rec.wait()
+            done.set()
+            router.join()
     data = np.fromfile(recorded, "<i2").astype(np.float64) / 32768
     data = data[:data.size // 2 * 2].reshape(-1, 2)
     delays = analyse(data[:, 0], data[:, 1], count)

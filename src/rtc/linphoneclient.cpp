@@ -707,6 +707,33 @@ void keepNatMappingsAlive(LinphoneCore *core) {
 
 } // namespace
 
+// How long the engine holds what it hears before playing it: what the jitter buffer starts
+// with; it grows, and shrinks back, with what the network does.
+constexpr int kJitterBufferMs = 60;
+
+// The engine as left by default keeps a call's sound far behind: its echo canceller holds the
+// microphone's sound back while it lines it up with what the speaker played, and drifts while it
+// does (see bench/README.md, mouth-to-ear). The desktop's sound server cancels echo where a
+// machine needs it (its echo-cancel module); the engine's own is off. Opus, which both ends of a
+// call between two such phones have, is offered first.
+void applyMediaTuning(LinphoneCore *core) {
+    linphone_core_enable_echo_cancellation(core, FALSE);
+    linphone_core_set_audio_jittcomp(core, kJitterBufferMs);
+    linphone_core_enable_audio_adaptive_jittcomp(core, TRUE);
+    bctbx_list_t *codecs = linphone_core_get_audio_payload_types(core);
+    bctbx_list_t *ordered = nullptr;
+    for (const bool opus : {true, false})
+        for (bctbx_list_t *item = codecs; item; item = item->next) {
+            auto *codec = static_cast<LinphonePayloadType *>(item->data);
+            if ((qstricmp(linphone_payload_type_get_mime_type(codec), "opus") == 0) == opus)
+                ordered = bctbx_list_append(ordered, codec);
+        }
+    linphone_core_set_audio_payload_types(core, ordered);
+    bctbx_list_free(ordered);
+    bctbx_list_free_with_data(codecs,
+                              reinterpret_cast<bctbx_list_free_func>(linphone_payload_type_unref));
+}
+
 // The machine's addresses, in order.
 static QStringList localAddresses() {
     QStringList addresses;
@@ -876,6 +903,7 @@ void LinphoneClient::Initialize() {
     watchSoundServer();
     keepNatMappingsAlive(core);
     linphone_core_set_srtp_crypto_suites(core, kSrtpSuite);
+    applyMediaTuning(core);
     applyConnection();
     m_iterateTimer.start();
 }
