@@ -5,7 +5,9 @@
 // desktop's sound server, and its result line is printed on standard output.
 //
 //     bench_m2e   (environment: M2E_SERVER host:port, M2E_SCRIPT path of m2e.py,
-//                  M2E_CALLER / M2E_CALLEE "account:password", M2E_CHIRPS, M2E_KEEP folder)
+//                  M2E_CALLER / M2E_CALLEE "account:password", M2E_CHIRPS, M2E_KEEP folder,
+//                  M2E_DEVICES "speaker|microphone": the engine's devices chosen in the settings
+//                  of both, as the tuning wizard keeps them; none: the desktop's default)
 //
 // It is a Qt Test program only for the drivers of the end-to-end tests it reuses, which report
 // through Qt Test; bench/run starts it on scripts/test-env's desktop.
@@ -14,7 +16,10 @@
 #include "testdesktop.h"
 #include "xdo.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QtTest>
 
 namespace {
@@ -25,6 +30,21 @@ const QString kButton = QStringLiteral("push button");
 QString setting(const char *name, const QString &fallback = QString()) {
     const QString value = qEnvironmentVariable(name);
     return value.isEmpty() ? fallback : value;
+}
+
+// The devices of the calls, chosen in the program's settings before it starts, as the tuning
+// wizard leaves them.
+void chooseDevices(KirrowProgram &kirrow, const QString &devices) {
+    if (devices.isEmpty())
+        return;
+    const QFileInfo file(kirrow.settingsFile());
+    QDir().mkpath(file.path());
+    QFile::setPermissions(file.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QSettings settings(file.filePath(), QSettings::IniFormat);
+    settings.setValue("Audio/Speaker", devices.section('|', 0, 0));
+    settings.setValue("Audio/Microphone", devices.section('|', 1, 1));
+    settings.sync();
+    QFile::setPermissions(file.filePath(), QFile::ReadOwner | QFile::WriteOwner);
 }
 
 } // namespace
@@ -41,7 +61,9 @@ private slots:
         const QStringList caller = setting("M2E_CALLER", "1001:kirrow1001").split(':');
         const QStringList callee = setting("M2E_CALLEE", "1004:kirrow1004").split(':');
 
+        const QString devices = setting("M2E_DEVICES");
         KirrowProgram answering(QStringLiteral(KIRROW_BINARY));
+        chooseDevices(answering, devices);
         answering.startRegistered(server, callee.value(0), callee.value(1));
         if (QTest::currentTestFailed())
             return;
@@ -51,6 +73,7 @@ private slots:
         xdo::run({"windowmove", "--sync", answeringWindow, "560", "40"});
 
         KirrowProgram calling(QStringLiteral(KIRROW_BINARY));
+        chooseDevices(calling, devices);
         calling.startRegistered(server, caller.value(0), caller.value(1));
         if (QTest::currentTestFailed())
             return;

@@ -80,10 +80,11 @@ def route(caller, callee):
     m2e_ear; how many of each there are."""
     mics = streams("source-outputs", caller)
     ears = streams("sink-inputs", callee)
-    for index in mics:
-        pactl("move-source-output", str(index), "m2e_mic")
-    for index in ears:
-        pactl("move-sink-input", str(index), "m2e_ear")
+    # A stream may end between the listing and the move: the next round sees what is left.
+    for kind, indexes, device in (("move-source-output", mics, "m2e_mic"),
+                                  ("move-sink-input", ears, "m2e_ear")):
+        for index in indexes:
+            subprocess.run(["pactl", kind, str(index), device], capture_output=True)
     return len(mics), len(ears)
 
 
@@ -154,6 +155,7 @@ def measure(caller, callee, count, keep):
     done = threading.Event()
     router = threading.Thread(target=keep_routing, args=(caller, callee, done))
     router.start()
+    print(f"sound server at the start: {buffered(caller, callee)}", file=sys.stderr)
     work = keep or tempfile.mkdtemp(prefix="m2e-")
     played = os.path.join(work, "chirps.raw")
     recorded = os.path.join(work, "recorded.raw")
@@ -166,8 +168,8 @@ def measure(caller, callee, count, keep):
             subprocess.run(["pacat", "-d", "m2e_mouth", "--raw", "--format=s16le",
                             f"--rate={RATE}", "--channels=1", "--latency-msec=50", played],
                            check=True, timeout=count * SPACING + 30)
-            print(f"sound server: {buffered(caller, callee)}", file=sys.stderr)
             time.sleep(len(KINDS) * SPACING)  # the last chirp's way to the far end
+            print(f"sound server: {buffered(caller, callee)}", file=sys.stderr)
         finally:
             rec.terminate()
             rec.wait()

@@ -710,6 +710,7 @@ void keepNatMappingsAlive(LinphoneCore *core) {
 // How long the engine holds what it hears before playing it: what the jitter buffer starts
 // with; it grows, and shrinks back, with what the network does.
 constexpr int kJitterBufferMs = 60;
+constexpr int kJitterBufferMostMs = 150;
 
 // The engine as left by default keeps a call's sound far behind: its echo canceller holds the
 // microphone's sound back while it lines it up with what the speaker played, and drifts while it
@@ -720,6 +721,8 @@ void applyMediaTuning(LinphoneCore *core) {
     linphone_core_enable_echo_cancellation(core, FALSE);
     linphone_core_set_audio_jittcomp(core, kJitterBufferMs);
     linphone_core_enable_audio_adaptive_jittcomp(core, TRUE);
+    linphone_config_set_int(linphone_core_get_config(core), "rtp", "jitter_buffer_max_size",
+                            kJitterBufferMostMs);
     bctbx_list_t *codecs = linphone_core_get_audio_payload_types(core);
     bctbx_list_t *ordered = nullptr;
     for (const bool opus : {true, false})

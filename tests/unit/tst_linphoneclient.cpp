@@ -402,6 +402,9 @@ private slots:
         QVERIFY(!linphone_core_echo_cancellation_enabled(core.get()));
         QCOMPARE(linphone_core_get_audio_jittcomp(core.get()), 60);
         QVERIFY(linphone_core_audio_adaptive_jittcomp_enabled(core.get()));
+        QCOMPARE(linphone_config_get_int(linphone_core_get_config(core.get()), "rtp",
+                                         "jitter_buffer_max_size", 0),
+                 150);
         bctbx_list_t *after = linphone_core_get_audio_payload_types(core.get());
         QCOMPARE(bctbx_list_size(after), codecs);
         const QByteArray first =
