@@ -708,15 +708,16 @@ void keepNatMappingsAlive(LinphoneCore *core) {
 } // namespace
 
 // How long the engine holds what it hears before playing it: what the jitter buffer starts
-// with; it grows, and shrinks back, with what the network does.
+// with, and the most it grows to (the engine's own ceiling, 500 ms, lets a burst of late packets
+// leave a call half a second behind for good).
 constexpr int kJitterBufferMs = 60;
 constexpr int kJitterBufferMostMs = 150;
 
-// The engine as left by default keeps a call's sound far behind: its echo canceller holds the
-// microphone's sound back while it lines it up with what the speaker played, and drifts while it
-// does (see bench/README.md, mouth-to-ear). The desktop's sound server cancels echo where a
-// machine needs it (its echo-cancel module); the engine's own is off. Opus, which both ends of a
-// call between two such phones have, is offered first.
+// The engine as left by default keeps a call's sound behind: its echo canceller holds the
+// microphone's sound back while it lines it up with what the speaker played, about 40 ms more
+// and moving by 25-30 ms within a call (bench/README.md, mouth-to-ear). The desktop's sound
+// server cancels echo where a machine needs it (its echo-cancel module); the engine's own is
+// off. Opus, which both ends of a call between two such phones have, is offered first.
 void applyMediaTuning(LinphoneCore *core) {
     linphone_core_enable_echo_cancellation(core, FALSE);
     linphone_core_set_audio_jittcomp(core, kJitterBufferMs);
