@@ -791,6 +791,37 @@ void keepNatMappingsAlive(LinphoneCore *core) {
 
 } // namespace
 
+// How long the engine holds what it hears before playing it: what the jitter buffer starts
+// with, and the most it grows to (the engine's own ceiling, 500 ms, lets a burst of late packets
+// leave a call half a second behind for good).
+constexpr int kJitterBufferMs = 60;
+constexpr int kJitterBufferMostMs = 150;
+
+// The call's delay is kept short by the jitter buffer above and by Opus, which both ends of a call
+// between two such phones have, offered first. The engine's echo canceller stays on although it
+// costs about 40 ms and lets the delay move by 25-30 ms within a call (bench/README.md,
+// mouth-to-ear): without it, a caller talking to someone on a laptop's speakers and microphone
+// hears themselves back, and desktops do not cancel echo by themselves unless set up to.
+void applyMediaTuning(LinphoneCore *core) {
+    linphone_core_enable_echo_cancellation(core, TRUE);
+    linphone_core_set_audio_jittcomp(core, kJitterBufferMs);
+    linphone_core_enable_audio_adaptive_jittcomp(core, TRUE);
+    linphone_config_set_int(linphone_core_get_config(core), "rtp", "jitter_buffer_max_size",
+                            kJitterBufferMostMs);
+    bctbx_list_t *codecs = linphone_core_get_audio_payload_types(core);
+    bctbx_list_t *ordered = nullptr;
+    for (const bool opus : {true, false})
+        for (bctbx_list_t *item = codecs; item; item = item->next) {
+            auto *codec = static_cast<LinphonePayloadType *>(item->data);
+            if ((qstricmp(linphone_payload_type_get_mime_type(codec), "opus") == 0) == opus)
+                ordered = bctbx_list_append(ordered, codec);
+        }
+    linphone_core_set_audio_payload_types(core, ordered);
+    bctbx_list_free(ordered);
+    bctbx_list_free_with_data(codecs,
+                              reinterpret_cast<bctbx_list_free_func>(linphone_payload_type_unref));
+}
+
 // The machine's addresses, in order.
 static QStringList localAddresses() {
     QStringList addresses;
@@ -980,6 +1011,7 @@ void LinphoneClient::Initialize() {
     watchSoundServer();
     keepNatMappingsAlive(core);
     linphone_core_set_srtp_crypto_suites(core, kSrtpSuite);
+    applyMediaTuning(core);
     applyConnection();
     prepareMediaIdentity();
     m_iterateTimer.start();

@@ -235,4 +235,8 @@ QString localAddressTowards(const QString &server);
 // started again makes anew; {0, 0} while there is none.
 std::pair<quint64, quint64> soundServerIdentity(const QString &socket);
 
+// The engine's media settings for a call with little delay (jitter buffer, echo canceller, codec
+// order), as the client sets them on its engine once it has started.
+void applyMediaTuning(_LinphoneCore *core);
+
 } // namespace rtc

@@ -14,6 +14,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 // The id the engine gives the device of that name; empty when it has none.
@@ -35,6 +37,26 @@ QString engineDeviceId(LinphoneCore *core, const QString &name) {
     bctbx_list_free_with_data(list,
                               reinterpret_cast<bctbx_list_free_func>(linphone_audio_device_unref));
     return id;
+}
+
+// An engine of the test's own, started, with no port and no database; null when it does not start.
+struct EngineRelease {
+    void operator()(LinphoneCore *core) const {
+        linphone_core_stop(core);
+        linphone_core_unref(core);
+    }
+};
+using EnginePtr = std::unique_ptr<LinphoneCore, EngineRelease>;
+EnginePtr startedEngine() {
+    LinphoneConfig *config = linphone_factory_create_config_from_string(linphone_factory_get(), "");
+    linphone_config_set_int(config, "sip", "sip_port", 0);
+    linphone_config_set_string(config, "storage", "uri", ":memory:");
+    EnginePtr core(
+        linphone_factory_create_core_with_config_3(linphone_factory_get(), config, nullptr));
+    linphone_config_unref(config);
+    if (core && linphone_core_start(core.get()) != 0)
+        core.reset();
+    return core;
 }
 
 // Whether the recording's loud part is made of the one frequency.
@@ -217,19 +239,9 @@ private slots:
     void engineDeviceBehaviourTheClientWorksAround() {
         rtc::LinphoneClient client;
         client.Initialize(); // the factory's folders, as the client sets them
-        LinphoneConfig *config =
-            linphone_factory_create_config_from_string(linphone_factory_get(), "");
-        linphone_config_set_int(config, "sip", "sip_port", 0);
-        linphone_config_set_string(config, "storage", "uri", ":memory:");
-        LinphoneCore *core =
-            linphone_factory_create_core_with_config_3(linphone_factory_get(), config, nullptr);
-        linphone_config_unref(config);
+        const EnginePtr engine = startedEngine();
+        LinphoneCore *core = engine.get();
         QVERIFY(core);
-        const auto release = qScopeGuard([core] {
-            linphone_core_stop(core);
-            linphone_core_unref(core);
-        });
-        QCOMPARE(linphone_core_start(core), 0);
         const QByteArray defaultCapture = linphone_core_get_capture_device(core);
 
         // The devices are the ones found at start, until the engine is told to look again; then
@@ -379,6 +391,35 @@ private slots:
         QVERIFY2(soundcheck::isSilent(elsewhere.samples(), soundcheck::kRate),
                  qPrintable(soundcheck::describe(elsewhere.samples(), soundcheck::kRate,
                                                  {400, 440, 450, 523, 784})));
+    }
+
+    // The media settings that keep a call's delay short, read back from an engine they were
+    // applied to: the engine's defaults (a jitter buffer that may grow to 500 ms, Opus not first)
+    // would bring back a delay of half a second and more; the echo canceller stays on.
+    void mediaTuningHoldsInTheEngine() {
+        rtc::LinphoneClient client;
+        client.Initialize(); // the factory's folders, as the client sets them
+        const EnginePtr core = startedEngine();
+        QVERIFY(core);
+        bctbx_list_t *before = linphone_core_get_audio_payload_types(core.get());
+        const size_t codecs = bctbx_list_size(before);
+        bctbx_list_free_with_data(
+            before, reinterpret_cast<bctbx_list_free_func>(linphone_payload_type_unref));
+
+        rtc::applyMediaTuning(core.get());
+        QVERIFY(linphone_core_echo_cancellation_enabled(core.get()));
+        QCOMPARE(linphone_core_get_audio_jittcomp(core.get()), 60);
+        QVERIFY(linphone_core_audio_adaptive_jittcomp_enabled(core.get()));
+        QCOMPARE(linphone_config_get_int(linphone_core_get_config(core.get()), "rtp",
+                                         "jitter_buffer_max_size", 0),
+                 150);
+        bctbx_list_t *after = linphone_core_get_audio_payload_types(core.get());
+        QCOMPARE(bctbx_list_size(after), codecs);
+        const QByteArray first =
+            linphone_payload_type_get_mime_type(static_cast<LinphonePayloadType *>(after->data));
+        bctbx_list_free_with_data(
+            after, reinterpret_cast<bctbx_list_free_func>(linphone_payload_type_unref));
+        QCOMPARE(first.toLower(), QByteArray("opus"));
     }
 
     void operationsNeedAnInitializedClient() {

@@ -1,0 +1,116 @@
+// One call between two copies of the program itself, each started and worked as a user does
+// (logged in through its dialog, the dial pad, Call and End clicked with xdotool where a screen
+// reader says they stand), through the exchange given: the caller dials the callee, who answers
+// with Call. While the call is up, bench/m2e.py measures its mouth-to-ear delay on the test
+// desktop's sound server, and its result line is printed on standard output.
+//
+//     bench_m2e   (environment: M2E_SERVER host:port, M2E_SCRIPT path of m2e.py,
+//                  M2E_CALLER / M2E_CALLEE "account:password", M2E_CHIRPS, M2E_KEEP folder,
+//                  M2E_DEVICES "speaker|microphone": the engine's devices chosen in the settings
+//                  of both, as the tuning wizard keeps them; none: the desktop's default)
+//
+// It is a Qt Test program only for the drivers of the end-to-end tests it reuses, which report
+// through Qt Test; bench/run starts it on scripts/test-env's desktop.
+
+#include "kirrowprogram.h"
+#include "testdesktop.h"
+#include "xdo.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+
+constexpr int kTimeoutMs = 20000;
+const QString kButton = QStringLiteral("push button");
+
+QString setting(const char *name, const QString &fallback = QString()) {
+    const QString value = qEnvironmentVariable(name);
+    return value.isEmpty() ? fallback : value;
+}
+
+// The devices of the calls, chosen in the program's settings before it starts, as the tuning
+// wizard leaves them.
+void chooseDevices(KirrowProgram &kirrow, const QString &devices) {
+    if (devices.isEmpty())
+        return;
+    const QFileInfo file(kirrow.settingsFile());
+    QDir().mkpath(file.path());
+    QFile::setPermissions(file.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QSettings settings(file.filePath(), QSettings::IniFormat);
+    settings.setValue("Audio/Speaker", devices.section('|', 0, 0));
+    settings.setValue("Audio/Microphone", devices.section('|', 1, 1));
+    settings.sync();
+    QFile::setPermissions(file.filePath(), QFile::ReadOwner | QFile::WriteOwner);
+}
+
+} // namespace
+
+class BenchMouthToEar : public QObject {
+    Q_OBJECT
+
+private slots:
+    void call() {
+        REQUIRE_TEST_DESKTOP();
+        const QString server = setting("M2E_SERVER");
+        const QString script = setting("M2E_SCRIPT");
+        QVERIFY2(!server.isEmpty() && !script.isEmpty(), "M2E_SERVER and M2E_SCRIPT are needed");
+        const QStringList caller = setting("M2E_CALLER", "1001:kirrow1001").split(':');
+        const QStringList callee = setting("M2E_CALLEE", "1004:kirrow1004").split(':');
+
+        const QString devices = setting("M2E_DEVICES");
+        KirrowProgram answering(QStringLiteral(KIRROW_BINARY));
+        chooseDevices(answering, devices);
+        answering.startRegistered(server, callee.value(0), callee.value(1));
+        if (QTest::currentTestFailed())
+            return;
+        // The two main windows side by side, so that a click meant for one never lands on the
+        // other.
+        const QString answeringWindow = answering.mainWindow();
+        xdo::run({"windowmove", "--sync", answeringWindow, "560", "40"});
+
+        KirrowProgram calling(QStringLiteral(KIRROW_BINARY));
+        chooseDevices(calling, devices);
+        calling.startRegistered(server, caller.value(0), caller.value(1));
+        if (QTest::currentTestFailed())
+            return;
+        xdo::run({"windowmove", "--sync", calling.mainWindow(), "0", "40"});
+
+        for (QChar key : callee.value(0))
+            calling.click(key, kButton);
+        calling.click(QStringLiteral("Call"), kButton);
+        QTRY_COMPARE_WITH_TIMEOUT(answering.statusLine(), QStringLiteral("INCOMING"), kTimeoutMs);
+        answering.click(QStringLiteral("Call"), kButton);
+        QTRY_VERIFY_WITH_TIMEOUT(answering.statusLine().startsWith(QLatin1String("CONNECTED")),
+                                 kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(calling.statusLine().startsWith(QLatin1String("CONNECTED")),
+                                 kTimeoutMs);
+
+        QProcess measure;
+        measure.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QStringList arguments{script,     "measure",
+                              "--caller", QString::number(calling.pid()),
+                              "--callee", QString::number(answering.pid()),
+                              "--chirps", setting("M2E_CHIRPS", "20")};
+        if (const QString keep = setting("M2E_KEEP"); !keep.isEmpty())
+            arguments << "--keep" << keep;
+        measure.start(QStringLiteral("/usr/bin/python3"), arguments);
+        QVERIFY(measure.waitForFinished(180000));
+        const QByteArray result = measure.readAllStandardOutput();
+        QVERIFY2(measure.exitCode() == 0 && result.startsWith("m2e "), result.constData());
+        fputs(result.constData(), stdout);
+        fflush(stdout);
+
+        calling.click(QStringLiteral("End Call"), kButton);
+        QTRY_COMPARE_WITH_TIMEOUT(answering.statusLine(), QStringLiteral("DISCONNECTED"),
+                                  kTimeoutMs);
+        calling.close();
+        answering.close();
+    }
+};
+
+QTEST_MAIN(BenchMouthToEar)
+#include "bench_m2e.moc"
