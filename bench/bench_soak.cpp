@@ -34,6 +34,7 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -367,9 +368,12 @@ void Soak::soak() {
     if (QTest::currentTestFailed())
         return;
     const qint64 pid = client->pid();
+    // Where it takes SIP, as it registered it (the port stays for the program's life).
+    QString target;
+    QTRY_VERIFY_WITH_TIMEOUT(!(target = client->sipAddress(exchange)).isEmpty(), 20000);
     out() << client->name() << " (pid " << pid << ") calls " << client->callee().user << " at "
           << exchange.address() << ": " << s.calls << " calls, then " << s.flood << " INVITEs at "
-          << s.floodRate << "/s to " << client->sipAddress(exchange) << "\n";
+          << s.floodRate << "/s to " << target << "\n";
     record(QStringLiteral("calls"), 0, pid);
 
     QElapsedTimer clock;
@@ -388,8 +392,6 @@ void Soak::soak() {
     QVERIFY2(far.waitForExit(kCallTimeoutMs), qPrintable(far.report()));
     exchange.forget(client->callee().user);
 
-    const QString target = client->sipAddress(exchange);
-    QVERIFY2(!target.isEmpty(), "the client's SIP address is not known");
     const int batch = s.flood >= 2000 ? 1000 : std::max(1, s.flood / 4);
     for (int sent = 0; sent < s.flood;) {
         const int now = std::min(batch, s.flood - sent);
@@ -404,6 +406,19 @@ void Soak::soak() {
         if (callers.exitCode() != 0)
             err() << client->name() << ": not every caller of the flood passed:\n"
                   << callers.report() << "\n";
+        // What the client did with them: turned away busy, or left them ringing until they gave
+        // up (each counted once, whatever was sent again).
+        static const QRegularExpression callId(QStringLiteral("(?im)^Call-ID:\\s*(\\S+)"));
+        QSet<QString> busy;
+        QSet<QString> rang;
+        for (const QString &message : callers.receivedMessages()) {
+            if (message.startsWith(QLatin1String("SIP/2.0 486")))
+                busy.insert(callId.match(message).captured(1));
+            else if (message.startsWith(QLatin1String("SIP/2.0 180")))
+                rang.insert(callId.match(message).captured(1));
+        }
+        out() << "  " << now << " INVITEs: " << busy.size() << " busy, " << rang.size()
+              << " rang\n";
         sent += now;
         record(QStringLiteral("INVITEs"), sent, pid);
     }
