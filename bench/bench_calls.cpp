@@ -422,14 +422,7 @@ public:
         if (m_process.state() == QProcess::NotRunning)
             return;
         send(QStringLiteral("quit"));
-        if (!m_process.waitForFinished(5000)) {
-            const qint64 pid = m_process.processId();
-            m_process.terminate(); // `timeout` passes it on
-            if (!m_process.waitForFinished(5000) && pid > 0) {
-                ::kill(-static_cast<pid_t>(pid), SIGKILL);
-                m_process.waitForFinished(5000);
-            }
-        }
+        bench::endProcess(m_process);
         if (m_exchange)
             m_exchange->forget(kLinphonec.user);
     }

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <csignal>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -68,6 +69,17 @@ void usePrivateFolders(const QTemporaryDir &home) {
         const QString path = home.filePath(QString::fromLatin1(name).mid(4).toLower());
         QDir().mkpath(path);
         qputenv(name, path.toUtf8());
+    }
+}
+
+void endProcess(QProcess &process) {
+    if (process.waitForFinished(5000))
+        return;
+    const qint64 pid = process.processId();
+    process.terminate();
+    if (!process.waitForFinished(5000) && pid > 0) {
+        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+        process.waitForFinished(5000);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <QTextStream>
 
 class QCommandLineParser;
+class QProcess;
 class QTemporaryDir;
 
 #include <chrono>
@@ -30,6 +31,10 @@ QTextStream &err();
 // Points this process's XDG folders (config, data, cache) into home, as bench/run does for the
 // whole program: the engine and the program find their folders there, never the user's.
 void usePrivateFolders(const QTemporaryDir &home);
+
+// Waits 5 s for a program started under `timeout` to end by itself (asked to by the caller),
+// then terminates it (`timeout` passes that on), then kills its process group.
+void endProcess(QProcess &process);
 
 // A UDP port on 127.0.0.1 that nothing is bound to right now.
 quint16 freeLoopbackUdpPort();

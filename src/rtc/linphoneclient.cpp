@@ -2013,6 +2013,15 @@ void LinphoneClient::trustServer(const ProvisioningProfile &profile) {
     }).detach();
 }
 
+// A message arriving runs the engine at once, and a few turns after for the answers and requests
+// it queues in handling it; the busy tick holds while the transaction may want its timers.
+void LinphoneClient::sipMessageArrived() {
+    m_sinceActivity.start();
+    iterate();
+    m_followUpsLeft = kFollowUpTurns;
+    m_followUp.start();
+}
+
 void LinphoneClient::watchSipSockets() {
     if (!m_core || m_watchedPort == m_sipPort)
         return;
@@ -2022,12 +2031,8 @@ void LinphoneClient::watchSipSockets() {
         return;
     for (const int fd : udpSocketsOn(m_sipPort)) {
         auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-        connect(notifier.get(), &QSocketNotifier::activated, this, [this] {
-            m_sinceActivity.start();
-            iterate();
-            m_followUpsLeft = kFollowUpTurns;
-            m_followUp.start();
-        });
+        connect(notifier.get(), &QSocketNotifier::activated, this,
+                &LinphoneClient::sipMessageArrived);
         m_sipNotifiers.push_back(std::move(notifier));
     }
     // Not open yet: looked for again on the next tick.
@@ -2054,12 +2059,8 @@ void LinphoneClient::watchSipConnections() {
                         }))
             continue;
         auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-        connect(notifier.get(), &QSocketNotifier::activated, this, [this] {
-            m_sinceActivity.start();
-            iterate();
-            m_followUpsLeft = kFollowUpTurns;
-            m_followUp.start();
-        });
+        connect(notifier.get(), &QSocketNotifier::activated, this,
+                &LinphoneClient::sipMessageArrived);
         m_connectionNotifiers.push_back(std::move(notifier));
         // A connection found new may still be connecting: the engine sends once it is.
         auto connected = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);

@@ -130,6 +130,7 @@ private:
     void sendNextTone();
     void watchSipSockets();
     void watchSipConnections();
+    void sipMessageArrived();
     void screenSipSockets();
     bool hasDevice(const QString &id, RTC_AUDIO_DEVICE part) const;
     void useDevice(RTC_AUDIO_DEVICE part, const QString &id);
