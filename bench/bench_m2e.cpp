@@ -7,7 +7,8 @@
 //     bench_m2e   (environment: M2E_SERVER host:port, M2E_SCRIPT path of m2e.py,
 //                  M2E_CALLER / M2E_CALLEE "account:password", M2E_CHIRPS, M2E_KEEP folder,
 //                  M2E_DEVICES "speaker|microphone": the engine's devices chosen in the settings
-//                  of both, as the tuning wizard keeps them; none: the desktop's default)
+//                  of both, as the tuning wizard keeps them; none: the desktop's default;
+//                  M2E_HEADSET 1: both with the wizard's "I use a headset", no echo cancelling)
 //
 // It is a Qt Test program only for the drivers of the end-to-end tests it reuses, which report
 // through Qt Test; bench/run starts it on scripts/test-env's desktop.
@@ -32,17 +33,21 @@ QString setting(const char *name, const QString &fallback = QString()) {
     return value.isEmpty() ? fallback : value;
 }
 
-// The devices of the calls, chosen in the program's settings before it starts, as the tuning
-// wizard leaves them.
-void chooseDevices(KirrowProgram &kirrow, const QString &devices) {
-    if (devices.isEmpty())
+// The devices of the calls, and a headset, chosen in the program's settings before it starts, as
+// the tuning wizard leaves them.
+void chooseDevices(KirrowProgram &kirrow, const QString &devices, bool headset) {
+    if (devices.isEmpty() && !headset)
         return;
     const QFileInfo file(kirrow.settingsFile());
     QDir().mkpath(file.path());
     QFile::setPermissions(file.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QSettings settings(file.filePath(), QSettings::IniFormat);
-    settings.setValue("Audio/Speaker", devices.section('|', 0, 0));
-    settings.setValue("Audio/Microphone", devices.section('|', 1, 1));
+    if (!devices.isEmpty()) {
+        settings.setValue("Audio/Speaker", devices.section('|', 0, 0));
+        settings.setValue("Audio/Microphone", devices.section('|', 1, 1));
+    }
+    if (headset)
+        settings.setValue("Audio/EchoCancelling", "false");
     settings.sync();
     QFile::setPermissions(file.filePath(), QFile::ReadOwner | QFile::WriteOwner);
 }
@@ -62,8 +67,9 @@ private slots:
         const QStringList callee = setting("M2E_CALLEE", "1004:kirrow1004").split(':');
 
         const QString devices = setting("M2E_DEVICES");
+        const bool headset = setting("M2E_HEADSET") == QLatin1String("1");
         KirrowProgram answering(QStringLiteral(KIRROW_BINARY));
-        chooseDevices(answering, devices);
+        chooseDevices(answering, devices, headset);
         answering.startRegistered(server, callee.value(0), callee.value(1));
         if (QTest::currentTestFailed())
             return;
@@ -73,7 +79,7 @@ private slots:
         xdo::run({"windowmove", "--sync", answeringWindow, "560", "40"});
 
         KirrowProgram calling(QStringLiteral(KIRROW_BINARY));
-        chooseDevices(calling, devices);
+        chooseDevices(calling, devices, headset);
         calling.startRegistered(server, caller.value(0), caller.value(1));
         if (QTest::currentTestFailed())
             return;

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 
 #include <functional>
+#include <initializer_list>
 #include <stdexcept>
 
 namespace account {
@@ -22,6 +23,7 @@ constexpr QFile::Permissions kPrivateFolder = kPrivateFile | QFile::ExeOwner;
 const QString kAudioSpeakerKey = QStringLiteral("Audio/Speaker");
 const QString kAudioRingerKey = QStringLiteral("Audio/Ringer");
 const QString kAudioMicrophoneKey = QStringLiteral("Audio/Microphone");
+const QString kAudioEchoCancellingKey = QStringLiteral("Audio/EchoCancelling");
 
 QString entryKey(const QString &appName) {
     return appName + QLatin1Char('/') + kSection + QLatin1Char('/') + kKey;
@@ -31,6 +33,18 @@ std::runtime_error saveError(const QString &path, const QString &reason) {
     return std::runtime_error(QStringLiteral("The settings could not be saved to %1: %2.")
                                   .arg(path, reason)
                                   .toStdString());
+}
+
+// QSettings (Qt 6.4) reads U+FEFF, an invisible character, as a byte order mark and drops it
+// where a value begins or follows a character the file holds escaped ("\x1", "\n"). Rather
+// than report saved a value that reads back changed, one holding it is refused, before
+// anything is written.
+void requireKeepable(std::initializer_list<QString> values) {
+    for (const QString &value : values)
+        if (value.contains(QChar(0xFEFF)))
+            throw saveError(settingsFilePath(),
+                            QStringLiteral("a value holds the invisible character U+FEFF, which "
+                                           "the file cannot keep"));
 }
 
 // Something other than a file where the file should be (a folder, a pipe) is neither read,
@@ -172,6 +186,7 @@ QString GetSetting(const QString &appName, const QString &section, const QString
 
 void SaveSetting(const QString &appName, const QString &section, const QString &key,
                  const QString &value) {
+    requireKeepable({value});
     write([&](QSettings &settings) {
         return setEntry(settings, appName + QLatin1Char('/') + section + QLatin1Char('/') + key,
                         value);
@@ -213,6 +228,7 @@ bool removeAccountEntries(QSettings &settings) {
 
 void saveLogin(const QString &password, const QString &account, const QString &sip,
                const QString &save) {
+    requireKeepable({password, account, sip, save});
     // An account not to be kept never reaches the disk: a program that ends without its
     // shutdown (killed, the display gone, a crash) would leave it there. What stays is what the
     // orderly exit leaves.
@@ -237,16 +253,25 @@ void eraseAccount() {
 }
 
 AudioDeviceChoice readAudioDevices() {
-    const QStringList values =
-        readValues({kAudioSpeakerKey, kAudioRingerKey, kAudioMicrophoneKey}, QString());
-    return {values[0], values[1], values[2]};
+    const QStringList values = readValues(
+        {kAudioSpeakerKey, kAudioRingerKey, kAudioMicrophoneKey, kAudioEchoCancellingKey},
+        QString());
+    return {values[0], values[1], values[2], values[3] != QLatin1String("false")};
 }
 
 void saveAudioDevices(const AudioDeviceChoice &choice) {
+    requireKeepable({choice.speaker, choice.ringer, choice.microphone});
     write([&](QSettings &settings) {
         bool changed = setEntry(settings, kAudioSpeakerKey, choice.speaker);
         changed |= setEntry(settings, kAudioRingerKey, choice.ringer);
         changed |= setEntry(settings, kAudioMicrophoneKey, choice.microphone);
+        // Written only for a headset: the file of one who never chose stays as it was.
+        if (!choice.echoCancelling)
+            changed |= setEntry(settings, kAudioEchoCancellingKey, QStringLiteral("false"));
+        else if (settings.contains(kAudioEchoCancellingKey)) {
+            settings.remove(kAudioEchoCancellingKey);
+            changed = true;
+        }
         return changed;
     });
 }

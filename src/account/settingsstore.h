@@ -68,6 +68,7 @@ struct AudioDeviceChoice {
     QString speaker;
     QString ringer;
     QString microphone;
+    bool echoCancelling = true; // off for a headset, where the far end cannot hear the speakers
     bool operator==(const AudioDeviceChoice &) const = default;
 };
 AudioDeviceChoice readAudioDevices();

@@ -19,6 +19,7 @@ void applySavedDevices(rtc::IRTCClient &client) {
     for (const rtc::RTC_AUDIO_DEVICE part : kParts)
         if (!deviceOf(saved, part).isEmpty())
             client.SetPreferredAudioDevice(part, deviceOf(saved, part));
+    client.SetEchoCancelling(saved.echoCancelling);
 }
 
 } // namespace audio

@@ -4,6 +4,7 @@
 #include "errortraps.h"
 #include "messagebox.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -72,6 +73,7 @@ TuningWizard::TuningWizard(rtc::IRTCClient &client, QWidget *parent)
     const QList<rtc::AudioDevice> devices = m_client.AudioDevices();
     for (const rtc::RTC_AUDIO_DEVICE part : kParts)
         deviceOf(m_before, part) = m_client.PreferredAudioDevice(part);
+    m_before.echoCancelling = m_client.EchoCancelling();
 
     setPage(SpeakersPage, speakersPage());
     setPage(MicrophonePage, microphonePage());
@@ -148,6 +150,15 @@ QWizardPage *TuningWizard::microphonePage() {
                                                   "on the speakers until you stop it. Use "
                                                   "headphones, or keep the speakers low."),
                                    page));
+    chkHeadset = new QCheckBox(QStringLiteral("I use a &headset: no echo cancelling"), page);
+    chkHeadset->setObjectName(QStringLiteral("chkHeadset"));
+    chkHeadset->setToolTip(QStringLiteral("Echo cancelling keeps the far end from hearing itself "
+                                          "from your speakers, and delays the call by about "
+                                          "40 ms."));
+    chkHeadset->setChecked(!m_before.echoCancelling);
+    layout->addWidget(chkHeadset);
+    connect(chkHeadset, &QCheckBox::toggled, this,
+            [this](bool headset) { m_client.SetEchoCancelling(!headset); });
     lblProblem[1] = problemLabel(QStringLiteral("lblProblem(1)"), page);
     layout->addWidget(lblProblem[1]);
     layout->addStretch();
@@ -262,6 +273,7 @@ void TuningWizard::done(int result) {
         account::AudioDeviceChoice choice;
         for (const rtc::RTC_AUDIO_DEVICE part : kParts)
             deviceOf(choice, part) = chosen(part);
+        choice.echoCancelling = !chkHeadset->isChecked();
         try {
             account::saveAudioDevices(choice);
         } catch (const std::exception &error) {
@@ -275,6 +287,7 @@ void TuningWizard::done(int result) {
             if (m_client.PreferredAudioDevice(part) != deviceOf(m_before, part))
                 platform::skipOnError(
                     [&] { m_client.SetPreferredAudioDevice(part, deviceOf(m_before, part)); });
+        m_client.SetEchoCancelling(m_before.echoCancelling);
     }
     QWizard::done(result);
 }

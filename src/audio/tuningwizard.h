@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QProgressBar;
@@ -36,6 +37,7 @@ public:
     QPushButton *cmdTestSound = nullptr;
     QProgressBar *prgLevel = nullptr;
     QPushButton *cmdEchoTest = nullptr;
+    QCheckBox *chkHeadset = nullptr; // a headset needs no echo cancelling
     QLabel *lblSummary = nullptr;
     QLabel *lblProblem[2] = {}; // a try that failed, on the speakers and microphone pages
 

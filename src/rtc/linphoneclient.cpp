@@ -798,12 +798,13 @@ constexpr int kJitterBufferMs = 60;
 constexpr int kJitterBufferMostMs = 150;
 
 // The call's delay is kept short by the jitter buffer above and by Opus, which both ends of a call
-// between two such phones have, offered first. The engine's echo canceller stays on although it
-// costs about 40 ms and lets the delay move by 25-30 ms within a call (bench/README.md,
-// mouth-to-ear): without it, a caller talking to someone on a laptop's speakers and microphone
-// hears themselves back, and desktops do not cancel echo by themselves unless set up to.
-void applyMediaTuning(LinphoneCore *core) {
-    linphone_core_enable_echo_cancellation(core, TRUE);
+// between two such phones have, offered first. The engine's echo canceller is on unless the user
+// says a headset is used, although it costs about 40 ms and lets the delay move by 25-30 ms
+// within a call (bench/README.md, mouth-to-ear): without it, a caller talking to someone on a
+// laptop's speakers and microphone hears themselves back, and desktops do not cancel echo by
+// themselves unless set up to.
+void applyMediaTuning(LinphoneCore *core, bool echoCancelling) {
+    linphone_core_enable_echo_cancellation(core, echoCancelling);
     linphone_core_set_audio_jittcomp(core, kJitterBufferMs);
     linphone_core_enable_audio_adaptive_jittcomp(core, TRUE);
     linphone_config_set_int(linphone_core_get_config(core), "rtp", "jitter_buffer_max_size",
@@ -1011,7 +1012,7 @@ void LinphoneClient::Initialize() {
     watchSoundServer();
     keepNatMappingsAlive(core);
     linphone_core_set_srtp_crypto_suites(core, kSrtpSuite);
-    applyMediaTuning(core);
+    applyMediaTuning(core, m_echoCancelling);
     applyConnection();
     prepareMediaIdentity();
     m_iterateTimer.start();
@@ -1661,6 +1662,12 @@ void LinphoneClient::PlayTestSound() {
     const QString file = engineSound(QStringLiteral("testsound.wav"), testChime());
     if (file.isEmpty() || linphone_core_play_local(m_core, file.toUtf8().constData()) != 0)
         throw RtcError(RTC_E_ENGINE, QStringLiteral("The test sound cannot be played."));
+}
+
+void LinphoneClient::SetEchoCancelling(bool on) {
+    m_echoCancelling = on;
+    if (m_core)
+        linphone_core_enable_echo_cancellation(m_core, on);
 }
 
 void LinphoneClient::StartEchoTest() {

@@ -65,6 +65,8 @@ public:
     void StartCaptureMeter() override;
     void StopCaptureMeter() override;
     double CaptureLevel() const override;
+    void SetEchoCancelling(bool on) override;
+    bool EchoCancelling() const override { return m_echoCancelling; }
     QByteArray RefusedCertificate() const override;
     void SetTrustedCertificate(const QByteArray &sha256) override;
     void SetConnectionOptions(const ConnectionOptions &options) override;
@@ -218,6 +220,7 @@ private:
     // The devices chosen, by RTC_AUDIO_DEVICE; "" is the desktop's default.
     QString m_devices[3];
     bool m_echoTesting = false;
+    bool m_echoCancelling = true;
     _LinphoneRecorder *m_meter = nullptr;        // records the microphone while the meter runs
     _LinphoneRingtonePlayer *m_ringer = nullptr; // rings on a ringer device of the user's choice
     RingSounds m_ringSounds;
@@ -238,6 +241,6 @@ std::pair<quint64, quint64> soundServerIdentity(const QString &socket);
 
 // The engine's media settings for a call with little delay (jitter buffer, echo canceller, codec
 // order), as the client sets them on its engine once it has started.
-void applyMediaTuning(_LinphoneCore *core);
+void applyMediaTuning(_LinphoneCore *core, bool echoCancelling = true);
 
 } // namespace rtc

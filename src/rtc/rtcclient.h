@@ -180,6 +180,10 @@ public:
     virtual void StartCaptureMeter() = 0;
     virtual void StopCaptureMeter() = 0;
     virtual double CaptureLevel() const = 0;
+    // Echo cancelling of the calls, from the next call on: on unless the user hears through a
+    // headset, or a far end would hear itself back from the speakers.
+    virtual void SetEchoCancelling(bool on) = 0;
+    virtual bool EchoCancelling() const = 0;
 
     // The certificate (DER) a TLS server showed in the latest handshake the client refused;
     // empty when none was refused.

@@ -37,6 +37,9 @@ public:
     void StartCaptureMeter() override;
     void StopCaptureMeter() override;
     double CaptureLevel() const override { return m_metering ? captureLevel : 0; }
+    bool echoCancelling = true;
+    void SetEchoCancelling(bool on) override { echoCancelling = on; }
+    bool EchoCancelling() const override { return echoCancelling; }
     // The options given last (kept out of `calls`: every client is given them as it starts).
     rtc::ConnectionOptions connection;
     void SetConnectionOptions(const rtc::ConnectionOptions &options) override {

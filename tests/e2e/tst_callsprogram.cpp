@@ -1189,6 +1189,25 @@ private slots:
         QVERIFY(!wizardShows(QStringLiteral("not connected"))); // the speakers are
         nextWizardPage(QStringLiteral("Microphone"));
         QTRY_VERIFY(wizardShows(gone));
+
+        // A headset, ticked on the same page, is kept as well, and shows ticked at the next start.
+        const auto headset = [this] {
+            return atspi::find(wizard(), QStringLiteral("I use a headset: no echo cancelling"),
+                               QStringLiteral("check box"));
+        };
+        QVERIFY(!headset().checked());
+        m_kirrow->click(headset());
+        QTRY_VERIFY(headset().checked());
+        nextWizardPage(QStringLiteral("Microphone: "));
+        clickWizardButton(QStringLiteral("Finish"));
+        QTRY_VERIFY(wizard().isNull());
+        QCOMPARE(QSettings(m_kirrow->settingsFile(), QSettings::IniFormat)
+                     .value(QStringLiteral("Audio/EchoCancelling")),
+                 QVariant(QStringLiteral("false")));
+        restart();
+        openWizard();
+        nextWizardPage(QStringLiteral("Microphone"));
+        QVERIFY(headset().checked());
         cancelWizard();
     }
 

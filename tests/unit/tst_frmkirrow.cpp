@@ -23,6 +23,7 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
@@ -486,14 +487,15 @@ private slots:
     }
 
     // The saved devices reach the client at start, one that is not there leaving its part on
-    // the default; the wizard says so, tries each choice on the client at once, stops its tries
-    // when it closes, puts the devices back on Cancel and keeps them on Finish.
+    // the default; the wizard says so, tries each choice (and a headset) on the client at once,
+    // stops its tries when it closes, puts the devices back on Cancel and keeps them on Finish.
     void tuningWizardTriesChoicesAndKeepsThemOnFinish() {
         m_devices = {{"spk1", "Speakers One", true, false},
                      {"spk2", "Speakers Two", true, false},
                      {"mic1", "Microphone One", false, true}};
-        saveAudioDevices({"spk2", "", "gone-mic"});
+        saveAudioDevices({"spk2", "", "gone-mic", false}); // a headset
         auto window = started(login());
+        QVERIFY(!m_client->EchoCancelling());
         QVERIFY(m_client->calls.contains("SetPreferredAudioDevice 0 spk2"));
         QVERIFY(m_client->calls.contains("SetPreferredAudioDevice 1 gone-mic"));
         QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_MICROPHONE), QString());
@@ -514,6 +516,9 @@ private slots:
             QTRY_COMPARE(wizard->prgLevel->value(), 67);
             wizard->cmdEchoTest->click();
             QVERIFY(m_client->calls.contains("StartEchoTest"));
+            QVERIFY(wizard->chkHeadset->isChecked());
+            wizard->chkHeadset->click();
+            QVERIFY(m_client->EchoCancelling());
             tried = true;
         });
         m_client->calls.clear();
@@ -524,12 +529,14 @@ private slots:
                               "StopCaptureMeter", "StopEchoTest"}));
         QCOMPARE(m_client->CaptureLevel(), 0.0);
         QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_SPEAKER), QStringLiteral("spk2"));
-        QCOMPARE(readAudioDevices(), (AudioDeviceChoice{"spk2", "", "gone-mic"}));
+        QVERIFY(!m_client->EchoCancelling());
+        QCOMPARE(readAudioDevices(), (AudioDeviceChoice{"spk2", "", "gone-mic", false}));
 
         whenModalShows<audio::TuningWizard>([&](audio::TuningWizard *wizard) {
             wizard->cmbDevice[rtc::RTCAD_RINGER]->setCurrentIndex(1);
             wizard->next();
             wizard->cmbDevice[rtc::RTCAD_MICROPHONE]->setCurrentIndex(1);
+            wizard->chkHeadset->click();
             wizard->next();
             QCOMPARE(wizard->lblSummary->text(),
                      QStringLiteral("Speakers: Speakers Two\nRinger: Speakers One\n"
@@ -538,6 +545,7 @@ private slots:
         });
         ui(window).mnuVOICE->trigger();
         QCOMPARE(readAudioDevices(), (AudioDeviceChoice{"spk2", "spk1", "mic1"}));
+        QVERIFY(m_client->EchoCancelling());
         QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_RINGER), QStringLiteral("spk1"));
         QCOMPARE(m_client->PreferredAudioDevice(rtc::RTCAD_MICROPHONE), QStringLiteral("mic1"));
     }
