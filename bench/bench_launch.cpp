@@ -13,8 +13,14 @@
 //                   popup, not a 1x1 helper window): for programs whose first window depends on
 //                   their state, such as a profile chooser on a first run.
 //   --line TEXT     a line containing TEXT appears on the program's standard output or error.
+//   --answers       with --window or --any-window: the window, once mapped, has answered a
+//                   _NET_WM_PING (EWMH), which its program does only when its event loop runs:
+//                   the moment it would take a key or a click.
 //
 // Options:
+//   --detach           with --window or --any-window: leave the program running when it is ready
+//                      and print "MS PID", for a caller that goes on to use it (its output goes
+//                      straight to the --log file, or nowhere)
 //   --timeout SECONDS  give up after this long (default 60); the program is stopped, exit 1
 //   --log FILE         copy the program's output there (otherwise it is dropped; with --line it
 //                      is read through a pipe either way)
@@ -54,7 +60,8 @@ double nowMs() {
 
 [[noreturn]] void usage() {
     std::fprintf(stderr, "usage: bench_launch (--window TITLE | --any-window | --line TEXT) "
-                         "[--timeout SECONDS] [--log FILE] -- PROGRAM [ARGS...]\n");
+                         "[--answers] [--detach] [--timeout SECONDS] [--log FILE] -- PROGRAM "
+                         "[ARGS...]\n");
     std::exit(2);
 }
 
@@ -137,6 +144,8 @@ void stop(Child &child, int outFd, FILE *log) {
 int main(int argc, char **argv) {
     std::string windowName, lineText, logPath;
     bool anyWindow = false;
+    bool answers = false;
+    bool detach = false;
     double timeoutMs = 60000;
     int i = 1;
     for (; i < argc; ++i) {
@@ -147,6 +156,14 @@ int main(int argc, char **argv) {
         }
         if (arg == "--any-window") {
             anyWindow = true;
+            continue;
+        }
+        if (arg == "--answers") {
+            answers = true;
+            continue;
+        }
+        if (arg == "--detach") {
+            detach = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -163,7 +180,7 @@ int main(int argc, char **argv) {
             usage();
     }
     if (i >= argc || int(!windowName.empty()) + int(anyWindow) + int(!lineText.empty()) != 1 ||
-        timeoutMs <= 0)
+        timeoutMs <= 0 || ((answers || detach) && !lineText.empty()))
         usage();
     char **program = argv + i;
 
@@ -179,7 +196,7 @@ int main(int argc, char **argv) {
 
     // Everything that can be prepared is prepared before the clock starts.
     Display *dpy = nullptr;
-    Atom netWmName = None, utf8String = None;
+    Atom netWmName = None, utf8String = None, wmProtocols = None, netWmPing = None;
     if (!windowName.empty() || anyWindow) {
         dpy = XOpenDisplay(nullptr);
         if (!dpy) {
@@ -190,7 +207,12 @@ int main(int argc, char **argv) {
         XSetErrorHandler(ignoreXErrors);
         netWmName = XInternAtom(dpy, "_NET_WM_NAME", False);
         utf8String = XInternAtom(dpy, "UTF8_STRING", False);
-        XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
+        wmProtocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
+        netWmPing = XInternAtom(dpy, "_NET_WM_PING", False);
+        // Qt sends its answer to a ping to the root window for those selecting its structure
+        // (StructureNotifyMask), not its substructure.
+        XSelectInput(dpy, DefaultRootWindow(dpy),
+                     SubstructureNotifyMask | (answers ? StructureNotifyMask : 0));
         XSync(dpy, False);
         fcntl(ConnectionNumber(dpy), F_SETFD, FD_CLOEXEC);
     }
@@ -200,7 +222,8 @@ int main(int argc, char **argv) {
         return 2;
     }
     const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
-    const bool readOutput = !lineText.empty() || log;
+    // A detached program writes to the log itself: a pipe would close when this helper ends.
+    const bool readOutput = !detach && (!lineText.empty() || log);
     const pid_t parent = getpid();
 
     const double start = nowMs();
@@ -212,11 +235,12 @@ int main(int argc, char **argv) {
     }
     if (child.pid == 0) {
         setpgid(0, 0);
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (!detach)
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (getppid() != parent)
             _exit(127);
         dup2(devNull, STDIN_FILENO);
-        const int out = readOutput ? pipeFds[1] : devNull;
+        const int out = readOutput ? pipeFds[1] : detach && log ? fileno(log) : devNull;
         dup2(out, STDOUT_FILENO);
         dup2(out, STDERR_FILENO);
         execvp(program[0], program);
@@ -232,6 +256,22 @@ int main(int argc, char **argv) {
     double readyAt = -1;
     std::string pending;         // output not yet split into lines
     std::vector<Window> watched; // mapped windows whose title may still change
+    Window pinged = None;        // with --answers: the window mapped, asked to answer
+
+    // The program answers by sending the message back to the root window, where this helper
+    // listens.
+    auto ping = [&](Window w) {
+        XEvent message{};
+        message.xclient.type = ClientMessage;
+        message.xclient.window = w;
+        message.xclient.message_type = wmProtocols;
+        message.xclient.format = 32;
+        message.xclient.data.l[0] = static_cast<long>(netWmPing);
+        message.xclient.data.l[1] = CurrentTime;
+        message.xclient.data.l[2] = static_cast<long>(w);
+        XSendEvent(dpy, w, False, NoEventMask, &message);
+        XFlush(dpy);
+    };
 
     auto titleMatches = [&](Window w) {
         return windowTitle(dpy, w, netWmName, utf8String) == windowName;
@@ -243,6 +283,15 @@ int main(int argc, char **argv) {
             XEvent event;
             XNextEvent(dpy, &event);
             Window w = None;
+            if (pinged != None) {
+                if (event.type == ClientMessage && event.xclient.message_type == wmProtocols &&
+                    static_cast<Atom>(event.xclient.data.l[0]) == netWmPing &&
+                    static_cast<Window>(event.xclient.data.l[2]) == pinged) {
+                    readyAt = nowMs();
+                    break;
+                }
+                continue;
+            }
             if (event.type == MapNotify && anyWindow) {
                 XWindowAttributes attributes{};
                 if (!event.xmap.override_redirect &&
@@ -261,7 +310,10 @@ int main(int argc, char **argv) {
                        (event.xproperty.atom == netWmName || event.xproperty.atom == XA_WM_NAME)) {
                 w = titleMatches(event.xproperty.window) ? event.xproperty.window : None;
             }
-            if (w != None) {
+            if (w != None && answers) {
+                pinged = w;
+                ping(w);
+            } else if (w != None) {
                 readyAt = nowMs();
                 break;
             }
@@ -310,6 +362,10 @@ int main(int argc, char **argv) {
     }
 
     const bool exitedEarly = readyAt < 0 && child.exited;
+    if (detach && readyAt >= 0) {
+        std::printf("%.1f %d\n", readyAt - start, static_cast<int>(child.pid));
+        return 0;
+    }
     stop(child, readOutput ? outFd : -1, log);
     if (log)
         std::fclose(log);
