@@ -156,8 +156,8 @@ private slots:
     void init() {
         if (QTest::currentTestFunction() == QLatin1String(kIceCase)) {
             if (qEnvironmentVariableIsEmpty("KIRROW_TEST_NAT_ICE"))
-                QSKIP("run alone with KIRROW_TEST_NAT_ICE=1, as the tst_nat_ice test does (left "
-                      "disabled until the program applies its [Connection] settings)");
+                QSKIP("run alone with KIRROW_TEST_NAT_ICE=1, as the tst_nat_ice test does, so "
+                      "that the suite runs it once");
             return; // it makes homes and programs of its own
         }
         m_kirrow = std::make_unique<KirrowProgram>(QStringLiteral(KIRROW_BINARY));
