@@ -41,6 +41,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcEngine, "kirrow.engine", QtWarningMsg)
@@ -918,7 +919,7 @@ void LinphoneClient::Prepare() {
     // The sound server the cards are found on now: one that starts again before Initialize has
     // the cards found anew there (see watchSoundServer).
     m_soundSocket = soundServerSocket();
-    m_soundServer = soundServerIdentity(m_soundSocket);
+    noteSoundServer();
     LinphoneFactory *factory = linphone_factory_get();
     // An empty plug-in folder: the engine's video plug-ins would load a second GUI toolkit.
     linphone_factory_set_msplugins_dir(
@@ -1427,6 +1428,10 @@ void LinphoneClient::onCallState(LinphoneCall *call, int state) {
         sessionStateChanged(session, RTCSS_CONNECTED, 0, {}, mediaEncryption(call));
         break;
     case LinphoneCallStateStreamsRunning:
+        // Streams started while the desktop's sound server is gone have no sound until it is
+        // back (followSoundServer then moves them): said at once, not shown as a call with sound.
+        if (m_hadSoundServer && m_soundServer == std::pair<quint64, quint64>{0, 0})
+            reportCallSound(RTCMET_FAILED);
         // Streams starting are no new state, but only running streams tell whether the media is
         // encrypted (and a far end may change it): a change is reported as connected again.
         if (session->wasConnected) {
@@ -1535,7 +1540,7 @@ QList<AudioDevice> LinphoneClient::AudioDevices() {
     const bool ringing = m_ringer && linphone_ringtoneplayer_is_started(m_ringer);
     if (linphone_core_get_calls_nb(m_core) == 0 && !m_echoTesting && !m_meter && !ringing) {
         linphone_core_reload_sound_devices(m_core);
-        m_soundServer = soundServerIdentity(m_soundSocket);
+        noteSoundServer();
     }
     QList<AudioDevice> devices;
     bctbx_list_t *list = linphone_core_get_extended_audio_devices(m_core);
@@ -2140,10 +2145,29 @@ LinphoneAudioDevice *findAudioDevice(LinphoneCore *core, const char *id, RTC_AUD
 
 } // namespace
 
+// Whether a server takes connections on the socket: one killed outright (a crash, the
+// out-of-memory killer) leaves its socket behind, and a connection to it is refused at once.
+static bool takesConnections(const QByteArray &path) {
+    sockaddr_un address{};
+    if (path.size() >= qsizetype(sizeof address.sun_path))
+        return true; // cannot be asked; taken to be there
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return true;
+    const bool taken =
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 ||
+        errno == EINPROGRESS || errno == EAGAIN;
+    ::close(fd);
+    return taken;
+}
+
 std::pair<quint64, quint64> soundServerIdentity(const QString &socket) {
     struct stat info {};
-    if (socket.isEmpty() || ::stat(QFile::encodeName(socket).constData(), &info) != 0 ||
-        !S_ISSOCK(info.st_mode))
+    const QByteArray path = QFile::encodeName(socket);
+    if (socket.isEmpty() || ::stat(path.constData(), &info) != 0 || !S_ISSOCK(info.st_mode) ||
+        !takesConnections(path))
         return {0, 0};
     // A file system may give the new socket the inode the old one freed: its time tells them
     // apart.
@@ -2229,7 +2253,7 @@ void LinphoneClient::restartCallSound() {
 // desktop's default stands in until it is there again.
 void LinphoneClient::reloadSoundDevices() {
     linphone_core_reload_sound_devices(m_core);
-    m_soundServer = soundServerIdentity(m_soundSocket);
+    noteSoundServer();
     m_serverDefaults = m_soundServer == std::pair<quint64, quint64>{0, 0}
                            ? std::nullopt
                            : askSoundServerDefaults(kAskSoundServerMs);
@@ -2238,6 +2262,11 @@ void LinphoneClient::reloadSoundDevices() {
         useDevice(part, hasDevice(chosen, part) ? chosen : QString());
         m_devices[part] = chosen;
     }
+}
+
+void LinphoneClient::noteSoundServer() {
+    m_soundServer = soundServerIdentity(m_soundSocket);
+    m_hadSoundServer |= m_soundServer != std::pair<quint64, quint64>{0, 0};
 }
 
 // A running call takes the engine's devices for it anew: its streams leave the old server's

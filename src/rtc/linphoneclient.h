@@ -157,6 +157,7 @@ private:
     // The desktop's sound server, followed through its socket (see watchSoundServer).
     void watchSoundServer();
     void soundServerChanged();
+    void noteSoundServer(); // the server the engine's devices are found on now
     void reloadSoundDevices();
     void restartCallSound();
     void moveCallsToDevices();
@@ -195,6 +196,7 @@ private:
     std::unique_ptr<QFileSystemWatcher> m_soundWatch;
     QTimer m_soundSettle;
     std::pair<quint64, quint64> m_soundServer{0, 0};
+    bool m_hadSoundServer = false; // a desktop without one (ALSA alone) is never told it is gone
     int m_watchedPort = -1;
     quint64 m_sipDropped = 0;
     // Touch tones go out one at a time: the engine drops a tone asked for while the one before is

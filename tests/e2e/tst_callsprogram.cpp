@@ -1230,6 +1230,31 @@ private slots:
         endCall(*far);
     }
 
+    // The sound server killed outright while the phone waits (its socket left behind, as after
+    // a crash): the next call is placed and says it has no sound, rather than starting on the
+    // dead server's devices; once a server is there again, the call has sound both ways.
+    void callPlacedAfterTheSoundServerWasKilled() {
+        bool gone = true;
+        const auto back = qScopeGuard([&] {
+            if (gone)
+                soundServer("start");
+        });
+        QVERIFY(soundServer("kill"));
+        auto far = callee("answer.xml", "1002", 60000, true);
+        SipCapture capture;
+        capture.addPort(far->mediaPort());
+        QString error;
+        QVERIFY2(capture.start(&error), qPrintable(error));
+        dialWithPad("1002");
+        QTRY_VERIFY2_WITH_TIMEOUT(status().startsWith(QLatin1String("Error:  ")),
+                                  qPrintable(m_states.join(", ")), kTimeoutMs);
+        gone = !soundServer("start");
+        QVERIFY(!gone);
+        QTRY_VERIFY2_WITH_TIMEOUT(connected(), qPrintable(m_states.join(", ")), kTimeoutMs);
+        soundFlowsBothWays(capture, far->mediaPort());
+        endCall(*far);
+    }
+
     // The sound server goes away in the middle of a call, on the desktop's default devices or on
     // a microphone of the server's chosen in the wizard, which the status line says, and comes
     // back: the call's sound goes out at the full rate again, the status line shows the call, and
