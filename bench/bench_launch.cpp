@@ -32,6 +32,8 @@
 //
 // Prints one number ("123.4") on standard output; messages go to standard error.
 
+#include "netwmping.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -43,6 +45,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
@@ -196,7 +199,8 @@ int main(int argc, char **argv) {
 
     // Everything that can be prepared is prepared before the clock starts.
     Display *dpy = nullptr;
-    Atom netWmName = None, utf8String = None, wmProtocols = None, netWmPing = None;
+    Atom netWmName = None, utf8String = None;
+    std::optional<bench::NetWmPing> ping;
     if (!windowName.empty() || anyWindow) {
         dpy = XOpenDisplay(nullptr);
         if (!dpy) {
@@ -207,8 +211,7 @@ int main(int argc, char **argv) {
         XSetErrorHandler(ignoreXErrors);
         netWmName = XInternAtom(dpy, "_NET_WM_NAME", False);
         utf8String = XInternAtom(dpy, "UTF8_STRING", False);
-        wmProtocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
-        netWmPing = XInternAtom(dpy, "_NET_WM_PING", False);
+        ping.emplace(dpy);
         // Qt sends its answer to a ping to the root window for those selecting its structure
         // (StructureNotifyMask), not its substructure.
         XSelectInput(dpy, DefaultRootWindow(dpy),
@@ -258,21 +261,6 @@ int main(int argc, char **argv) {
     std::vector<Window> watched; // mapped windows whose title may still change
     Window pinged = None;        // with --answers: the window mapped, asked to answer
 
-    // The program answers by sending the message back to the root window, where this helper
-    // listens.
-    auto ping = [&](Window w) {
-        XEvent message{};
-        message.xclient.type = ClientMessage;
-        message.xclient.window = w;
-        message.xclient.message_type = wmProtocols;
-        message.xclient.format = 32;
-        message.xclient.data.l[0] = static_cast<long>(netWmPing);
-        message.xclient.data.l[1] = CurrentTime;
-        message.xclient.data.l[2] = static_cast<long>(w);
-        XSendEvent(dpy, w, False, NoEventMask, &message);
-        XFlush(dpy);
-    };
-
     auto titleMatches = [&](Window w) {
         return windowTitle(dpy, w, netWmName, utf8String) == windowName;
     };
@@ -284,9 +272,7 @@ int main(int argc, char **argv) {
             XNextEvent(dpy, &event);
             Window w = None;
             if (pinged != None) {
-                if (event.type == ClientMessage && event.xclient.message_type == wmProtocols &&
-                    static_cast<Atom>(event.xclient.data.l[0]) == netWmPing &&
-                    static_cast<Window>(event.xclient.data.l[2]) == pinged) {
+                if (ping->isAnswer(event, pinged, CurrentTime)) {
                     readyAt = nowMs();
                     break;
                 }
@@ -312,7 +298,7 @@ int main(int argc, char **argv) {
             }
             if (w != None && answers) {
                 pinged = w;
-                ping(w);
+                ping->send(w, CurrentTime);
             } else if (w != None) {
                 readyAt = nowMs();
                 break;

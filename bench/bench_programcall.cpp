@@ -25,11 +25,14 @@
 #include <QGuiApplication>
 #include <QtTest>
 
+// Xlib last: its macros (None, Bool) would break the Qt headers.
+#include "netwmping.h"
 #include <X11/Xlib.h>
 #include <poll.h>
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -56,8 +59,7 @@ public:
             return;
         // Qt answers to the root window, for those who select its structure events.
         XSelectInput(m_display, DefaultRootWindow(m_display), StructureNotifyMask);
-        m_protocols = XInternAtom(m_display, "WM_PROTOCOLS", False);
-        m_ping = XInternAtom(m_display, "_NET_WM_PING", False);
+        m_ping.emplace(m_display);
         m_thread = std::thread([this] { run(); });
     }
     ~PingWatch() {
@@ -81,20 +83,11 @@ private:
     void run() {
         long serial = 0;
         while (!m_stop) {
-            XEvent message{};
-            message.xclient.type = ClientMessage;
-            message.xclient.window = m_window;
-            message.xclient.message_type = m_protocols;
-            message.xclient.format = 32;
-            message.xclient.data.l[0] = static_cast<long>(m_ping);
-            message.xclient.data.l[1] = ++serial; // told apart by the "time" it carries back
-            message.xclient.data.l[2] = static_cast<long>(m_window);
             {
                 const std::lock_guard lock(m_mutex);
                 m_sentAt = nowMs();
             }
-            XSendEvent(m_display, m_window, False, NoEventMask, &message);
-            XFlush(m_display);
+            m_ping->send(m_window, ++serial);
             if (!awaitAnswer(serial))
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -105,8 +98,7 @@ private:
             while (XPending(m_display) > 0) {
                 XEvent event;
                 XNextEvent(m_display, &event);
-                if (event.type == ClientMessage && event.xclient.message_type == m_protocols &&
-                    event.xclient.data.l[1] == serial) {
+                if (m_ping->isAnswer(event, m_window, serial)) {
                     const std::lock_guard lock(m_mutex);
                     m_worst = std::max(m_worst, nowMs() - m_sentAt);
                     m_sentAt = 0;
@@ -121,8 +113,7 @@ private:
 
     unsigned long m_window;
     Display *m_display = nullptr;
-    Atom m_protocols = None;
-    Atom m_ping = None;
+    std::optional<NetWmPing> m_ping;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
