@@ -321,6 +321,11 @@ int main(int argc, char *argv[]) {
         failed = true;
     });
     auto client = std::make_shared<rtc::LinphoneClient>();
+    // The flood comes straight to the phone's port, which refuses strangers unless direct calls
+    // are allowed: allowed, so that the engine handles it as it would a flood through the exchange.
+    rtc::ConnectionOptions connection;
+    connection.directCalls = true;
+    client->SetConnectionOptions(connection);
     account::RegistrationController registration([&] {
         client->SetRingSounds(calls::ringSounds()); // the program's ring, as the window hands it
         return client;
