@@ -920,6 +920,7 @@ void LinphoneClient::Prepare() {
     // the cards found anew there (see watchSoundServer).
     m_soundSocket = soundServerSocket();
     noteSoundServer();
+    m_cardsServer = m_soundServer;
     LinphoneFactory *factory = linphone_factory_get();
     // An empty plug-in folder: the engine's video plug-ins would load a second GUI toolkit.
     linphone_factory_set_msplugins_dir(
@@ -1452,6 +1453,10 @@ void LinphoneClient::onCallState(LinphoneCall *call, int state) {
     case LinphoneCallStateReleased:
         m_sessions.erase(call);
         m_memoryFreed = true; // the call's streams and their threads are gone
+        QTimer::singleShot(0, this, [this] {
+            if (m_core)
+                findStaleSoundCards();
+        });
         break;
     default:
         break;
@@ -1537,11 +1542,8 @@ QList<AudioDevice> LinphoneClient::AudioDevices() {
     requireCore("AudioDevices");
     // The engine finds its devices once, when it starts. It looks again here, unless sound is
     // in use, which a new list would cut off.
-    const bool ringing = m_ringer && linphone_ringtoneplayer_is_started(m_ringer);
-    if (linphone_core_get_calls_nb(m_core) == 0 && !m_echoTesting && !m_meter && !ringing) {
-        linphone_core_reload_sound_devices(m_core);
-        noteSoundServer();
-    }
+    if (linphone_core_get_calls_nb(m_core) == 0 && !ownSoundInUse())
+        findSoundCards();
     QList<AudioDevice> devices;
     bctbx_list_t *list = linphone_core_get_extended_audio_devices(m_core);
     for (const bctbx_list_t *item = list; item; item = item->next) {
@@ -1861,6 +1863,7 @@ void LinphoneClient::iterate() {
         return;
     screenSipSockets();
     linphone_core_iterate(m_core);
+    probeSoundServer();
     // The engine logs every call it sees, refused callers too, and keeps the last thousand
     // entries of some kilobytes each in memory; the program keeps its own log.
     if (linphone_core_get_call_logs(m_core))
@@ -1883,8 +1886,7 @@ void LinphoneClient::iterate() {
 // ending), sound of its own, tones to send, a registration under way, or a message just gone
 // in or out whose transaction may still want its timers.
 bool LinphoneClient::engineBusy() const {
-    if (linphone_core_get_calls_nb(m_core) > 0 || m_echoTesting || m_meter || !m_tones.empty() ||
-        (m_ringer && linphone_ringtoneplayer_is_started(m_ringer)))
+    if (linphone_core_get_calls_nb(m_core) > 0 || ownSoundInUse() || !m_tones.empty())
         return true;
     if (m_account && linphone_account_get_state(m_account) == LinphoneRegistrationProgress)
         return true;
@@ -2096,6 +2098,8 @@ constexpr int kSoundSettleMs = 1500;
 // how much it must send meanwhile: a 20 ms stream sends 50 packets a second, a dead one almost
 // none.
 constexpr int kSoundCheckMs = 1000;
+// How often a call checks that the sound server it sounds through is still there.
+constexpr int kSoundProbeMs = 1000;
 constexpr quint64 kLeastPacketsSent = 25;
 // A media thread runs every 10 ms: one that has not run for this long is stuck.
 constexpr int kTickerProbeMs = 300;
@@ -2220,8 +2224,16 @@ void LinphoneClient::soundServerChanged() {
 void LinphoneClient::followSoundServer() {
     followDesktopDefaults();
     const std::pair<quint64, quint64> now = soundServerIdentity(m_soundSocket);
-    if (m_soundSocket.isEmpty() || now == m_soundServer)
+    if (m_soundSocket.isEmpty() || now == m_soundServer) {
+        // A chosen device plugged in again since is looked for, unless sound is running, which
+        // a new list of cards would cut off.
+        if (!callsHaveStreams() && !ownSoundInUse() && chosenDeviceMissing()) {
+            reloadSoundDevices();
+            moveCallsToDevices(); // a call ringing in took the devices there were
+        } else
+            findStaleSoundCards();
         return;
+    }
     reloadSoundDevices();
     if (!callsHaveStreams())
         return;
@@ -2252,8 +2264,7 @@ void LinphoneClient::restartCallSound() {
 // The devices the user chose stay chosen even when the new server lacks one for now: the
 // desktop's default stands in until it is there again.
 void LinphoneClient::reloadSoundDevices() {
-    linphone_core_reload_sound_devices(m_core);
-    noteSoundServer();
+    findSoundCards();
     m_serverDefaults = m_soundServer == std::pair<quint64, quint64>{0, 0}
                            ? std::nullopt
                            : askSoundServerDefaults(kAskSoundServerMs);
@@ -2264,12 +2275,80 @@ void LinphoneClient::reloadSoundDevices() {
     }
 }
 
+// The engine's PulseAudio driver keeps one connection to its server for the whole process,
+// counting each search for cards as one more holder and each card manager's end as one fewer,
+// and never connects again once the server has dropped it: after a restart of the server it
+// would find none of the new server's cards, and calls would fall back to ALSA's plug-in for
+// it. Each search here gives its hold back, so the count stays at the core's one. With nothing
+// of the engine's playing or recording, the hold is given back before the search: the last
+// holder gone closes the old connection, and the search opens a new one to the server there now.
+// Something still playing on the old connection would be cut from under it, hence the wait
+// for an idle engine (the echo test, the meter, the ringer and every call ended, the tone
+// stream let go).
+void LinphoneClient::findSoundCards() {
+    MSSndCardManager *manager =
+        ms_factory_get_snd_card_manager(linphone_core_get_ms_factory(m_core));
+    MSSndCardDesc *pulse = nullptr;
+    for (const bctbx_list_t *it = manager->descs; it && !pulse; it = it->next)
+        if (auto *desc = static_cast<MSSndCardDesc *>(it->data);
+            qstrcmp(desc->driver_type, "PulseAudio") == 0 && desc->unload)
+            pulse = desc;
+    const bool idle = linphone_core_get_calls_nb(m_core) == 0 && !ownSoundInUse();
+    if (pulse && idle) {
+        // The engine keeps the stream of its last tone or test sound until its tone stream
+        // stops, and stops that only once started.
+        linphone_core_start_dtmf_stream(m_core);
+        linphone_core_stop_dtmf_stream(m_core);
+        pulse->unload(manager);
+    }
+    linphone_core_reload_sound_devices(m_core);
+    if (pulse && !idle)
+        pulse->unload(manager);
+    noteSoundServer();
+    if (!pulse || idle)
+        m_cardsServer = m_soundServer;
+}
+
+// Once the last call has gone, cards found while a call held on to the engine's old connection
+// are found again on the server there now, before the next call wants them.
+void LinphoneClient::findStaleSoundCards() {
+    if (linphone_core_get_calls_nb(m_core) == 0 && !ownSoundInUse() &&
+        m_cardsServer != soundServerIdentity(m_soundSocket))
+        reloadSoundDevices();
+}
+
+// Sound the client started itself, outside calls.
+bool LinphoneClient::ownSoundInUse() const {
+    return m_echoTesting || m_meter || (m_ringer && linphone_ringtoneplayer_is_started(m_ringer));
+}
+
+// A device the user chose that the engine lacks (unplugged, or on a server that was not there)
+// leaves the desktop's default in its place until it is found again.
+bool LinphoneClient::chosenDeviceMissing() const {
+    for (const RTC_AUDIO_DEVICE part : {RTCAD_SPEAKER, RTCAD_MICROPHONE, RTCAD_RINGER})
+        if (!m_devices[part].isEmpty() && !hasDevice(m_devices[part], part))
+            return true;
+    return false;
+}
+
+// A server killed outright leaves its socket as it was, which the watch on its folder cannot
+// see: while a call's sound depends on it, the socket is tried once a second, on the ticks the
+// call makes anyway.
+void LinphoneClient::probeSoundServer() {
+    if (!m_hadSoundServer || m_soundServer == std::pair<quint64, quint64>{0, 0} ||
+        (m_soundProbe.isValid() && !m_soundProbe.hasExpired(kSoundProbeMs)))
+        return;
+    m_soundProbe.start();
+    if (callsHaveStreams() && soundServerIdentity(m_soundSocket) != m_soundServer)
+        soundServerChanged();
+}
+
 void LinphoneClient::noteSoundServer() {
     m_soundServer = soundServerIdentity(m_soundSocket);
     m_hadSoundServer |= m_soundServer != std::pair<quint64, quint64>{0, 0};
 }
 
-// A running call takes the engine's devices for it anew: its streams leave the old server's
+// The calls take the engine's devices anew: a running call's streams leave the old server's
 // cards for the new ones. A card of the same name is the same device to the engine, which then
 // keeps the stream it has; whether that one still sends is told after (checkCallsHaveSound).
 void LinphoneClient::moveCallsToDevices() {
@@ -2279,15 +2358,13 @@ void LinphoneClient::moveCallsToDevices() {
         findAudioDevice(m_core, linphone_core_get_capture_device(m_core), RTCAD_MICROPHONE);
     for (const bctbx_list_t *it = linphone_core_get_calls(m_core); it; it = it->next) {
         auto *call = static_cast<LinphoneCall *>(it->data);
-        if (!isStreaming(call))
-            continue;
         if (output)
             linphone_call_set_output_audio_device(call, output);
         if (input)
             linphone_call_set_input_audio_device(call, input);
         // The engine starts the streams again on a card other than its own only with the next
         // change of the call: one without changes, sent now.
-        if (linphone_call_get_state(call) == LinphoneCallStateStreamsRunning)
+        if (isStreaming(call) && linphone_call_get_state(call) == LinphoneCallStateStreamsRunning)
             linphone_call_update(call, nullptr);
     }
     wake();

@@ -158,6 +158,11 @@ private:
     void watchSoundServer();
     void soundServerChanged();
     void noteSoundServer(); // the server the engine's devices are found on now
+    void findSoundCards();
+    void findStaleSoundCards();
+    void probeSoundServer();
+    bool ownSoundInUse() const;
+    bool chosenDeviceMissing() const;
     void reloadSoundDevices();
     void restartCallSound();
     void moveCallsToDevices();
@@ -196,6 +201,8 @@ private:
     std::unique_ptr<QFileSystemWatcher> m_soundWatch;
     QTimer m_soundSettle;
     std::pair<quint64, quint64> m_soundServer{0, 0};
+    std::pair<quint64, quint64> m_cardsServer{0, 0}; // where the engine looks for cards now
+    QElapsedTimer m_soundProbe;                      // see probeSoundServer
     bool m_hadSoundServer = false; // a desktop without one (ALSA alone) is never told it is gone
     int m_watchedPort = -1;
     quint64 m_sipDropped = 0;

@@ -101,6 +101,15 @@ QStringList playedSinks() {
     return devicesInUse(QStringLiteral("sinks"), QStringLiteral("sink-inputs"));
 }
 
+QStringList clientPrograms() {
+    QStringList programs;
+    for (const QString &line :
+         pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("clients")})
+             .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        programs << line.section(QLatin1Char('\t'), 2, 2);
+    return programs;
+}
+
 bool SinkRecorder::start(int timeoutMs) {
     stop();
     m_samples.clear();

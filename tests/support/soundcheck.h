@@ -75,6 +75,8 @@ private:
 QStringList recordedSources();
 // The names of the sinks something plays to now ("pactl list sink-inputs").
 QStringList playedSinks();
+// The programs connected to the server now, by the names of their binaries.
+QStringList clientPrograms();
 
 // The amplitude squared, relative to full scale, of the sine at `hz` in the samples: a sine
 // swinging over the whole 0..255 range gives 1, silence 0 (Goertzel's algorithm).
