@@ -2279,12 +2279,11 @@ void LinphoneClient::reloadSoundDevices() {
 // counting each search for cards as one more holder and each card manager's end as one fewer,
 // and never connects again once the server has dropped it: after a restart of the server it
 // would find none of the new server's cards, and calls would fall back to ALSA's plug-in for
-// it. Each search here gives its hold back, so the count stays at the core's one. With nothing
-// of the engine's playing or recording, the hold is given back before the search: the last
-// holder gone closes the old connection, and the search opens a new one to the server there now.
-// Something still playing on the old connection would be cut from under it, hence the wait
-// for an idle engine (the echo test, the meter, the ringer and every call ended, the tone
-// stream let go).
+// it. Each search here gives its hold back, so the count stays at the core's one. When the
+// server the connection went to is gone, the hold is given back before the search instead: the
+// last holder gone closes the old connection, and the search opens one to the server there now.
+// That waits for an idle engine (the echo test, the meter, the ringer and every call ended),
+// since a stream on the old connection would be cut from under it.
 void LinphoneClient::findSoundCards() {
     MSSndCardManager *manager =
         ms_factory_get_snd_card_manager(linphone_core_get_ms_factory(m_core));
@@ -2293,20 +2292,41 @@ void LinphoneClient::findSoundCards() {
         if (auto *desc = static_cast<MSSndCardDesc *>(it->data);
             qstrcmp(desc->driver_type, "PulseAudio") == 0 && desc->unload)
             pulse = desc;
+    const bool stale = pulse && soundServerIdentity(m_soundSocket) != m_cardsServer;
     const bool idle = linphone_core_get_calls_nb(m_core) == 0 && !ownSoundInUse();
-    if (pulse && idle) {
-        // The engine keeps the stream of its last tone or test sound until its tone stream
-        // stops, and stops that only once started.
-        linphone_core_start_dtmf_stream(m_core);
-        linphone_core_stop_dtmf_stream(m_core);
+    const bool reconnect = stale && idle && releaseToneStream(manager);
+    if (reconnect)
         pulse->unload(manager);
-    }
     linphone_core_reload_sound_devices(m_core);
-    if (pulse && !idle)
+    if (pulse && !reconnect)
         pulse->unload(manager);
     noteSoundServer();
-    if (!pulse || idle)
+    if (!stale || reconnect)
         m_cardsServer = m_soundServer;
+    if (reconnect) {
+        const QString ringer = m_devices[RTCAD_RINGER];
+        useDevice(RTCAD_RINGER, hasDevice(ringer, RTCAD_RINGER) ? ringer : QString());
+        m_devices[RTCAD_RINGER] = ringer;
+    }
+}
+
+// The engine keeps the stream of its last tone or test sound until its tone stream stops, and
+// stops that only once started. It is started and stopped on ALSA's card: the engine crashes
+// making a stream on a card of a server whose connection has failed. False when there is no
+// such card to do it on.
+bool LinphoneClient::releaseToneStream(MSSndCardManager *manager) {
+    for (const bctbx_list_t *it = manager->cards; it; it = it->next) {
+        auto *card = static_cast<MSSndCard *>(it->data);
+        if (qstrcmp(ms_snd_card_get_driver_type(card), "ALSA") == 0 &&
+            qstrcmp(ms_snd_card_get_name(card), "default") == 0 &&
+            (ms_snd_card_get_capabilities(card) & MS_SND_CARD_CAP_PLAYBACK)) {
+            linphone_core_set_ringer_device(m_core, ms_snd_card_get_string_id(card));
+            linphone_core_start_dtmf_stream(m_core);
+            linphone_core_stop_dtmf_stream(m_core);
+            return true;
+        }
+    }
+    return false;
 }
 
 // Once the last call has gone, cards found while a call held on to the engine's old connection

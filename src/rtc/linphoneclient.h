@@ -27,6 +27,7 @@ struct _LinphoneAccount;
 struct _LinphoneCall;
 struct _LinphoneRecorder;
 struct _LinphoneRingtonePlayer;
+struct _MSSndCardManager;
 
 namespace rtc {
 
@@ -159,6 +160,7 @@ private:
     void soundServerChanged();
     void noteSoundServer(); // the server the engine's devices are found on now
     void findSoundCards();
+    bool releaseToneStream(_MSSndCardManager *manager);
     void findStaleSoundCards();
     void probeSoundServer();
     bool ownSoundInUse() const;
