@@ -42,14 +42,19 @@ def setup():
     loaded = pactl("list", "short", "modules")
     if "sink_name=m2e_rec" in loaded:
         return
+    # Each device has a name of its own, as a desktop's devices have: two of one name ("Null
+    # Output") would send a program that goes by names to ALSA's plug-in for the server instead.
     pactl("load-module", "module-null-sink", "sink_name=m2e_rec", "channels=2",
-          "channel_map=front-left,front-right", f"rate={RATE}")
+          "channel_map=front-left,front-right", f"rate={RATE}",
+          "sink_properties=device.description=m2e_rec")
     for name, side in (("m2e_mouth", "front-left"), ("m2e_ear", "front-right")):
         pactl("load-module", "module-remap-sink", f"sink_name={name}", "master=m2e_rec",
-              "channels=1", "channel_map=mono", f"master_channel_map={side}", "remix=no")
+              "channels=1", "channel_map=mono", f"master_channel_map={side}", "remix=no",
+              f"sink_properties=device.description={name}")
     pactl("load-module", "module-remap-source", "source_name=m2e_mic",
           "master=m2e_rec.monitor", "channels=1", "channel_map=mono",
-          "master_channel_map=front-left", "remix=no")
+          "master_channel_map=front-left", "remix=no",
+          "source_properties=device.description=m2e_mic")
 
 
 def streams(kind, pid):
