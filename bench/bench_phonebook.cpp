@@ -12,6 +12,7 @@
 
 #include "benchcommon.h"
 #include "digitbox.h"
+#include "freedmemory.h"
 #include "frmphonebook.h"
 
 #include <QApplication>
@@ -129,6 +130,7 @@ bool openAndClose(const QString &path, const QByteArray &file, qint64 rssBefore,
 } // namespace
 
 int main(int argc, char *argv[]) {
+    platform::keepLittleFreedMemory(); // as the program's own start does
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();

@@ -1,6 +1,7 @@
 #include "alsamixer.h"
 #include "engineloader.h"
 #include "fontwarmup.h"
+#include "freedmemory.h"
 #include "frmkirrow.h"
 #include "frmlogin.h"
 #include "instancechannel.h"
@@ -44,6 +45,7 @@ void removeStaleCopies() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    platform::keepLittleFreedMemory();
     // A program already running with the same settings takes over this start, and this one ends
     // there, before it has opened the display: it comes to the front, with the number of a link
     // when there is one, rather than a second phone logging in to the same account.

@@ -9,6 +9,10 @@
 
 namespace platform {
 
+namespace {
+constexpr int kKeptFreeBytes = 1024 * 1024;
+}
+
 void returnFreedMemoryLater() {
     if (!QCoreApplication::instance())
         return;
@@ -17,6 +21,18 @@ void returnFreedMemoryLater() {
         malloc_trim(0);
 #endif
     });
+}
+
+void keepLittleFreedMemory() {
+#ifdef __GLIBC__
+    // Small blocks freed join their free neighbours at once, instead of waiting in fast lists.
+    mallopt(M_MXFAST, 0);
+    // A thread's arena gives its free top back as soon as a freed block joins a top over 1 MiB.
+    // Setting the thresholds also stops glibc raising them (to tens of MiB) after large blocks are
+    // freed, so that blocks of up to 1 MiB are reused from the arena and larger ones unmapped.
+    mallopt(M_TRIM_THRESHOLD, kKeptFreeBytes);
+    mallopt(M_MMAP_THRESHOLD, kKeptFreeBytes);
+#endif
 }
 
 } // namespace platform

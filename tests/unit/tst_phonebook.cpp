@@ -4,6 +4,7 @@
 #include "fakemixerdevice.h"
 #include "fakertcclient.h"
 #include "filebytes.h"
+#include "freedmemory.h"
 #include "frmkirrow.h"
 #include "frmphonebook.h"
 #include "logindriver.h"
@@ -32,6 +33,12 @@ class TestPhoneBook : public QObject {
     QString path() const { return m_dir.filePath("PhoneBook.txt"); }
     QByteArray contents() const { return readBytes(path()); }
     void write(const QByteArray &bytes) { QVERIFY(writeBytes(path(), bytes)); }
+    static qint64 rssKiB() {
+        QFile status(QStringLiteral("/proc/self/status"));
+        status.open(QIODevice::ReadOnly);
+        static const QRegularExpression rss(QStringLiteral("VmRSS:\\s*(\\d+)"));
+        return rss.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
+    }
     static QStringList rows(const frmPhoneBook &book) {
         QStringList texts;
         for (int i = 0; i < book.lstPhoneBook->count(); ++i)
@@ -88,6 +95,7 @@ class TestPhoneBook : public QObject {
 private slots:
     // The main window's sliders work a scripted mixer, never the machine's own levels.
     void initTestCase() {
+        platform::keepLittleFreedMemory(); // as the program's start does
         audio::setMixerDeviceFactory([] {
             return std::make_unique<FakeMixerDevice>(FakeMixerDevice::speakersAndMicrophone());
         });
@@ -509,6 +517,29 @@ private slots:
         QCOMPARE(book.lstPhoneBook->item(1000001)->text(), QStringLiteral("Name 999999--999999"));
         add(book, "Carl", "0303");
         QCOMPARE(contents(), original + "Carl--0303\r\n");
+    }
+
+    // What the list and the reading thread held goes back to the system once the window is gone.
+    void aClosedBookGivesItsMemoryBack() {
+        QByteArray file;
+        for (int i = 0; i < 100000; ++i)
+            file += "Name " + QByteArray::number(i) + "--" + QByteArray::number(i) + "\r\n";
+        const auto openAndClose = [&](const QByteArray &contents) {
+            write(contents);
+            {
+                frmPhoneBook book(&m_numberBox, path());
+                book.show();
+                QVERIFY(read(book));
+            }
+            QTest::qWait(0);
+        };
+        openAndClose({}); // what any window loads once, and what earlier cases left, let go
+        const qint64 before = rssKiB();
+        openAndClose(file);
+#ifndef __SANITIZE_ADDRESS__ // its allocator keeps what is freed in quarantine
+        QVERIFY2(rssKiB() - before < 4 * 1024,
+                 qPrintable(QStringLiteral("%1 KiB more").arg(rssKiB() - before)));
+#endif
     }
 
     // From the main window's button, over a scripted engine: CALL fills the number box and no
