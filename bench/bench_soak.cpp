@@ -16,7 +16,10 @@
 //     handle a flood coming through the exchange.
 // VmRSS, open file descriptors and threads of the client's process are read after 0, 10, 100,
 // 250, 500 and 1000 calls (those within --calls, and the last), and after every 1000 INVITEs
-// (a quarter of the flood when it is under 2000).
+// (a quarter of the flood when it is under 2000). With --settle-ms, each step of the calls is
+// read again after the client has been left idle that long: the SIP stack keeps a finished
+// transaction for 32 s (64 times SIP's T1) over UDP, so at the pace of these calls what it holds
+// at a step is the last 32 s of calls, not the day's.
 //
 // The exchange is the one named by --server and --ctl (it must know 1001/kirrow1001 to
 // 1004/kirrow1004); without them one is started here. Kirrow (1001) calls 1002, linphonec (1003)
@@ -300,6 +303,7 @@ struct Settings {
     int flood = 5000;
     int floodRate = 200;
     int holdMs = 200;
+    int settleMs = 0;
 };
 
 class Soak : public QObject {
@@ -387,8 +391,13 @@ void Soak::soak() {
             err() << client->name() << ": call " << i << " failed\n" << far.report() << "\n";
             return;
         }
-        if (callSteps.contains(i) || i == s.calls)
+        if (callSteps.contains(i) || i == s.calls) {
             record(QStringLiteral("calls"), i, pid);
+            if (s.settleMs > 0) {
+                QTest::qWait(s.settleMs);
+                record(QStringLiteral("calls, settled"), i, pid);
+            }
+        }
     }
     out() << s.calls << " calls in " << clock.elapsed() / 1000 << " s\n";
     QVERIFY2(far.waitForExit(kCallTimeoutMs), qPrintable(far.report()));
@@ -520,7 +529,12 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption hold(QStringLiteral("hold-ms"),
                                   QStringLiteral("How long the far end holds each call."),
                                   QStringLiteral("ms"), QStringLiteral("200"));
-    parser.addOptions({client, kirrow, linphonec, calls, flood, floodRate, hold});
+    const QCommandLineOption settle(
+        QStringLiteral("settle-ms"),
+        QStringLiteral("After each step of the calls, how long to leave the client idle before "
+                       "reading it again (0: not read again)."),
+        QStringLiteral("ms"), QStringLiteral("0"));
+    parser.addOptions({client, kirrow, linphonec, calls, flood, floodRate, hold, settle});
     parser.process(app);
 
     Settings settings{.client = parser.value(client),
@@ -532,7 +546,8 @@ int main(int argc, char *argv[]) {
                       .calls = std::max(1, parser.value(calls).toInt()),
                       .flood = std::max(0, parser.value(flood).toInt()),
                       .floodRate = std::max(1, parser.value(floodRate).toInt()),
-                      .holdMs = std::max(0, parser.value(hold).toInt())};
+                      .holdMs = std::max(0, parser.value(hold).toInt()),
+                      .settleMs = std::max(0, parser.value(settle).toInt())};
     if (settings.client != QLatin1String("kirrow") &&
         settings.client != QLatin1String("linphonec")) {
         err() << "bench_soak: --client is kirrow or linphonec\n";
