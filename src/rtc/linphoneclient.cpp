@@ -802,7 +802,7 @@ constexpr int kJitterBufferMostMs = 150;
 
 // The call's delay is kept short by the jitter buffer above and by Opus, which both ends of a call
 // between two such phones have, offered first. The engine's echo canceller is on unless the user
-// says a headset is used, although it costs about 20 ms and lets the delay move by 25-30 ms
+// says a headset is used, although it costs 20-30 ms and lets the delay move by up to 30 ms
 // within a call (bench/README.md, mouth-to-ear: it hands the sound it has heard on to the
 // speaker only as the microphone's 20 ms blocks come in): without it, a caller talking to someone
 // on a laptop's speakers and microphone hears themselves back, and desktops do not cancel echo by
