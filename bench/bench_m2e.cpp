@@ -8,7 +8,11 @@
 //                  M2E_CALLER / M2E_CALLEE "account:password", M2E_CHIRPS, M2E_KEEP folder,
 //                  M2E_DEVICES "speaker|microphone": the engine's devices chosen in the settings
 //                  of both, as the tuning wizard keeps them; none: the desktop's default;
-//                  M2E_HEADSET 1: both with the wizard's "I use a headset", no echo cancelling)
+//                  M2E_HEADSET 1: both with the wizard's "I use a headset", no echo cancelling;
+//                  M2E_DIAL the number the caller dials, the callee's account when unset;
+//                  M2E_ENCRYPTION the Connection dialog's choice in both, as it keeps it: "Off"
+//                  or, when unset, its default "WhenPossible", and then both must show the
+//                  encrypted call's mark before anything is measured)
 //
 // It is a Qt Test program only for the drivers of the end-to-end tests it reuses, which report
 // through Qt Test; bench/run starts it on scripts/test-env's desktop.
@@ -27,16 +31,18 @@ namespace {
 
 constexpr int kTimeoutMs = 20000;
 const QString kButton = QStringLiteral("push button");
+const QString kEncryptedMark = QStringLiteral("Encrypted call");
 
 QString setting(const char *name, const QString &fallback = QString()) {
     const QString value = qEnvironmentVariable(name);
     return value.isEmpty() ? fallback : value;
 }
 
-// The devices of the calls, and a headset, chosen in the program's settings before it starts, as
-// the tuning wizard leaves them.
-void chooseDevices(KirrowProgram &kirrow, const QString &devices, bool headset) {
-    if (devices.isEmpty() && !headset)
+// The devices of the calls, a headset and the calls' encryption, chosen in the program's settings
+// before it starts, as the tuning wizard and the Connection dialog leave them.
+void chooseSettings(KirrowProgram &kirrow, const QString &devices, bool headset,
+                    const QString &encryption) {
+    if (devices.isEmpty() && !headset && encryption.isEmpty())
         return;
     const QFileInfo file(kirrow.settingsFile());
     QDir().mkpath(file.path());
@@ -48,6 +54,8 @@ void chooseDevices(KirrowProgram &kirrow, const QString &devices, bool headset) 
     }
     if (headset)
         settings.setValue("Audio/EchoCancelling", "false");
+    if (!encryption.isEmpty())
+        settings.setValue("Connection/Encryption", encryption);
     settings.sync();
     QFile::setPermissions(file.filePath(), QFile::ReadOwner | QFile::WriteOwner);
 }
@@ -68,8 +76,10 @@ private slots:
 
         const QString devices = setting("M2E_DEVICES");
         const bool headset = setting("M2E_HEADSET") == QLatin1String("1");
+        const QString encryption = setting("M2E_ENCRYPTION");
+        const QString dial = setting("M2E_DIAL", callee.value(0));
         KirrowProgram answering(QStringLiteral(KIRROW_BINARY));
-        chooseDevices(answering, devices, headset);
+        chooseSettings(answering, devices, headset, encryption);
         answering.startRegistered(server, callee.value(0), callee.value(1));
         if (QTest::currentTestFailed())
             return;
@@ -79,13 +89,13 @@ private slots:
         xdo::run({"windowmove", "--sync", answeringWindow, "560", "40"});
 
         KirrowProgram calling(QStringLiteral(KIRROW_BINARY));
-        chooseDevices(calling, devices, headset);
+        chooseSettings(calling, devices, headset, encryption);
         calling.startRegistered(server, caller.value(0), caller.value(1));
         if (QTest::currentTestFailed())
             return;
         xdo::run({"windowmove", "--sync", calling.mainWindow(), "0", "40"});
 
-        for (QChar key : callee.value(0))
+        for (QChar key : dial)
             calling.click(key, kButton);
         calling.click(QStringLiteral("Call"), kButton);
         QTRY_COMPARE_WITH_TIMEOUT(answering.statusLine(), QStringLiteral("INCOMING"), kTimeoutMs);
@@ -94,6 +104,12 @@ private slots:
                                  kTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(calling.statusLine().startsWith(QLatin1String("CONNECTED")),
                                  kTimeoutMs);
+        // Encrypted unless turned off: the mark shows once both ends agreed on the keys, which
+        // over UDP takes a second offer and answer after the call connected.
+        if (encryption.compare(QLatin1String("Off"), Qt::CaseInsensitive) != 0) {
+            for (KirrowProgram *end : {&calling, &answering})
+                QTRY_VERIFY_WITH_TIMEOUT(!end->control(kEncryptedMark).isNull(), kTimeoutMs);
+        }
 
         QProcess measure;
         measure.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -1,6 +1,7 @@
 #include "callcontroller.h"
 
 #include "errortraps.h"
+#include "freedmemory.h"
 #include "keytone.h"
 #include "messagebox.h"
 #include "recentlog.h"
@@ -267,6 +268,7 @@ void CallController::EndOfCall(long sipCode, const QString &why) {
     ShowLogFailure();
     if (reason == QLatin1String("busy"))
         playCallToneLocally(QStringLiteral("BUSY.WAV"));
+    platform::returnFreedMemoryWhenSettled();
     TakeWaitingCall();
 }
 

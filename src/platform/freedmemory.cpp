@@ -11,16 +11,35 @@ namespace platform {
 
 namespace {
 constexpr int kKeptFreeBytes = 1024 * 1024;
+// Longer than the SIP stack keeps a finished transaction (32 s).
+constexpr int kSettleMs = 40000;
+
+void trimNow() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
+} // namespace
 
 void returnFreedMemoryLater() {
     if (!QCoreApplication::instance())
         return;
-    QTimer::singleShot(0, QCoreApplication::instance(), [] {
-#ifdef __GLIBC__
-        malloc_trim(0);
-#endif
-    });
+    QTimer::singleShot(0, QCoreApplication::instance(), trimNow);
+}
+
+void returnFreedMemoryWhenSettled() {
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application)
+        return;
+    static QTimer *settled = nullptr;
+    if (!settled) {
+        settled = new QTimer(application);
+        settled->setSingleShot(true);
+        settled->setInterval(kSettleMs);
+        QObject::connect(settled, &QTimer::timeout, trimNow);
+        QObject::connect(settled, &QObject::destroyed, [] { settled = nullptr; });
+    }
+    settled->start();
 }
 
 void keepLittleFreedMemory() {
