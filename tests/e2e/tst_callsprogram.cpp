@@ -657,7 +657,10 @@ private slots:
         QVERIFY2(capture.start(&error), qPrintable(error));
         dialAndConnect("1002");
         clickPad("5");
-        QVERIFY(QTest::qWaitFor([&] { return !capture.sipInfoBodies().isEmpty(); }, kTimeoutMs));
+        QVERIFY2(QTest::qWaitFor([&] { return !capture.sipInfoBodies().isEmpty(); }, kTimeoutMs),
+                 qPrintable(capture.sipMethods().join(',') + " events " +
+                            QString::number(capture.rtpEvents().size()) + " status " + status() +
+                            ' ' + capture.lastError()));
         clickPad("#");
         const auto hash = [&] { return capture.sipInfoBodies().last().contains("Signal=#"); };
         QVERIFY2(QTest::qWaitFor(hash, kTimeoutMs), qPrintable(capture.sipInfoBodies().join("|")));
@@ -984,6 +987,10 @@ private slots:
         flood();
         const qint64 afterFirst = residentKiB();
         flood();
+#ifdef __SANITIZE_ADDRESS__
+        QSKIP("flooded twice without fault; the sanitizer's allocator holds freed memory back, "
+              "so the growth means nothing here");
+#endif
         const qint64 growth = residentKiB() - afterFirst;
         // It grew by about 4,500 KiB a thousand when the engine kept every caller's record.
         QVERIFY2(growth < 1536, qPrintable(QString::number(growth) + " KiB"));
