@@ -3,6 +3,7 @@
 #include "sipscreen.h"
 #include "soundserverdefaults.h"
 
+#include <bctoolbox/crypto.h>
 #include <belle-sip/belle-sip.h>
 #include <linphone/core.h>
 #include <linphone/core_utils.h>
@@ -110,16 +111,40 @@ struct CertificateChecks {
     QByteArray refusedLeaf; // the latest one refused (DER)
     QByteArray trusted;     // SHA-256 of the one the user trusts for the server registered
     quint32 chainFlags = 0; // what did not verify about the chain above the server's own
+    QByteArray domain;      // the domain of the account's address
 };
 CertificateChecks &certificateChecks() {
     static CertificateChecks checks;
     return checks;
 }
 
+// Whether a server's certificate (DER) names the domain, as a DNS name, a "sip:" URI or its
+// subject's CN; wildcards are not taken.
+bool namesDomain(const QByteArray &der, const QByteArray &domain) {
+    if (domain.isEmpty())
+        return false;
+    bctbx_x509_certificate_t *certificate = bctbx_x509_certificate_new();
+    bool named = false;
+    if (bctbx_x509_certificate_parse(certificate, der.constData(), size_t(der.size())) == 0) {
+        bctbx_list_t *subjects = bctbx_x509_certificate_get_subjects(certificate);
+        for (const bctbx_list_t *it = subjects; it && !named; it = it->next) {
+            QByteArray subject(static_cast<const char *>(it->data));
+            if (subject.startsWith("sip:"))
+                subject.remove(0, 4);
+            named = subject.compare(domain, Qt::CaseInsensitive) == 0;
+        }
+        bctbx_list_free_with_data(subjects, bctbx_free);
+    }
+    bctbx_x509_certificate_free(certificate);
+    return named;
+}
+
 // Called by the engine for each certificate of the chain a TLS server shows, the root first and
 // the server's own (depth 0) last; flags are what did not verify about it (none: it did), and
-// what they hold for the server's own is the verdict on the whole chain. A certificate the user
-// trusts is taken whatever else is said of it.
+// what they hold for the server's own is the verdict on the whole chain. The engine matches the
+// name against the host it connected to, which DNS may have named for the domain: a certificate
+// for the account's domain itself is the one a SIP server should show, and is taken too. A
+// certificate the user trusts is taken whatever else is said of it.
 int certificateChecked(unsigned char *der, int length, int depth, quint32 *flags) {
     CertificateChecks &checks = certificateChecks();
     if (depth > 0) {
@@ -128,6 +153,8 @@ int certificateChecked(unsigned char *der, int length, int depth, quint32 *flags
     }
     const QByteArray leaf(reinterpret_cast<const char *>(der), length);
     quint32 verdict = *flags | std::exchange(checks.chainFlags, 0);
+    if (verdict == BCTBX_CERTIFICATE_VERIFY_BADCERT_CN_MISMATCH && namesDomain(leaf, checks.domain))
+        verdict = 0;
     if (verdict != 0 && !checks.trusted.isEmpty() &&
         QCryptographicHash::hash(leaf, QCryptographicHash::Sha256) == checks.trusted)
         verdict = 0;
@@ -1302,6 +1329,7 @@ void LinphoneClient::EnableProfile(const IRTCProfilePtr &profile, long) {
     }
     if (!data.userName.isEmpty())
         linphone_address_set_display_name(identity, data.userName.toUtf8().constData());
+    certificateChecks().domain = QByteArray(linphone_address_get_domain(identity));
 
     const bool streams =
         data.transport != QLatin1String("UDP") || data.proxyTransport != QLatin1String("UDP");
