@@ -821,10 +821,12 @@ void keepNatMappingsAlive(LinphoneCore *core) {
 
 // How long the engine holds what it hears before playing it: what the jitter buffer starts
 // with and never goes below, and the most it grows to (the engine's own ceiling, 500 ms, lets a
-// burst of late packets leave a call half a second behind for good). The engine's 60 ms start
-// costs 20 ms more on every call without making a difference where it counts: the buffer grows
-// by itself to twice the jitter it measures, so a jittery network gets what it needs anyway.
-constexpr int kJitterBufferMs = 40;
+// burst of late packets leave a call half a second behind for good). The start is what every call
+// pays on a quiet network, and it protects nothing where it counts: the buffer grows by itself to
+// twice the jitter it measures, so a jittery network gets what it needs anyway. Between two
+// programs, a start at 20 ms made calls about 10 ms shorter than one at 40, and 40 about 20 ms
+// shorter than the engine's 60, with no sound lost.
+constexpr int kJitterBufferMs = 20;
 constexpr int kJitterBufferMostMs = 150;
 
 // The call's delay is kept short by the jitter buffer above and by Opus, which both ends of a call

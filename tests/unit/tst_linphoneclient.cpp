@@ -408,7 +408,7 @@ private slots:
 
         rtc::applyMediaTuning(core.get());
         QVERIFY(linphone_core_echo_cancellation_enabled(core.get()));
-        QCOMPARE(linphone_core_get_audio_jittcomp(core.get()), 40);
+        QCOMPARE(linphone_core_get_audio_jittcomp(core.get()), 20);
         QVERIFY(linphone_core_audio_adaptive_jittcomp_enabled(core.get()));
         QCOMPARE(linphone_config_get_int(linphone_core_get_config(core.get()), "rtp",
                                          "jitter_buffer_max_size", 0),
